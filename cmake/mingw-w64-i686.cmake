@@ -1,0 +1,11 @@
+# Cross build for 32-bit Windows (compile and link only here) with mingw-w64 (posix threads model).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(KIT_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${KIT_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KIT_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${KIT_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KIT_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

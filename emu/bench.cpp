@@ -1,0 +1,239 @@
+#include "emu/bench.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "kit/profile.h"
+
+namespace emu {
+namespace {
+
+// KSCATEGORY_CAPTURE, the interface class under which capture devices are published.
+constexpr const char* kCaptureInterface = "{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool ParseHex16(const std::string& text, uint16_t& out) {
+    if (text.size() != 4) return false;
+    unsigned v = 0;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        v = v * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
+                                               ? c - '0'
+                                               : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+    }
+    out = static_cast<uint16_t>(v);
+    return true;
+}
+
+// FNV-1a: a stable instance key for cameras that do not set one, so paths survive re-runs.
+std::string DerivedInstanceKey(const std::string& name, uint16_t vid, uint16_t pid) {
+    uint32_t h = 2166136261u;
+    auto mix = [&h](unsigned char c) { h = (h ^ c) * 16777619u; };
+    for (char c : name) mix(static_cast<unsigned char>(c));
+    mix(static_cast<unsigned char>(vid)), mix(static_cast<unsigned char>(vid >> 8));
+    mix(static_cast<unsigned char>(pid)), mix(static_cast<unsigned char>(pid >> 8));
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08x", h);
+    return buf;
+}
+
+std::string Hex4(uint16_t v, bool upper) {
+    char buf[5];
+    std::snprintf(buf, sizeof buf, upper ? "%04X" : "%04x", v);
+    return buf;
+}
+
+class BenchFile {
+public:
+    explicit BenchFile(std::string path) : path_(std::move(path)) {}
+    std::string Get(const std::string& section, const char* key, const char* def = "") {
+        std::vector<char> buf(65536);
+        uint32_t n = profile_.GetString(section.c_str(), key, def, buf.data(),
+                                        static_cast<uint32_t>(buf.size()), path_.c_str());
+        return std::string(buf.data(), n);
+    }
+    bool HasSection(const std::string& section) {
+        std::vector<char> buf(65536);
+        uint32_t n = profile_.GetSectionNames(buf.data(), static_cast<uint32_t>(buf.size()), path_.c_str());
+        for (const std::string& s : kit::SplitNulList(buf.data(), n))
+            if (Lower(s) == Lower(section)) return true;
+        return false;
+    }
+
+private:
+    std::string path_;
+    kit::PortableProfile profile_;
+};
+
+bool LoadCamera(BenchFile& file, const std::string& name, CameraRecord& cam, std::string& error) {
+    if (!file.HasSection(name)) {
+        error = "camera \"" + name + "\" is listed but has no [" + name + "] section";
+        return false;
+    }
+    cam.name = name;
+    cam.friendly = file.Get(name, "friendly", "USB Camera");
+    cam.bus = Lower(Trim(file.Get(name, "bus", "usb")));
+    if (cam.bus != "usb" && cam.bus != "root") {
+        error = "camera \"" + name + "\": bus must be usb or root, not \"" + cam.bus + "\"";
+        return false;
+    }
+    struct Field { const char* key; uint16_t* out; const char* def; };
+    for (const Field& f : {Field{"vid", &cam.vid, ""}, Field{"pid", &cam.pid, ""}, Field{"rev", &cam.rev, "0100"}}) {
+        std::string text = Trim(file.Get(name, f.key, f.def));
+        if (!ParseHex16(text, *f.out)) {
+            error = "camera \"" + name + "\": " + f.key + " must be 4 hexadecimal digits, not \"" + text + "\"";
+            return false;
+        }
+    }
+    std::string mi = Trim(file.Get(name, "mi", ""));
+    if (!mi.empty()) {
+        char* end = nullptr;
+        long v = std::strtol(mi.c_str(), &end, 16);
+        if (*end != '\0' || v < 0 || v > 255) {
+            error = "camera \"" + name + "\": mi must be a hexadecimal interface number 00..ff";
+            return false;
+        }
+        cam.mi = static_cast<int>(v);
+    }
+    cam.instance = Lower(Trim(file.Get(name, "instance", "")));
+    if (cam.instance.empty()) cam.instance = DerivedInstanceKey(name, cam.vid, cam.pid);
+    for (char c : cam.instance) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)) || cam.instance.size() > 8) {
+            error = "camera \"" + name + "\": instance must be up to 8 hexadecimal digits";
+            return false;
+        }
+    }
+    std::string port = Trim(file.Get(name, "port", "1"));
+    char* end = nullptr;
+    long p = std::strtol(port.c_str(), &end, 10);
+    if (*end != '\0' || p < 1 || p > 255) {
+        error = "camera \"" + name + "\": port must be 1..255";
+        return false;
+    }
+    cam.port = static_cast<uint8_t>(p);
+    cam.pathOverride = Trim(file.Get(name, "path", ""));
+    cam.noPath = Trim(file.Get(name, "nopath", "0")) == "1";
+    return true;
+}
+
+}  // namespace
+
+std::string CameraRecord::DevicePath() const {
+    if (!pathOverride.empty()) return pathOverride;
+    if (!IsUsb()) return std::string("\\\\?\\root#image#0000#") + kCaptureInterface + "\\global";
+    std::string path = "\\\\?\\usb#vid_" + Hex4(vid, false) + "&pid_" + Hex4(pid, false);
+    char tail[64];
+    if (mi >= 0) {
+        char m[8];
+        std::snprintf(m, sizeof m, "&mi_%02x", mi);
+        path += m;
+        std::snprintf(tail, sizeof tail, "#6&%s&0&%04x#", instance.c_str(), static_cast<unsigned>(mi));
+    } else {
+        std::snprintf(tail, sizeof tail, "#5&%s&0&%u#", instance.c_str(), static_cast<unsigned>(port));
+    }
+    return path + tail + kCaptureInterface + "\\global";
+}
+
+std::string CameraRecord::HardwareId() const {
+    std::string id = "USB\\VID_" + Hex4(vid, true) + "&PID_" + Hex4(pid, true) + "&REV_" + Hex4(rev, true);
+    if (mi >= 0) {
+        char m[8];
+        std::snprintf(m, sizeof m, "&MI_%02X", mi);
+        id += m;
+    }
+    return id;
+}
+
+std::string CameraRecord::InstanceId() const {
+    std::string id = "USB\\VID_" + Hex4(vid, true) + "&PID_" + Hex4(pid, true);
+    char tail[64];
+    if (mi >= 0) {
+        char m[8];
+        std::snprintf(m, sizeof m, "&MI_%02X", mi);
+        id += m;
+        std::snprintf(tail, sizeof tail, "\\6&%s&0&%04X", Upper(instance).c_str(), static_cast<unsigned>(mi));
+    } else {
+        std::snprintf(tail, sizeof tail, "\\5&%s&0&%u", Upper(instance).c_str(), static_cast<unsigned>(port));
+    }
+    return id + tail;
+}
+
+bool LoadBench(const std::string& folder, Bench& out, std::string& error) {
+    out = Bench{};
+    out.folder = folder;
+    std::string path = folder;
+    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+    path += kBenchFile;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        error = "no " + std::string(kBenchFile) + " in " + folder;
+        return false;
+    }
+    BenchFile file(path);
+    if (!file.HasSection("bench")) {
+        error = path + " has no [bench] section";
+        return false;
+    }
+    out.description = file.Get("bench", "description");
+    std::string list = file.Get("bench", "cameras");
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        std::string name = Trim(list.substr(start, comma - start));
+        if (!name.empty()) {
+            CameraRecord cam;
+            if (!LoadCamera(file, name, cam, error)) return false;
+            out.cameras.push_back(cam);
+        }
+        start = comma + 1;
+    }
+    return true;
+}
+
+std::optional<std::string> BenchFolderFromEnvironment() {
+    const char* value = std::getenv(kBenchEnvVar);
+    if (!value || !*value) return std::nullopt;
+    return std::string(value);
+}
+
+void TraceBenchInUse(kit::Trace& trace, const std::string& folder) {
+    kit::TraceF(trace, "emulated bench: %s\n", folder.c_str());
+}
+
+int32_t EmulatedVideoInput::Enumerate(std::vector<kit::VideoInputDevice>& out) {
+    out.clear();
+    for (const CameraRecord& cam : bench_.cameras) {
+        kit::VideoInputDevice dev;
+        dev.friendlyName = cam.friendly;
+        dev.hasPath = !cam.noPath;
+        if (dev.hasPath) dev.devicePath = cam.DevicePath();
+        out.push_back(dev);
+    }
+    return out.empty() ? kit::kS_FALSE : kit::kS_OK;
+}
+
+int32_t FailedVideoInput::Enumerate(std::vector<kit::VideoInputDevice>& out) {
+    out.clear();
+    return static_cast<int32_t>(0x80004005u);  // E_FAIL
+}
+
+}  // namespace emu

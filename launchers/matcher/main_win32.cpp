@@ -1,0 +1,40 @@
+// Win32-only: Kestrim's entry point. With CAMKIT_BENCH set the cameras come from that emulated
+// bench; otherwise from DirectShow.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "emu/bench.h"
+#include "kestrim.h"
+#include "kit/trace.h"
+#include "kit/video_input_directshow.h"
+
+int main(int argc, char** argv) {
+    kit::ConsolePort& console = kit::SystemConsole();
+    emu::Bench bench;
+    std::unique_ptr<kit::VideoInputPort> devices;
+    if (std::optional<std::string> folder = emu::BenchFolderFromEnvironment()) {
+        emu::TraceBenchInUse(kit::SystemTrace(), *folder);
+        std::string error;
+        if (emu::LoadBench(*folder, bench, error)) {
+            devices = std::make_unique<emu::EmulatedVideoInput>(bench);
+        } else {
+            // Standard error, so that the matcher's own output stays as its users parse it.
+            std::string line = "Emulated bench cannot be used: " + error + "\n";
+            std::fputs(line.c_str(), stderr);
+            kit::TraceF(kit::SystemTrace(), "%s", line.c_str());
+            devices = std::make_unique<emu::FailedVideoInput>();
+        }
+    } else {
+        devices = std::make_unique<kit::DirectShowVideoInput>();
+    }
+    HRESULT com = CoInitialize(nullptr);
+    kestrim::StdioFiles files;
+    kestrim::Ports ports{*devices, kit::SystemProcesses(), console, files};
+    int code = kestrim::Run(argc, argv, ports);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return code;
+}

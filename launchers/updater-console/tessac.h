@@ -1,0 +1,40 @@
+// Tessac: starts the updater "Tessaw.exe" from its own folder; with "-s" waits for the silent
+// update and reports its outcome. The whole behaviour lives here, over ports, so that it runs
+// in native tests with a scripted child and a virtual clock.
+#pragma once
+
+#include "kit/process.h"
+
+namespace tessac {
+
+// Console texts, exactly as the launcher prints them.
+inline constexpr const char* kPathTooDeep = "Camera update tool path too deep!\n";
+inline constexpr const char* kCreateFailed = "Error(%x) creating process.\n";
+inline constexpr const char* kInProgress = "Korvath Camera firmware update in progress.\n";
+inline constexpr const char* kPleaseWait = "Please wait";
+inline constexpr const char* kDot = ".";
+inline constexpr const char* kDone = "done.\n";
+inline constexpr const char* kSucceeded = "Update successfully, please reboot.\n";
+inline constexpr const char* kFailed = "Error(%x), please refer to log.\n";
+
+inline constexpr const char* kChild = "Tessaw.exe";
+inline constexpr int kPathTooDeepCode = 30840;  // 0x7878
+inline constexpr unsigned kPolls = 1000;
+inline constexpr unsigned kPollMs = 200;
+inline constexpr unsigned kPauseMs = 3000;
+inline constexpr unsigned kIdleWaitMs = 1000;
+
+struct Ports {
+    kit::SystemPort& system;
+    kit::ProcessPort& processes;
+    kit::ConsolePort& console;
+};
+
+// True when the arguments (without the program name) ask for a silent update: exactly one
+// argument, "-s" or "-S".
+bool IsSilent(int argc, const char* const* argv);
+
+// Runs the launcher; argv[0] is the program name. Returns the process exit code.
+int Run(int argc, const char* const* argv, Ports& ports);
+
+}  // namespace tessac

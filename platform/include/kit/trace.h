@@ -1,0 +1,35 @@
+// Debugger trace port: the line sink every program of the kit writes its step-by-step trace to.
+// On Windows it is OutputDebugStringA; in native tests a recording sink.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+class Trace {
+public:
+    virtual ~Trace() = default;
+    // Hands one text to the debugger. Never blocks for long, never fails visibly; any thread.
+    virtual void Write(const char* text) = 0;
+};
+
+// printf-style trace line, cut at 2,047 characters (the debugger sink's line limit).
+void TraceF(Trace& trace, const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Keeps every line; used by tests and by programs that also copy the trace elsewhere.
+class RecordingTrace final : public Trace {
+public:
+    void Write(const char* text) override { lines.emplace_back(text ? text : ""); }
+    std::vector<std::string> lines;
+};
+
+// The process-wide trace of a real program (OutputDebugStringA on Windows, stderr natively).
+Trace& SystemTrace();
+
+}  // namespace kit

@@ -1,0 +1,94 @@
+// Win32-only: the trace, process, system and console ports over the real Windows calls.
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+
+#include "kit/process.h"
+#include "kit/trace.h"
+
+namespace kit {
+namespace {
+
+class DebuggerTrace final : public Trace {
+public:
+    void Write(const char* text) override { OutputDebugStringA(text ? text : ""); }
+};
+
+class Win32Processes final : public ProcessPort {
+public:
+    bool Create(const char* application, char* commandLine, ProcessHandles& out,
+                uint32_t& lastError) override {
+        STARTUPINFOA si;
+        ZeroMemory(&si, sizeof si);
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi;
+        ZeroMemory(&pi, sizeof pi);
+        if (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi)) {
+            lastError = GetLastError();
+            return false;
+        }
+        out.process = pi.hProcess;
+        out.thread = pi.hThread;
+        return true;
+    }
+    uint32_t WaitForInputIdle(const ProcessHandles& p, uint32_t milliseconds) override {
+        return ::WaitForInputIdle(static_cast<HANDLE>(p.process), milliseconds);
+    }
+    bool GetExitCode(const ProcessHandles& p, uint32_t& code) override {
+        DWORD c = 0;
+        if (!GetExitCodeProcess(static_cast<HANDLE>(p.process), &c)) return false;
+        code = c;
+        return true;
+    }
+    bool WaitForExit(const ProcessHandles& p, uint32_t milliseconds) override {
+        return WaitForSingleObject(static_cast<HANDLE>(p.process), milliseconds) == WAIT_OBJECT_0;
+    }
+    void Close(ProcessHandles& p) override {
+        if (p.process) CloseHandle(static_cast<HANDLE>(p.process));
+        if (p.thread) CloseHandle(static_cast<HANDLE>(p.thread));
+        p = ProcessHandles{};
+    }
+};
+
+class Win32System final : public SystemPort {
+public:
+    uint32_t ModuleFileName(char* out, uint32_t size) override {
+        return GetModuleFileNameA(nullptr, out, size);
+    }
+    bool RemoveFileSpec(char* path) override { return PathRemoveFileSpecA(path) != FALSE; }
+    bool SetCurrentDirectory(const char* path) override { return SetCurrentDirectoryA(path) != FALSE; }
+    void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+};
+
+class StdioConsole final : public ConsolePort {
+public:
+    void Write(const char* text) override {
+        std::fputs(text, stdout);
+        // A launcher's console shows progress dots while it waits: flush every write.
+        std::fflush(stdout);
+    }
+    int ReadChar() override { return std::getchar(); }
+};
+
+}  // namespace
+
+Trace& SystemTrace() {
+    static DebuggerTrace trace;
+    return trace;
+}
+ProcessPort& SystemProcesses() {
+    static Win32Processes p;
+    return p;
+}
+SystemPort& SystemServices() {
+    static Win32System s;
+    return s;
+}
+ConsolePort& SystemConsole() {
+    static StdioConsole c;
+    return c;
+}
+
+}  // namespace kit

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs everything the kit needs to build and test on a Debian 12 machine.
+# Idempotent: packages that are already present are left alone.
+set -euo pipefail
+
+pkgs=(
+  cmake ninja-build g++ make pkg-config
+  libgtest-dev googletest
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+  wine64
+  xvfb x11-apps imagemagick
+)
+
+missing=()
+for p in "${pkgs[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+echo "setup: installed ${missing[*]}"
