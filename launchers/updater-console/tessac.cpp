@@ -48,7 +48,7 @@ int Run(int argc, const char* const* argv, Ports& ports) {
         return kPathTooDeepCode;
     }
     ports.system.RemoveFileSpec(modulePath);
-    ports.system.SetCurrentDirectory(modulePath);
+    ports.system.ChangeDirectory(modulePath);
 
     kit::ProcessHandles child;
     uint32_t lastError = 0;

@@ -163,41 +163,59 @@ uint32_t NamesList(const std::vector<Section>& sections, char* out, uint32_t siz
 
 }  // namespace
 
+// The ANSI calls build their answer aside and hand over only what it holds: the returned
+// characters and one NUL. Bytes beyond are left as the caller had them.
+// The section call alone also hands over the second NUL of an empty or cut list.
+template <typename Build>
+uint32_t Answer(char* out, uint32_t size, bool doubleNul, Build build) {
+    if (!out || size == 0) return 0;
+    std::vector<char> scratch(size, '\0');
+    uint32_t n = build(scratch.data());
+    bool cut = size >= 2 && n == size - 2;
+    uint32_t bytes = std::min(size, doubleNul && (n == 0 || cut) ? n + 2 : n + 1);
+    std::memcpy(out, scratch.data(), bytes);
+    return n;
+}
+
 uint32_t PortableProfile::GetString(const char* section, const char* key, const char* def, char* out,
                                     uint32_t size, const char* file) {
-    if (!out || size == 0) return 0;
-    std::vector<Section> sections;
-    bool loaded = Load(file, sections);
-    if (!section) return loaded ? NamesList(sections, out, size) : EmptyList(out, size);
-    const Section* s = loaded ? FindSection(sections, section) : nullptr;
-    if (!key) return s ? SectionList(*s, out, size, false) : EmptyList(out, size);
-    // The default loses its trailing blanks.
-    std::string fallback = def ? def : "";
-    while (!fallback.empty() && fallback.back() == ' ') fallback.pop_back();
-    const char* value = fallback.c_str();
-    if (s) {
-        for (const Entry& e : s->entries) {
-            if (SameText(e.name, key)) {
-                if (e.hasValue) value = e.value.c_str();
-                break;
+    return Answer(out, size, false, [&](char* buf) -> uint32_t {
+        std::vector<Section> sections;
+        bool loaded = Load(file, sections);
+        if (!section) return loaded ? NamesList(sections, buf, size) : EmptyList(buf, size);
+        const Section* s = loaded ? FindSection(sections, section) : nullptr;
+        if (!key) return s ? SectionList(*s, buf, size, false) : EmptyList(buf, size);
+        // The default loses its trailing blanks.
+        std::string fallback = def ? def : "";
+        while (!fallback.empty() && fallback.back() == ' ') fallback.pop_back();
+        const char* value = fallback.c_str();
+        if (s) {
+            for (const Entry& e : s->entries) {
+                if (SameText(e.name, key)) {
+                    if (e.hasValue) value = e.value.c_str();
+                    break;
+                }
             }
         }
-    }
-    CopyValue(out, value, size);
-    return static_cast<uint32_t>(std::strlen(out));
+        CopyValue(buf, value, size);
+        return static_cast<uint32_t>(std::strlen(buf));
+    });
 }
 
 uint32_t PortableProfile::GetSection(const char* section, char* out, uint32_t size, const char* file) {
-    if (!out || size == 0) return 0;
-    std::vector<Section> sections;
-    const Section* s = Load(file, sections) && section ? FindSection(sections, section) : nullptr;
-    return s ? SectionList(*s, out, size, true) : EmptyList(out, size);
+    return Answer(out, size, true, [&](char* buf) -> uint32_t {
+        std::vector<Section> sections;
+        const Section* s = Load(file, sections) && section ? FindSection(sections, section) : nullptr;
+        return s ? SectionList(*s, buf, size, true) : EmptyList(buf, size);
+    });
 }
 
 uint32_t PortableProfile::GetSectionNames(char* out, uint32_t size, const char* file) {
-    std::vector<Section> sections;
-    if (!Load(file, sections)) return EmptyList(out, size);
-    return NamesList(sections, out, size);
+    return Answer(out, size, false, [&](char* buf) -> uint32_t {
+        std::vector<Section> sections;
+        if (!Load(file, sections)) return EmptyList(buf, size);
+        return NamesList(sections, buf, size);
+    });
 }
 
 uint32_t PortableProfile::GetInt(const char* section, const char* key, int32_t def, const char* file) {

@@ -58,7 +58,7 @@ public:
         return GetModuleFileNameA(nullptr, out, size);
     }
     bool RemoveFileSpec(char* path) override { return PathRemoveFileSpecA(path) != FALSE; }
-    bool SetCurrentDirectory(const char* path) override { return SetCurrentDirectoryA(path) != FALSE; }
+    bool ChangeDirectory(const char* path) override { return ::SetCurrentDirectoryA(path) != FALSE; }
     void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
 };
 

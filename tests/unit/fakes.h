@@ -37,7 +37,7 @@ public:
         *slash = '\0';
         return true;
     }
-    bool SetCurrentDirectory(const char* path) override {
+    bool ChangeDirectory(const char* path) override {
         currentDirectory = path;
         return true;
     }

@@ -42,7 +42,8 @@ public:
     virtual uint32_t ModuleFileName(char* out, uint32_t size) = 0;
     // PathRemoveFileSpecA.
     virtual bool RemoveFileSpec(char* path) = 0;
-    virtual bool SetCurrentDirectory(const char* path) = 0;
+    // SetCurrentDirectoryA. (Not named after it: windows.h would rename the method.)
+    virtual bool ChangeDirectory(const char* path) = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
 };
 

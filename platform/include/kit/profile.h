@@ -23,16 +23,18 @@ public:
     // GetPrivateProfileStringA. section == nullptr: all section names as "A\0B\0\0";
     // key == nullptr: all key names of the section (lines without '=' left out).
     // A value loses one pair of matching surrounding quotes ('...' or "..."). Returns the number of
-    // characters written without the final NUL; a value cut to the buffer returns size - 1, a list
-    // cut to the buffer returns size - 2 and ends in two NULs.
+    // characters written without the final NUL; a value cut to the buffer returns size - 1 (a quoted
+    // value that just fits loses one more character), a list cut to the buffer returns size - 2.
+    // Nothing is written past the final NUL.
     virtual uint32_t GetString(const char* section, const char* key, const char* def, char* out,
                                uint32_t size, const char* file) = 0;
 
     // GetPrivateProfileSectionA: "k=v\0k\0k=v\0\0" in file order, comments and blank lines left out,
-    // quotes kept. Returns the characters written without the final NUL; cut lists return size - 2.
+    // quotes kept. Returns the characters written without the final NUL; a cut list returns size - 2
+    // and, like an empty one, ends in two NULs.
     virtual uint32_t GetSection(const char* section, char* out, uint32_t size, const char* file) = 0;
 
-    // GetPrivateProfileSectionNamesA: "A\0B\0\0". Cut lists return size - 2.
+    // GetPrivateProfileSectionNamesA: "A\0B\0\0". A cut list returns size - 2 and ends in one NUL.
     virtual uint32_t GetSectionNames(char* out, uint32_t size, const char* file) = 0;
 
     // GetPrivateProfileIntA: the decimal (or 0x-prefixed hexadecimal) number at the start of the
