@@ -69,10 +69,24 @@ public:
                                         static_cast<uint32_t>(buf.size()), path_.c_str());
         return std::string(buf.data(), n);
     }
-    bool HasSection(const std::string& section) {
+    // Key/value pairs of a section in file order (lines without '=' left out).
+    std::vector<std::pair<std::string, std::string>> Section(const std::string& section) {
+        std::vector<char> buf(65536);
+        uint32_t n = profile_.GetSection(section.c_str(), buf.data(), static_cast<uint32_t>(buf.size()), path_.c_str());
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const std::string& line : kit::SplitNulList(buf.data(), n)) {
+            size_t eq = line.find('=');
+            if (eq != std::string::npos) out.emplace_back(Trim(line.substr(0, eq)), line.substr(eq + 1));
+        }
+        return out;
+    }
+    std::vector<std::string> SectionNames() {
         std::vector<char> buf(65536);
         uint32_t n = profile_.GetSectionNames(buf.data(), static_cast<uint32_t>(buf.size()), path_.c_str());
-        for (const std::string& s : kit::SplitNulList(buf.data(), n))
+        return kit::SplitNulList(buf.data(), n);
+    }
+    bool HasSection(const std::string& section) {
+        for (const std::string& s : SectionNames())
             if (Lower(s) == Lower(section)) return true;
         return false;
     }
@@ -130,10 +144,28 @@ bool LoadCamera(BenchFile& file, const std::string& name, CameraRecord& cam, std
     cam.port = static_cast<uint8_t>(p);
     cam.pathOverride = Trim(file.Get(name, "path", ""));
     cam.noPath = Trim(file.Get(name, "nopath", "0")) == "1";
+    cam.chip = Lower(Trim(file.Get(name, "chip", "none")));
+    if (cam.chip != "quelmar" && cam.chip != "realtek" && cam.chip != "sonix" && cam.chip != "none") {
+        error = "camera \"" + name + "\": chip must be quelmar, realtek, sonix or none, not \"" + cam.chip + "\"";
+        return false;
+    }
+    for (const auto& [key, value] : file.Section(name)) cam.keys.emplace(Lower(key), value);
     return true;
 }
 
 }  // namespace
+
+std::string CameraRecord::Get(const std::string& key, const std::string& fallback) const {
+    auto it = keys.find(Lower(key));
+    return it == keys.end() ? fallback : it->second;
+}
+
+std::string Bench::Get(const std::string& section, const std::string& key, const std::string& fallback) const {
+    auto s = sections.find(Lower(section));
+    if (s == sections.end()) return fallback;
+    auto k = s->second.find(Lower(key));
+    return k == s->second.end() ? fallback : k->second;
+}
 
 std::string CameraRecord::DevicePath() const {
     if (!pathOverride.empty()) return pathOverride;
@@ -193,6 +225,10 @@ bool LoadBench(const std::string& folder, Bench& out, std::string& error) {
         return false;
     }
     out.description = file.Get("bench", "description");
+    for (const std::string& section : file.SectionNames()) {
+        std::map<std::string, std::string>& keys = out.sections[Lower(section)];
+        for (const auto& [key, value] : file.Section(section)) keys.emplace(Lower(key), value);
+    }
     std::string list = file.Get("bench", "cameras");
     size_t start = 0;
     while (start <= list.size()) {

@@ -22,9 +22,12 @@
 //   port=1                     ; port number on the parent hub (1..255)
 //   path=                      ; explicit DevicePath, replacing the derived one
 //   nopath=0                   ; 1: the device's property bag has no "DevicePath"
+//   chip=none                  ; quelmar | realtek | sonix | none: which model answers for it
+// Keys of the chip models are read by those models from the record's key table.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +52,13 @@ struct CameraRecord {
     uint8_t port = 1;
     std::string pathOverride;
     bool noPath = false;
+    std::string chip = "none";  // "quelmar", "realtek", "sonix" or "none"
+    // Every key of the record's section, names lower-cased, values trimmed, in file order of
+    // first appearance; the chip models take their own settings from here.
+    std::map<std::string, std::string> keys;
+
+    // The value of a key, or `fallback` when the record does not set it.
+    std::string Get(const std::string& key, const std::string& fallback = "") const;
 
     bool IsUsb() const { return bus == "usb"; }
     // \\?\usb#vid_3b1d&pid_b5a4&mi_00#6&1a2b3c4d&0&0000#{65e8773d-...}\global
@@ -63,6 +73,11 @@ struct Bench {
     std::string folder;
     std::string description;
     std::vector<CameraRecord> cameras;
+    // Every section of bench.ini (names and keys lower-cased): hub records, bench-wide settings.
+    std::map<std::string, std::map<std::string, std::string>> sections;
+
+    // A key of a section, or `fallback`.
+    std::string Get(const std::string& section, const std::string& key, const std::string& fallback = "") const;
 };
 
 // Reads <folder>/bench.ini. On failure returns false and says why in `error`
