@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "emu/bench.h"
+#include "emu/image_store.h"
 
 namespace {
 
@@ -97,6 +98,35 @@ TEST_F(BenchTest, BrokenDescriptionsAreRefusedWithAReason) {
         EXPECT_FALSE(Load(bench, error)) << c.reason;
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BenchTest, ImagesPersistAndAMissingImageIsErasedMemory) {
+    std::string path = emu::BenchFilePath(dir_.string(), "cam0.flash");
+    std::vector<uint8_t> image;
+    std::string error;
+    ASSERT_TRUE(emu::LoadImage(path, image, error, 4096)) << error;
+    EXPECT_EQ(image, std::vector<uint8_t>(4096, 0xFF));
+    EXPECT_FALSE(emu::LoadImage(path, image, error)) << "without a size a missing image is an error";
+    EXPECT_NE(error.find("cam0.flash"), std::string::npos);
+
+    std::vector<uint8_t> written(70000);
+    for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<uint8_t>(i * 7);
+    ASSERT_TRUE(emu::SaveImage(path, written, error)) << error;
+    ASSERT_TRUE(emu::SaveImage(path, written, error)) << "an existing image is replaced: " << error;
+    ASSERT_TRUE(emu::LoadImage(path, image, error, 4096)) << error;
+    EXPECT_EQ(image, written) << "a stored image wins over the erased default";
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    EXPECT_FALSE(emu::SaveImage((dir_ / "no-such-folder" / "x.flash").string(), written, error));
+}
+
+TEST(BenchFilePath, KeepsTheFolderSeparator) {
+    EXPECT_EQ(emu::BenchFilePath("C:\\bench", "a.flash"), "C:\\bench\\a.flash");
+    EXPECT_EQ(emu::BenchFilePath("/tmp/bench/", "a.flash"), "/tmp/bench/a.flash");
+    EXPECT_EQ(emu::BenchFilePath("/tmp/bench", "a.flash"), "/tmp/bench/a.flash");
 }
 
 }  // namespace
