@@ -1,0 +1,89 @@
+// The live devices of an emulated bench: one chip model per camera, built from its record, with
+// its persistent memory loaded from the bench folder and written back after every change.
+//
+// Quelmar camera keys (all optional; numbers decimal or 0x-hexadecimal):
+//   family=j            chip family letter d, f..l (sets chip_id to the family's usual value)
+//   chip_id=0xB5        identification register 0x20FF (wins over family)
+//   sub_variant=0x10    register 0x20D0 (family 'd' is nibble 0xA with 0x10)
+//   flash=121           flash part by the code the kit's probe gives it (120: a part it does not know)
+//   flash_size=65536    bytes of the part's array (default: the part's own size)
+//   flash_status=0x0C   non-volatile status bits the first time the bench runs (0x0C: protected)
+//   flash_image=cam0.flash      the array, in the bench folder (default <record>.flash)
+//   chunk=4096          download chunk length the device reports (64..4096)
+//   data_block=4096     XU_SF_DATA length (4096 or 64)
+//   busy_reads=2        checksum-trigger reads that answer busy
+//   port_busy_reads=0   bypass-port busy reads after each byte
+//   absent=13,16        selectors the extension unit lacks
+//   id_slot=1           0: the chip has no identification command slot 13
+//   in_package=65536    bytes of family 'l' in-package flash (0: none); image <record>.ipf
+//   in_package_boot=0   1: power on in in-package mode
+//   mode_register=0     register 0x2C00 at power-on
+//   carrier=ks          what the driver offers: ks (kernel-streaming topology), private, both, none
+//   xu_guid=first       the property set the extension unit answers on: first or second
+//   fault1=fail=xu_write:10@3:0x8007001F   scripted faults, one per key fault<N> (see faults.h)
+// The non-volatile status bits live in <record>.status beside the image.
+//
+// Where the firmware revision lives: the image identity block (vendor ID, product ID, device
+// release; little-endian 16-bit each) at flash offset 0x8008 for families 'f' and 'g', 0xB70A for
+// 'h', 0x678A for 'i' and 0xF000 for the others. Its device release is the bcdDevice the camera
+// enumerates with; while the block is erased (0xFFFF) the record's rev= is used.
+//
+// [bench] keys: summary=counters.txt writes the clock's counters there when the devices close;
+// real_time=1 paces the virtual clock with real sleeps.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emu/bench.h"
+#include "emu/quelmar/quelmar_chip.h"
+
+namespace emu {
+
+// Flash offset of the firmware identity block of a family.
+uint32_t IdentityOffset(char family);
+
+// The chip description and faults of a Quelmar camera record.
+bool ParseChipConfig(const CameraRecord& camera, quelmar::ChipConfig& config, std::vector<quelmar::Fault>& faults,
+                     std::string& error);
+
+class BenchDevices {
+public:
+    BenchDevices() = default;
+    ~BenchDevices();
+    BenchDevices(const BenchDevices&) = delete;
+    BenchDevices& operator=(const BenchDevices&) = delete;
+
+    // Builds every camera's model and loads its memory. The bench must outlive this object.
+    bool Open(const Bench& bench, std::string& error);
+
+    // The chip of a chip=quelmar camera, else nullptr.
+    quelmar::QuelmarChip* Quelmar(const CameraRecord& camera);
+    // ks, private, both or none.
+    std::string Carrier(const CameraRecord& camera) const;
+    // The bcdDevice the camera enumerates with now.
+    uint16_t Revision(const CameraRecord& camera) const;
+
+    // Writes back every memory image that changed since the last call. False, with the reason,
+    // when a file cannot be written (the change stays pending).
+    bool Persist(std::string& error);
+
+    quelmar::VirtualClock& Clock() { return clock_; }
+    // Writes the counters to <folder>/<name>.
+    bool WriteSummary(const std::string& name, std::string& error) const;
+
+private:
+    struct QuelmarDevice {
+        const CameraRecord* camera;
+        std::unique_ptr<quelmar::QuelmarChip> chip;
+        std::string flashPath, statusPath, inPackagePath;
+        uint8_t savedStatus;
+    };
+    const Bench* bench_ = nullptr;
+    quelmar::VirtualClock clock_;
+    std::vector<QuelmarDevice> quelmar_;
+};
+
+}  // namespace emu

@@ -1,0 +1,26 @@
+// benchtool: makes a bench from a ready-made template and shows what a bench holds.
+//
+//   benchtool list                         the templates
+//   benchtool create <template> <folder>   a new bench (refuses a folder that already has one)
+//   benchtool show <folder>                cameras, their memory and revision, the last counters
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emu/bench.h"
+
+namespace benchtool {
+
+// The firmware a camera left the factory with: deterministic bytes, the family's valid header
+// mark and the identity block (vendor, product, release) at the family's offset.
+std::vector<uint8_t> FactoryImage(const emu::CameraRecord& camera, char family, uint32_t size);
+
+// CRC-32 (IEEE), for telling images apart at a glance.
+uint32_t Crc32(const std::vector<uint8_t>& data);
+
+// Runs the tool; text for standard output goes to `out`, errors to `err`. Returns the exit code.
+int Main(const std::vector<std::string>& args, std::string& out, std::string& err);
+
+}  // namespace benchtool

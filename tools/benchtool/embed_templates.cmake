@@ -1,0 +1,10 @@
+# Writes the bench templates into a C++ source: cmake -DOUT=<file> -DFILES=<a;b> -P embed_templates.cmake
+set(body "// Generated from emu/templates; edit those files instead.\n#include \"templates.h\"\n\nnamespace benchtool {\n\nconst std::vector<Template>& Templates() {\n    static const std::vector<Template> list = {\n")
+foreach(file ${FILES})
+    get_filename_component(name ${file} NAME_WE)
+    file(READ ${file} text)
+    string(APPEND body "        {\"${name}\", R\"tpl(${text})tpl\"},\n")
+endforeach()
+string(APPEND body "    };\n    return list;\n}\n\n}  // namespace benchtool\n")
+file(WRITE ${OUT}.tmp "${body}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${OUT}.tmp ${OUT})
