@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "emu/image_store.h"
+#include "emu/vendor/device_memory.h"
 
 namespace emu {
 namespace {
@@ -206,6 +207,12 @@ std::string BenchDevices::Carrier(const CameraRecord& camera) const {
 }
 
 uint16_t BenchDevices::Revision(const CameraRecord& camera) const {
+    if ((camera.chip == "realtek" || camera.chip == "sonix") && bench_) {
+        // Their memory belongs to the library stand-ins, which write it in this or another process.
+        vendor::Identity identity;
+        std::string error;
+        return vendor::CurrentIdentity(*bench_, camera, identity, error) ? identity.rev : camera.rev;
+    }
     for (const QuelmarDevice& d : quelmar_) {
         if (d.camera->name != camera.name) continue;
         const std::vector<uint8_t>& flash = d.chip->Flash().Image();

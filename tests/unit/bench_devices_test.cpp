@@ -5,6 +5,7 @@
 
 #include "emu/bench_devices.h"
 #include "emu/image_store.h"
+#include "emu/vendor/device_memory.h"
 
 namespace {
 
@@ -142,6 +143,26 @@ TEST(IdentityOffset, FollowsTheFamily) {
     EXPECT_EQ(emu::IdentityOffset('h'), 0xB70Au);
     EXPECT_EQ(emu::IdentityOffset('i'), 0x678Au);
     for (char f : {'d', 'j', 'k', 'l'}) EXPECT_EQ(emu::IdentityOffset(f), 0xF000u) << f;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BenchDevicesTest, VendorCamerasReportTheRevisionTheirMemoryHoldsNow) {
+    emu::Bench bench = Load(
+        "[bench]\ncameras=rtk,snx\n[rtk]\nchip=realtek\nvid=3a7c\npid=5610\nrev=0021\n"
+        "[snx]\nchip=sonix\nvid=3a7c\npid=6366\nrev=0105\nport=2\n");
+    emu::BenchDevices devices;
+    std::string error;
+    ASSERT_TRUE(devices.Open(bench, error)) << error;
+    EXPECT_EQ(devices.Revision(bench.cameras[0]), 0x0021) << "no memory file yet";
+    // What a library stand-in leaves after writing new firmware, possibly in another process.
+    std::vector<uint8_t> memory(65536, 0xFF);
+    ASSERT_TRUE(emu::vendor::PutIdentityBlock(memory, 0x3A7C, 0x5610, 0x0030));
+    ASSERT_TRUE(emu::SaveImage((dir_ / "rtk.eeprom").string(), memory, error)) << error;
+    EXPECT_EQ(devices.Revision(bench.cameras[0]), 0x0030);
+    EXPECT_EQ(devices.Revision(bench.cameras[1]), 0x0105);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "emu/bench_devices.h"
 #include "emu/image_store.h"
+#include "emu/vendor/device_memory.h"
 #include "templates.h"
 
 namespace benchtool {
@@ -68,6 +69,19 @@ int Create(const std::string& name, const std::string& folder, std::string& out,
     }
     // Cameras start with the firmware they left the factory with.
     for (const emu::CameraRecord& cam : bench.cameras) {
+        if (cam.chip == "realtek" || cam.chip == "sonix") {
+            emu::vendor::MemoryFile memory;
+            if (!emu::vendor::MemoryFileOf(bench, cam, memory, error)) {
+                err = "benchtool: " + error + "\n";
+                return 1;
+            }
+            std::vector<uint8_t> image = FactoryImage(cam, 0, memory.size);
+            if (!emu::SaveImage(memory.path, image, error)) {
+                err = "benchtool: " + error + "\n";
+                return 1;
+            }
+            continue;
+        }
         if (cam.chip != "quelmar") continue;
         emu::quelmar::ChipConfig config;
         std::vector<emu::quelmar::Fault> faults;
@@ -117,6 +131,19 @@ int Show(const std::string& folder, std::string& out, std::string& err) {
         now.rev = revision;
         out += "  hardware:  " + now.HardwareId() + "\n";
         out += "  path:      " + cam.DevicePath() + "\n";
+        if (cam.chip == "realtek" || cam.chip == "sonix") {
+            emu::vendor::MemoryFile memory;
+            std::vector<uint8_t> image;
+            if (emu::vendor::MemoryFileOf(bench, cam, memory, error) && emu::vendor::LoadMemory(memory, image, error)) {
+                size_t programmed = 0;
+                for (uint8_t b : image) programmed += b != 0xFF;
+                out += Format("  memory:    %s, %zu bytes, %zu not erased, crc32 %08X\n", memory.path.c_str(),
+                              image.size(), programmed, Crc32(image));
+                out += "  identity block at 0xF000: " + Hex(image, emu::vendor::kIdentityOffset, 6) + "\n";
+            } else {
+                out += "  memory:    unreadable: " + error + "\n";
+            }
+        }
         emu::quelmar::QuelmarChip* chip = devices.Quelmar(cam);
         if (!chip) continue;
         const std::vector<uint8_t>& image = chip->Flash().Image();
@@ -154,14 +181,15 @@ std::vector<uint8_t> FactoryImage(const emu::CameraRecord& camera, char family, 
         x ^= x << 13, x ^= x >> 17, x ^= x << 5;
         b = static_cast<uint8_t>(x);
     }
-    // The header mark a verified download leaves.
+    // The header mark a verified download leaves (Quelmar families; 0 for the other chips).
     switch (family) {
+        case 0: break;
         case 'i': image[0] = 0x89, image[1] = 0x16; break;
         case 'k': image[0] = 0x89, image[1] = 0x17; break;
         case 'j': case 'l': break;
         default: image[0] = 0x55;
     }
-    uint32_t id = emu::IdentityOffset(family);
+    uint32_t id = family ? emu::IdentityOffset(family) : emu::vendor::kIdentityOffset;
     const uint16_t fields[3] = {camera.vid, camera.pid, camera.rev};
     for (int i = 0; i < 3 && id + 2 * i + 1 < size; ++i) {
         image[id + 2 * i] = static_cast<uint8_t>(fields[i]);

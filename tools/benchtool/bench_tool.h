@@ -14,7 +14,8 @@
 namespace benchtool {
 
 // The firmware a camera left the factory with: deterministic bytes, the family's valid header
-// mark and the identity block (vendor, product, release) at the family's offset.
+// mark and the identity block (vendor, product, release) at the family's offset. Family 0: a
+// Realtek or Sonix memory (no header mark, identity block at 0xF000).
 std::vector<uint8_t> FactoryImage(const emu::CameraRecord& camera, char family, uint32_t size);
 
 // CRC-32 (IEEE), for telling images apart at a glance.
