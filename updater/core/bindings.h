@@ -1,0 +1,94 @@
+// Run-time bindings of the two libraries that the updater loads itself: RvcLib.dll from its own
+// folder, and QuelmarCamera.dll (the kit's camera-access library) by name.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "kit/library_loader.h"
+#include "kit/trace.h"
+
+namespace tessaw {
+
+// RvcLib.dll: module handle and the addresses of the entry points the Realtek flow calls. A missing
+// entry point stays null; the flow then skips the call and takes its documented default.
+class RvcLibBinding {
+public:
+    static constexpr std::array<const char*, 7> kNames = {
+        "RvcLib_Initialize", "RvcLib_UnInitialize", "UVC_Open",    "UVC_Close",
+        "UVC_GetDevVIDPID",  "EEPROMInfo2",         "EEPROMWrite3"};
+
+    explicit RvcLibBinding(kit::LibraryPort& libraries) : libraries_(libraries) {}
+    ~RvcLibBinding() { Unload(); }
+    RvcLibBinding(const RvcLibBinding&) = delete;
+    RvcLibBinding& operator=(const RvcLibBinding&) = delete;
+
+    // Releases any module held, clears the entry points, loads `fullPath` and looks every name up.
+    bool Load(const std::string& fullPath);
+    void Unload();
+    bool Loaded() const { return module_ != nullptr; }
+    // The entry point of one of kNames, or nullptr.
+    kit::EntryPoint Find(const char* name) const;
+    // The same, as the caller's function pointer type (the PFN_ types of the library's header).
+    template <typename Fn>
+    Fn As(const char* name) const {
+        return reinterpret_cast<Fn>(Find(name));
+    }
+
+private:
+    kit::LibraryPort& libraries_;
+    void* module_ = nullptr;
+    std::array<kit::EntryPoint, kNames.size()> entries_{};
+};
+
+// The nine exports of QuelmarCamera.dll, with the C calling convention. Every one returns 0 on
+// success.
+using QuelmarCamInitFn = int (*)(int device);
+using QuelmarCamUnInitFn = int (*)();
+using DownloadSectorFn = int (*)(unsigned char* image, unsigned char table, unsigned int sector, int option);
+using UploadSectorFn = int (*)(unsigned char* buffer, unsigned int sector, unsigned char table);
+using GetFlashTypeFn = int (*)(unsigned char* code);
+using WriteProtectFn = int (*)(unsigned char table);
+using EraseSfFn = int (*)(unsigned char table);
+using ResetCameraFn = int (*)();
+
+// QuelmarCamera.dll, loaded once and kept to the end of the process. The calls below never go through
+// a missing entry point: they return kMissing instead, so a damaged library fails a step, never the
+// process. Complete() tells beforehand whether the flow can run at all.
+class QuelmarBinding {
+public:
+    static constexpr std::array<const char*, 9> kNames = {
+        "QuelmarCam_Init",   "QuelmarCam_UnInit",  "Download_Sector", "Upload_Sector", "Get_FlashType",
+        "SetSF_WProtect_ON", "SetSF_WProtect_OFF", "EraseSF",         "ResetCamera"};
+    static constexpr int kMissing = -1;
+
+    explicit QuelmarBinding(kit::LibraryPort& libraries) : libraries_(libraries) {}
+
+    // Loads the library by name and looks the nine names up in order; each missing one is traced.
+    bool Load(kit::Trace& trace);
+    bool Loaded() const { return module_ != nullptr; }
+    // True when all nine entry points were found.
+    bool Complete() const;
+
+    int Init(int device) const;
+    int UnInit() const;
+    int DownloadSector(unsigned char* image, unsigned char table, unsigned int sector, int option) const;
+    int UploadSector(unsigned char* buffer, unsigned int sector, unsigned char table) const;
+    int GetFlashType(unsigned char* code) const;
+    int WriteProtectOn(unsigned char table) const;
+    int WriteProtectOff(unsigned char table) const;
+    int Erase(unsigned char table) const;
+    int ResetCamera() const;
+
+private:
+    template <typename Fn>
+    Fn Entry(size_t index) const {
+        return reinterpret_cast<Fn>(entries_[index]);
+    }
+    kit::LibraryPort& libraries_;
+    void* module_ = nullptr;
+    std::array<kit::EntryPoint, kNames.size()> entries_{};
+};
+
+}  // namespace tessaw

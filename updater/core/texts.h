@@ -1,0 +1,122 @@
+// Every text of the updater Tessaw that leaves the program: messages, log lines, debug trace lines,
+// captions and file names, byte for byte. Tests and the Win32 shell share them from here.
+#pragma once
+
+namespace tessaw {
+
+// Files, relative to the program directory (which start-up makes the current directory).
+inline constexpr const char* kConfigFile = ".\\config.ini";
+inline constexpr const char* kDevFile = ".\\dev.vrk";
+inline constexpr const char* kIdLogFile = ".\\ID_Log.ini";
+inline constexpr const char* kConfigName = "config.ini";
+inline constexpr const char* kDevName = "dev.vrk";
+inline constexpr const char* kIdLogName = "ID_Log.ini";
+inline constexpr const char* kSubSystemIdName = "SubSystemID.exe";
+inline constexpr const char* kRvcLibName = "RvcLib.dll";
+inline constexpr const char* kQuelmarLibName = "QuelmarCamera.dll";
+
+// Identity.
+inline constexpr const char* kVendorId = "3A7C";
+inline constexpr const char* kAnySystem = "XXXX";
+
+// Start-up failures (exit codes in session.h).
+inline constexpr const char* kNoRvcLib = "Can not find RvcLib.dll file!\r\n";
+inline constexpr const char* kNoQuelmarLib = "Can not find QuelmarCamera.dll file!\r\n";
+inline constexpr const char* kNoConfig = "Can not find config.ini file!\r\n";
+inline constexpr const char* kReadConfigFailed = "Read config.ini failed!\r\n";
+inline constexpr const char* kNoDevVrk = "Can not find dev.vrk file!\r\n";
+inline constexpr const char* kNoSubSystemId = "Can not find SubSystemID.exe file!\r\n";
+inline constexpr const char* kNoMatchedDevice = "No matched device!\r\n";
+// The wait for the subsystem ID is bounded; this is what a run that ran out of time reports.
+inline constexpr const char* kNoSystemId = "Can not get system ID from ID_Log.ini!\r\n";
+inline constexpr const char* kComboError = "Combo device error!\r\n";
+
+// Start-up trace.
+inline constexpr const char* kRegisterFailed = "Register device notification failed!\r\n";
+inline constexpr const char* kRegistered = "RegisterDeviceNotification %x\r\t";
+inline constexpr const char* kGetConfigPass = "get config.ini pass\r\n";
+inline constexpr const char* kGetDevVrkPass = "get dev.vrk pass\r\n";
+inline constexpr const char* kGetSystemIdFailed = "get system id failed!\r\n";
+inline constexpr const char* kGetSystemIdOk = "get system id successful\r\n";
+inline constexpr const char* kMissingEntryPoint = "%s has no entry point %s\r\n";
+inline constexpr const char* kBadLogSwitch = "LogSwitch \"%s\" is not 0, 1 or 2: no log file\r\n";
+inline constexpr const char* kLogNotOpened = "Log file %s cannot be opened: no log file\r\n";
+inline constexpr const char* kCloseRefused = "Close refused while flashing\r\n";
+inline constexpr const char* kThreadFailed = "Update thread cannot be started\r\n";
+inline constexpr const char* kNoFlow = "No flashing flow for chip family %d\r\n";
+
+// Update driver.
+inline constexpr const char* kLogSaveAs = "Log file save as %s\r\n";
+inline constexpr const char* kNoLogFile = "No log file!\r\n";
+inline constexpr const char* kRunSeparator = "===========================\r\n";
+inline constexpr const char* kVidPid = "VID=%s, PID=%s\r\n";
+inline constexpr const char* kCurrentRev = "Current FW version = REV_%s\r\n";
+inline constexpr const char* kNowUpdating = "Now updating ...";
+inline constexpr const char* kRealtekUpdate = "Realtek fw update ...\r\n";
+inline constexpr const char* kSonixUpdate = "Sonix fw update ...\r\n";
+inline constexpr const char* kQuelmarUpdate = "Quelmar fw update ...\r\n";
+inline constexpr const char* kQuelmarDownloaded = "Quelmar downloaded...\r\n";
+inline constexpr const char* kQuelmarUnInit = "Quelmar CamUnInit...\r\n";
+inline constexpr const char* kQuelmarUnInitDone = "Quelmar CamUnInit'd...\r\n";
+inline constexpr const char* kCameraInitFailed = "Camera init failed!\r\n";
+inline constexpr const char* kDriverTooOld = "Device driver is too old, please upgrade it!\r\n";
+inline constexpr const char* kCheckDriverFailed = "Check device driver failed! ::%d\r\n";
+inline constexpr const char* kBeforeCheckDevice = "Before CheckDevice()...\n";
+inline constexpr const char* kAfterCheckDevice = "After CheckDevice()...\n";
+inline constexpr const char* kUpdateFinished = "Update finished\r\n";
+inline constexpr const char* kUpdatedSuccessfully = "Updated successfully\r\n";
+inline constexpr const char* kResultSuccess = "Update successfully";
+inline constexpr const char* kPleaseReboot = "Please reboot computer\r\n";
+inline constexpr const char* kUpdateUnsuccessful = "Update unsuccessful\r\n";
+inline constexpr const char* kResultFailure = "Update unsuccessful";
+inline constexpr const char* kPleaseRebootRetry = "Please reboot computer and try it again\r\n";
+inline constexpr const char* kAllCleaningUp = "All cleaning up...\n";
+
+// Plug events.
+inline constexpr const char* kChangeWhileFlashing = "DeviceChange(%x,%x) during flashing\n";
+inline constexpr const char* kArrival = "DeviceChange - device arrival\r\n";
+inline constexpr const char* kRemoval = "DeviceChange - device remove complete\r\n";
+
+// Update log line forms.
+inline constexpr const char* kPlainLine = "----------------: %s";
+inline constexpr const char* kErrorLine = "----------------: Error: %s";
+inline constexpr const char* kViewPrefix = "----------------: ";
+inline constexpr const char* kClosingLine = "----------------: \n";
+inline constexpr const char* kDateLine = "\r\n%Y/%m/%d    %H:%M\r\n";
+inline constexpr const char* kRunStamp = "\r\n%a    %Y-%m-%d\r\n%H:%M\r\n";
+inline constexpr const char* kStamp = "%10.3f\t";
+inline constexpr const char* kLogInTemp = "%sFW Update Log.log";
+inline constexpr const char* kLogInProgramDir = ".\\FW Update Log.log";
+
+// Configuration trace.
+inline constexpr const char* kEntryTrace = "SysID= %s, PID= %s, ModID= %s, BinName= %s\r\n";
+inline constexpr const char* kRealtekHeading = "[REALTEK_PID]\r\n";
+inline constexpr const char* kSonixHeading = "[SONIX_PID]\r\n";
+inline constexpr const char* kQuelmarHeading = "[QUELMAR_PID]\r\n";
+inline constexpr const char* kComboHeading = "[COMBO_PID]\r\n";
+inline constexpr const char* kListItem = "%s\r\n";
+inline constexpr const char* kPairItem = "%04x + %04x\r\n";
+
+// Identification trace.
+inline constexpr const char* kHardwareIdTrace = "Result:[%s]\r\n";
+inline constexpr const char* kRecorded = "#%d: PID:%s ModID:%s REV:%s\r\n";
+inline constexpr const char* kModelRealtek = "Model: Realtek series ...\r\n";
+inline constexpr const char* kModelSonix = "Model: Sonix series ...\r\n";
+inline constexpr const char* kModelQuelmar = "Model: Quelmar series ...\r\n";
+inline constexpr const char* kComboFound = "Camera device found => PID:0x%s REV:%s\r\n";
+inline constexpr const char* kComboFirst = "Combo device matched => PID_0:0x%s REV:%s\r\n";
+inline constexpr const char* kComboSecond = "Combo device matched => PID_1:0x%s REV:0x%s\r\n";
+inline constexpr const char* kComboDevice = "RTK combo device: 0x%s + 0x%s\r\n";
+inline constexpr const char* kSingleDevice = "RTK single device: 0x%s\r\n";
+
+// Firmware file.
+inline constexpr const char* kNoFwFile = "Can not find FW file!\r\n";
+inline constexpr const char* kFwMissing = "%s does not exist!\r\n";
+inline constexpr const char* kFwOpenFailed = "Fail to open file %s.\r\n";
+inline constexpr const char* kFwOpened = "Success to open file %s\r\n";
+
+// Driver check.
+inline constexpr const char* kDeviceKey = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_%s&Pid_%s&MI_00";
+inline constexpr const char* kClassKey = "SYSTEM\\ControlSet001\\Control\\Class\\";
+
+}  // namespace tessaw
