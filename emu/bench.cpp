@@ -5,29 +5,17 @@
 #include <cstdlib>
 
 #include "kit/profile.h"
+#include "kit/text.h"
 
 namespace emu {
 namespace {
 
+using kit::Lower;
+using kit::Trim;
+using kit::Upper;
+
 // KSCATEGORY_CAPTURE, the interface class under which capture devices are published.
 constexpr const char* kCaptureInterface = "{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool ParseHex16(const std::string& text, uint16_t& out) {
     if (text.size() != 4) return false;
@@ -134,10 +122,8 @@ bool LoadCamera(BenchFile& file, const std::string& name, CameraRecord& cam, std
             return false;
         }
     }
-    std::string port = Trim(file.Get(name, "port", "1"));
-    char* end = nullptr;
-    long p = std::strtol(port.c_str(), &end, 10);
-    if (*end != '\0' || p < 1 || p > 255) {
+    uint64_t p = 0;
+    if (!kit::ParseNumber(Trim(file.Get(name, "port", "1")), 255, p) || p < 1) {
         error = "camera \"" + name + "\": port must be 1..255";
         return false;
     }
@@ -229,18 +215,10 @@ bool LoadBench(const std::string& folder, Bench& out, std::string& error) {
         std::map<std::string, std::string>& keys = out.sections[Lower(section)];
         for (const auto& [key, value] : file.Section(section)) keys.emplace(Lower(key), value);
     }
-    std::string list = file.Get("bench", "cameras");
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        if (comma == std::string::npos) comma = list.size();
-        std::string name = Trim(list.substr(start, comma - start));
-        if (!name.empty()) {
-            CameraRecord cam;
-            if (!LoadCamera(file, name, cam, error)) return false;
-            out.cameras.push_back(cam);
-        }
-        start = comma + 1;
+    for (const std::string& name : kit::SplitList(file.Get("bench", "cameras"))) {
+        CameraRecord cam;
+        if (!LoadCamera(file, name, cam, error)) return false;
+        out.cameras.push_back(cam);
     }
     return true;
 }

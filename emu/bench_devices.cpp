@@ -1,19 +1,18 @@
 #include "emu/bench_devices.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "emu/image_store.h"
+#include "kit/text.h"
 #include "emu/vendor/device_memory.h"
 
 namespace emu {
 namespace {
 
 bool Number(const std::string& text, uint64_t high, uint32_t& out) {
-    char* end = nullptr;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || v > high) return false;
+    uint64_t v = 0;
+    if (!kit::ParseNumber(kit::Trim(text), high, v)) return false;
     out = static_cast<uint32_t>(v);
     return true;
 }
@@ -108,20 +107,13 @@ bool ParseChipConfig(const CameraRecord& camera, quelmar::ChipConfig& config, st
         return false;
     }
     config.propertySet = set == "first" ? quelmar::xu::kFirstSet : quelmar::xu::kSecondSet;
-    std::string absent = camera.Get("absent");
-    for (size_t at = 0; at < absent.size();) {
-        size_t comma = absent.find(',', at);
-        if (comma == std::string::npos) comma = absent.size();
-        std::string item = absent.substr(at, comma - at);
-        while (!item.empty() && item.front() == ' ') item.erase(0, 1);
-        while (!item.empty() && item.back() == ' ') item.pop_back();
+    for (const std::string& item : kit::SplitList(camera.Get("absent"))) {
         uint32_t selector = 0;
         if (!Number(item, 31, selector)) {
             error = who + "absent must list selectors 0..31";
             return false;
         }
         config.absentSelectors |= 1u << selector;
-        at = comma + 1;
     }
     std::string carrier = camera.Get("carrier", "ks");
     if (carrier != "ks" && carrier != "private" && carrier != "both" && carrier != "none") {

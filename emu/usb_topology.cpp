@@ -1,5 +1,7 @@
 #include "emu/usb_topology.h"
 
+#include "kit/text.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -34,10 +36,9 @@ uint32_t Hash(const std::string& text) {
 }
 
 bool ParseNumber(const std::string& text, long low, long high, long& out) {
-    char* end = nullptr;
-    long v = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || v < low || v > high) return false;
-    out = v;
+    uint64_t v = 0;
+    if (!kit::ParseNumber(kit::Trim(text), static_cast<uint64_t>(high), v) || static_cast<long>(v) < low) return false;
+    out = static_cast<long>(v);
     return true;
 }
 
@@ -93,16 +94,7 @@ bool UsbTopology::Build(const Bench& bench, std::function<uint16_t(const CameraR
         root.ports = static_cast<uint8_t>(rootPorts);
         hubs_.push_back(root);
     }
-    std::string list = bench.Get("bench", "hubs");
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t comma = list.find(',', start);
-        if (comma == std::string::npos) comma = list.size();
-        std::string name = list.substr(start, comma - start);
-        name.erase(0, name.find_first_not_of(' '));
-        name.erase(name.find_last_not_of(' ') + 1);
-        start = comma + 1;
-        if (name.empty()) continue;
+    for (const std::string& name : kit::SplitList(bench.Get("bench", "hubs"))) {
         if (!bench.sections.count(name)) {
             error = "hub \"" + name + "\" is listed but has no [" + name + "] section";
             return false;

@@ -4,21 +4,13 @@
 
 #include "emu/image_store.h"
 #include "kit/profile.h"
+#include "kit/text.h"
 
 namespace emu::vendor {
 namespace {
 
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using kit::Lower;
+using kit::Trim;
 
 // [bench] as key/value pairs in file order.
 std::vector<std::pair<std::string, std::string>> BenchSection(const Bench& bench) {

@@ -8,6 +8,7 @@
 
 #include "emu/image_store.h"
 #include "emu/vendor/library_keys.h"
+#include "kit/text.h"
 
 namespace emu::vendor {
 namespace {
@@ -15,10 +16,7 @@ namespace {
 constexpr uint32_t kMaxBlock = 16u << 20;
 constexpr uint32_t kMaxDelayUs = 10'000'000;
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return s;
-}
+using kit::Lower;
 
 void PutLe(uint8_t* out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));

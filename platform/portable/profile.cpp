@@ -1,4 +1,5 @@
 #include "kit/profile.h"
+#include "kit/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,13 +23,6 @@ struct Section {
 };
 
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b])) ++b;
-    while (e > b && IsBlank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
 
 bool SameText(const std::string& a, const char* b) {
     size_t n = std::strlen(b);

@@ -26,16 +26,6 @@ std::string Format(const char* fmt, ...) {
     return out;
 }
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string Token(const std::string& text, size_t from, const char* delimiters, size_t* next) {
     size_t begin = text.find_first_not_of(delimiters, std::min(from, text.size()));
     if (begin == std::string::npos) {

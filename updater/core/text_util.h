@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "kit/text.h"
+
 namespace tessaw {
 
 // printf into a string of any length.
@@ -13,8 +15,8 @@ std::string Format(const char* fmt, ...)
     ;
 
 // ASCII case folding (the texts are hexadecimal IDs and INI values).
-std::string Upper(std::string text);
-std::string Lower(std::string text);
+using kit::Lower;
+using kit::Upper;
 
 // The token that a string tokenizer returns first when started at `from`: delimiter characters are
 // skipped, the token runs to the next delimiter or the end. Empty when only delimiters remain.
