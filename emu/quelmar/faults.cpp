@@ -132,6 +132,14 @@ bool ParseFault(std::string_view line, Fault& out, std::string& error) {
                 }
             }
         }
+    } else if (key == "unplug") {
+        f.kind = FaultKind::Unplug;
+        std::string_view rest;
+        if (!OpAndCalls(value, f, rest, error)) return false;
+        if (!rest.empty()) {
+            error = "trailing text '" + std::string(rest) + "'";
+            return false;
+        }
     } else if (key == "busy") {
         f.kind = FaultKind::HoldBusy;
         if (value != "hold") {
@@ -171,9 +179,10 @@ std::string FormatFault(const Fault& f) {
             return "notready=" + std::to_string(f.value);
         case FaultKind::Fail:
         case FaultKind::Corrupt:
+        case FaultKind::Unplug:
             break;
     }
-    std::string s = f.kind == FaultKind::Fail ? "fail=" : "corrupt=";
+    std::string s = f.kind == FaultKind::Fail ? "fail=" : f.kind == FaultKind::Unplug ? "unplug=" : "corrupt=";
     for (const OpName& o : kOps)
         if (o.op == f.op) s += o.name;
     if (f.target >= 0) {
@@ -194,8 +203,10 @@ std::string FormatFault(const Fault& f) {
     s += buf;
     if (f.kind == FaultKind::Fail) {
         std::snprintf(buf, sizeof buf, ":0x%08X", static_cast<unsigned>(f.code));
-    } else {
+    } else if (f.kind == FaultKind::Corrupt) {
         std::snprintf(buf, sizeof buf, ":0x%02X:%u", f.mask, static_cast<unsigned>(f.offset));
+    } else {
+        return s;
     }
     return s + buf;
 }

@@ -6,6 +6,9 @@
 //   corrupt=<op>[:<target>][@<calls>[:<mask>[:<offset>]]]
 //                                                   a successful read has <mask> (default 0xFF)
 //                                                   XORed into its byte at <offset> (default 0)
+//   unplug=<op>[:<target>][@<calls>]                the device leaves the bus at the first matching
+//                                                   call: that call and every later request answer
+//                                                   0x8007048F (device not connected)
 //   busy=hold                                       the checksum-trigger busy flag never clears
 //   chunk=<bytes>                                   the download chunk length the device reports
 //   refuse=first_set                                requests on the first property set answer
@@ -23,7 +26,7 @@
 
 namespace emu::quelmar {
 
-enum class FaultKind : uint8_t { Fail, Corrupt, HoldBusy, ChunkSize, RefuseFirstSet, NotReady };
+enum class FaultKind : uint8_t { Fail, Corrupt, HoldBusy, ChunkSize, RefuseFirstSet, NotReady, Unplug };
 enum class FaultOp : uint8_t { None, XuLength, XuRead, XuWrite, RegRead, RegWrite };
 
 struct Fault {

@@ -81,14 +81,16 @@ QuelmarChip::Verdict QuelmarChip::Screen(FaultOp xuOp, uint8_t selector) {
         regHi = selector == xu::kRegData ? regLo : static_cast<uint16_t>(regLo + 1);
     }
     for (Fault& f : faults_) {
-        if (f.kind != FaultKind::Fail && f.kind != FaultKind::Corrupt) continue;
+        if (f.kind != FaultKind::Fail && f.kind != FaultKind::Corrupt && f.kind != FaultKind::Unplug) continue;
         bool match = false;
         if (f.op == xuOp)
             match = f.target < 0 || f.target == selector;
         else if (regOp != FaultOp::None && f.op == regOp)
             match = f.target < 0 || f.target == regLo || f.target == regHi;
         if (!match || !f.Covers(++f.calls)) continue;
-        if (f.kind == FaultKind::Corrupt)
+        if (f.kind == FaultKind::Unplug)
+            unplugged_ = true;
+        else if (f.kind == FaultKind::Corrupt)
             v.corrupt.push_back(&f);
         else if (v.code == kOk)
             v.code = f.code;
@@ -98,7 +100,10 @@ QuelmarChip::Verdict QuelmarChip::Screen(FaultOp xuOp, uint8_t selector) {
 
 // Everything a request passes before the control itself sees it.
 int32_t QuelmarChip::Gate(FaultOp xuOp, uint8_t selector, Verdict& verdict) {
+    verdict = Verdict{};
+    if (unplugged_) return kDeviceGone;
     verdict = Screen(xuOp, selector);
+    if (unplugged_) return kDeviceGone;
     if (verdict.code != kOk) return verdict.code;
     bool refuseFirst = false;
     for (Fault& f : faults_) {

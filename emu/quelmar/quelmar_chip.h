@@ -86,6 +86,7 @@ inline constexpr int32_t kNotReady = static_cast<int32_t>(0x80070015);
 inline constexpr int32_t kGenFailure = static_cast<int32_t>(0x8007001F);
 inline constexpr int32_t kNotFound = static_cast<int32_t>(0x80070490);
 inline constexpr int32_t kSetNotFound = static_cast<int32_t>(0x80070492);
+inline constexpr int32_t kDeviceGone = static_cast<int32_t>(0x8007048F);  // device not connected
 
 namespace xu {
 inline constexpr uint8_t kRegAddr = 2;
@@ -189,6 +190,9 @@ public:
     bool InPackageMode() const { return inPackageMode_; }
     uint32_t RestartCount() const { return restarts_; }
     bool ReenumerationPending() const { return reenumerationPending_; }
+    // Gone from the bus after an unplug fault: enumeration no longer lists it, and it stays gone
+    // for the rest of the process.
+    bool Unplugged() const { return unplugged_; }
     void AcknowledgeReenumeration() { reenumerationPending_ = false; }
 
     // Power removed and applied again: every register to its power-on value, the in-package mode
@@ -280,6 +284,7 @@ private:
     bool inPackageMode_ = false;
     uint32_t restarts_ = 0;
     bool reenumerationPending_ = false;
+    bool unplugged_ = false;
 };
 
 }  // namespace emu::quelmar

@@ -593,6 +593,7 @@ TEST(QuelmarFaults, LinesParseAndFormatBack) {
         {"notready=3", "notready=3"},
         {"refuse=first_set", "refuse=first_set"},
         {"busy=hold", "busy=hold"},
+        {"unplug=xu_write:10@3", "unplug=xu_write:10@3"},
     };
     for (const auto& [line, formatted] : good) {
         ASSERT_TRUE(ParseFault(line, f, error)) << line << ": " << error;
@@ -601,7 +602,7 @@ TEST(QuelmarFaults, LinesParseAndFormatBack) {
     for (const char* bad :
          {"fail", "fail=xu_poke:10", "fail=xu_write:300", "fail=xu_write:10@0", "fail=xu_write@5-2",
           "fail=xu_write@3:0x1:9", "corrupt=xu_write@1", "corrupt=xu_read@1:0x100", "busy=soon", "chunk=lots",
-          "refuse=second_set", "explode=1", "fail=reg_read:0x10000"}) {
+          "refuse=second_set", "explode=1", "fail=reg_read:0x10000", "unplug=xu_write@2:0x1"}) {
         error.clear();
         EXPECT_FALSE(ParseFault(bad, f, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -641,6 +642,23 @@ TEST(QuelmarFaults, InjectedFaultsActOnTheNamedCalls) {
     EXPECT_EQ(h.Len(xu::kDfuAccessControl), 512);
     EXPECT_EQ(h.Put(xu::kDfuAccessControl, Bytes(64, 0)), kGenFailure);
     EXPECT_EQ(h.Put(xu::kDfuAccessControl, Bytes(512, 0)), kOk);
+}
+
+TEST(QuelmarFaults, UnplugEndsEveryLaterRequest) {
+    ChipConfig config = Config(0xB0);
+    Host h(config);
+    h.chip.Faults().push_back(Parsed("unplug=xu_write:10@2"));
+    ASSERT_EQ(h.Put(xu::kDfuEnableControl, {1}), kOk);
+    const Bytes chunk(4096, 0x5A);
+    EXPECT_EQ(h.Put(xu::kDfuAccessControl, chunk), kOk);
+    EXPECT_FALSE(h.chip.Unplugged());
+    EXPECT_EQ(h.Put(xu::kDfuAccessControl, chunk), kDeviceGone) << "the second chunk never arrives";
+    EXPECT_TRUE(h.chip.Unplugged());
+    uint16_t length = 0;
+    EXPECT_EQ(h.chip.GetLength(xu::kDfuAccessControl, length), kDeviceGone);
+    EXPECT_EQ(h.Put(xu::kRegAddr, {0xFF, 0x20}), kDeviceGone);
+    h.Get(xu::kDfuChecksum, 1, kDeviceGone);
+    EXPECT_EQ(h.chip.BytesReceived(), 4096u);
 }
 
 TEST(QuelmarFaults, PropertySetRefusal) {
