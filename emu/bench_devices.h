@@ -20,6 +20,8 @@
 //   mode_register=0     register 0x2C00 at power-on
 //   carrier=ks          what the driver offers: ks (kernel-streaming topology), private, both, none
 //   xu_guid=first       the property set the extension unit answers on: first or second
+//   ks_nodes=camera,processing,xu,streaming   the capture filter's topology nodes in order (read by
+//                       the capture-filter stand-in; other_xu is another maker's device-specific unit)
 //   fault1=fail=xu_write:10@3:0x8007001F   scripted faults, one per key fault<N> (see faults.h)
 // The non-volatile status bits live in <record>.status beside the image.
 //
