@@ -1,0 +1,422 @@
+// Camera handles, opening a camera (device search, extension-unit discovery, chip family), the
+// camera count and the USB identity.
+#include <algorithm>
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "camlib/internals.h"
+
+namespace camlib {
+namespace {
+
+Platform* g_installed = nullptr;
+Guid g_lastSet = kFirstPropertySet;
+
+constexpr uint32_t kNotReadyPauseMs = 20;
+
+// Paths of USB devices carry "usb" right after the "\\?\" prefix; anything else (root-enumerated
+// software cameras, other buses) is passed over.
+bool IsUsbPath(const char* path) {
+    return std::strncmp(path + 4, "usb", 3) == 0 || std::strncmp(path + 4, "USB", 3) == 0;
+}
+
+// Everything a device under test holds; a skipped device leaves nothing behind for the next.
+void ReleaseDevice(CamHandle* h) {
+    if (h->pExt) {
+        h->pExt->custom = nullptr;
+        h->pExt->control.reset();
+        h->pExt->dt = kDtUndetermined;
+    }
+    h->pAmp.reset();
+    h->filter.reset();
+}
+
+// Reads the checksum control until the unit stops answering NOT_READY, within a bound.
+int32_t ProbeUnit(ExtUnit& u, Platform& p, bool secondSet) {
+    uint8_t probe = 0;
+    int32_t r = XuRead(u, XU_DFU_CHECKSUM, &probe, 1);
+    for (uint32_t tries = 0; r == hr::kNotReady; ++tries) {
+        if (tries == kNotReadyTries) {
+            kit::TraceF(*p.trace, "XU_DFU_CHECKSUM still not ready after %u ms, node %u skipped",
+                        kNotReadyTries * kNotReadyPauseMs, u.node);
+            break;
+        }
+        if (secondSet) p.trace->Write("go");
+        r = XuRead(u, XU_DFU_CHECKSUM, &probe, 1);
+        p.sleep->Sleep(kNotReadyPauseMs);
+    }
+    return r;
+}
+
+bool ContainsNoCase(const char* text, const std::string& part) {
+    std::string lower(text);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+Platform& CurrentPlatform() { return g_installed ? *g_installed : SystemPlatform(); }
+void UsePlatform(Platform* platform) { g_installed = platform; }
+
+Platform& PlatformOf(const CamHandle* handle) {
+    return handle && handle->platform ? *handle->platform : CurrentPlatform();
+}
+
+void Trace(const CamHandle* handle, const char* fmt, ...) {
+    char line[2048];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(line, sizeof line, fmt, args);
+    va_end(args);
+    PlatformOf(handle).trace->Write(line);
+}
+
+void SleepMs(const CamHandle* handle, uint32_t milliseconds) {
+    PlatformOf(handle).sleep->Sleep(milliseconds);
+}
+
+Guid LastChosenPropertySet() { return g_lastSet; }
+
+uint16_t ParseHex4(const char* text) {
+    unsigned v = 0;
+    for (int i = 0; i < 4; ++i) {
+        const char c = text[i];
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= ':' && c <= '?')
+            d = static_cast<unsigned>(c - ':' + 10);
+        else if (c == '\0' || c == ' ')
+            d = 0;
+        else
+            return 0xFFFF;
+        v = v * 16 + d;
+        if (c == '\0') {  // nothing is read past the end of the text
+            for (++i; i < 4; ++i) v *= 16;
+            break;
+        }
+    }
+    return static_cast<uint16_t>(v);
+}
+
+std::string InstanceKey(const std::string& instanceId) {
+    std::string id = instanceId;
+    for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t first = id.find('\\');
+    if (first == std::string::npos) return "";
+    size_t second = id.find('\\', first + 1);
+    if (second == std::string::npos) return "";
+    const std::string rest = id.substr(second + 1);
+    size_t amp = rest.find('&');
+    if (amp == std::string::npos) return "";
+    size_t end = rest.find('&', amp + 1);
+    return rest.substr(amp + 1, end == std::string::npos ? std::string::npos : end - amp - 1);
+}
+
+void ParseHardwareId(const std::string& id, uint16_t& vid, uint16_t& pid, uint16_t& rev) {
+    // A short ID reads as NUL-padded, as the zeroed property buffer would.
+    std::string padded = id;
+    padded.resize(std::max<size_t>(padded.size(), 30), '\0');
+    vid = ParseHex4(padded.c_str() + 8);
+    pid = ParseHex4(padded.c_str() + 17);
+    rev = ParseHex4(padded.c_str() + 26);
+}
+
+char FamilyOf(uint8_t id, uint8_t subVariant) {
+    switch (id >> 4) {
+        case 0x6:
+            return 'f';
+        case 0x9:
+            return 'g';
+        case 0x8:
+            return 'h';
+        case 0xA:
+            return subVariant == 0x10 ? 'd' : 'i';
+        case 0xB:
+            return 'j';
+        case 0xC:
+            return 'k';
+        case 0xD:
+            return 'l';
+        case 0xE:
+            return 'k';
+        default:
+            return 0;
+    }
+}
+
+bool FamilyAccepts(char family, uint8_t nibble) {
+    switch (family) {
+        case 'e':
+            return FamilyOf(nibble, 0) != 0;
+        case 'f':
+            return nibble == 0x60;
+        case 'g':
+            return nibble == 0x90;
+        case 'h':
+            return nibble == 0x80;
+        case 'i':
+            return nibble == 0xA0;
+        case 'j':
+            return nibble == 0xB0;
+        case 'k':
+            return nibble == 0xC0;
+        case 'l':
+            return nibble == 0xD0;
+        default:
+            return false;
+    }
+}
+
+uint8_t SelectLevelOf(char family) { return family == 'f' || family == 'g' ? 2 : 0; }
+
+void CamCreate(CamHolder* holder) {
+    if (!holder) return;
+    *holder = new CamHandle;
+    (*holder)->platform = &CurrentPlatform();
+}
+
+int CamDestroy(CamHolder* holder) {
+    if (!holder || !*holder) return kResultOk;
+    CamHandle* h = *holder;
+    if (h->pExt) h->pExt->custom = nullptr;
+    h->filter.reset();
+    h->pAmp.reset();
+    h->image.clear();
+    h->pExt.reset();
+    delete h;
+    *holder = nullptr;
+    return kResultOk;
+}
+
+int32_t FindExtensionNode(ExtUnit& u, KsTopology& topology, Platform& p) {
+    uint32_t nodes = 0;
+    int32_t r = topology.NumNodes(&nodes);
+    if (r != hr::kOk) {
+        p.trace->Write("pIksTopologyInfo->get_NumNodes fail");
+        return r;
+    }
+    p.trace->Write("pIksTopologyInfo->get_NumNodes ok");
+    for (uint32_t i = 0; i < nodes; ++i) {
+        Guid type{};
+        if (topology.NodeType(i, &type) != hr::kOk || type != kNodeTypeDevSpecific) continue;
+        u.node = i;
+        u.set = g_lastSet = kFirstPropertySet;
+        r = ProbeUnit(u, p, false);
+        if (r == hr::kSetNotFound) {
+            p.trace->Write("wrong Guid, try the 7316");
+            u.set = g_lastSet = kSecondPropertySet;
+            r = ProbeUnit(u, p, true);
+        }
+        if (r == hr::kNotFound) {
+            const uint8_t address[2] = {0xFF, 0x20};
+            uint8_t id = 0;
+            XuWrite(u, XU_REG_ADDR, address, 2);
+            r = XuRead(u, XU_REG_DATA, &id, 1);
+        }
+        if (r == hr::kOk) return hr::kOk;
+    }
+    u.control.reset();
+    return 1;
+}
+
+int CamInit(CamHolder* holder, char family, int device) {
+    Platform& p = CurrentPlatform();
+    kit::Trace& t = *p.trace;
+    t.Write("in core QuelmarCam_Init");
+    if (family < 'e' || family > 'l') return kResultInvalid;
+    if (!holder) return kResultFail;
+    if (!*holder) CamCreate(holder);
+    CamHandle* h = *holder;
+    h->platform = &p;
+    h->connected = 0;
+    ReleaseDevice(h);
+
+    std::unique_ptr<VideoDeviceList> list;
+    if (p.video->Open(list) != hr::kOk || !list) return kResultFail;
+    if (!h->pExt) h->pExt = std::make_unique<ExtUnit>();
+    ExtUnit& u = *h->pExt;
+
+    int position = -1;
+    std::unique_ptr<VideoDevice> dev;
+    while (list->Next(dev) == hr::kOk && dev) {
+        t.Write("in while");
+        if (++position < device) continue;
+        ReleaseDevice(h);
+        const int32_t bound = dev->BindFilter(h->filter);
+        std::string path;
+        dev->ReadDevicePath(path);
+        char ansi[260] = {};
+        std::memcpy(ansi, path.data(), std::min<size_t>(path.size(), 256));
+        if (!IsUsbPath(ansi)) {
+            t.Write("it might be virtual camera, find the next one");
+            h->filter.reset();
+            continue;
+        }
+        t.Write("it is usb camera, do nothing");
+        std::memset(h->path, 0, sizeof h->path);
+        std::memcpy(h->path, ansi, 256);
+        if (bound != hr::kOk || !h->filter) {
+            t.Write("BindToObject IID_IBaseFilter fail.");
+            h->filter.reset();
+            return kResultFail;
+        }
+
+        t.Write("QueryInterface for Quelmar IID_ICustomCameraProp");
+        t.Write("hand->pAmp is null");
+        if (h->filter->QueryCustomProp(h->pAmp) != hr::kOk || !h->pAmp) {
+            h->pAmp.reset();
+            t.Write("QueryInterface sp IID_ICustomCameraProp fail ");
+        } else {
+            u.dt = kDtQuelmar;
+            t.Write("hand->pExt->dt = Quelmar");
+        }
+
+        t.Write("Check for UVC driver");
+        const bool hasControl = h->filter->QueryKsControl(u.control) == hr::kOk && u.control;
+        if (!hasControl) {
+            u.control.reset();
+            t.Write("QueryInterface IID_IKsControl fail");
+            // The maker's own driver may offer its private interface alone: that carrier suffices.
+            if (!h->pAmp) {
+                ReleaseDevice(h);
+                continue;
+            }
+        } else {
+            t.Write("QueryInterface IID_IKsControl ok");
+        }
+        std::unique_ptr<KsTopology> topology;
+        const bool hasTopology = hasControl && h->filter->QueryTopology(topology) == hr::kOk && topology;
+        t.Write(hasTopology ? "QueryInterface m_pKsTopologyInfo ok"
+                            : "QueryInterface m_pKsTopologyInfo fail");
+
+        uint8_t id = 0;
+        if (hasTopology) {
+            if (u.dt == kDtUndetermined) {
+                t.Write("hand->pExt->dt = UVC");
+                u.dt = kDtUvc;
+            } else if (u.dt == kDtQuelmar) {
+                t.Write("hand->pExt->dt = QuelmarAV");
+                u.dt = kDtQuelmarAV;
+                u.custom = h->pAmp.get();
+            }
+            if (FindExtensionNode(u, *topology, p) != hr::kOk) {
+                t.Write("FindExtensionNode fail");
+            } else {
+                t.Write("FindExtensionNode ok");
+                if (ReadReg8(u, reg::kChipId, &id) != hr::kOk) id = 0;
+            }
+        } else {
+            if (!h->pAmp && (h->filter->QueryCustomProp(h->pAmp) != hr::kOk || !h->pAmp)) h->pAmp.reset();
+            if (h->pAmp) {
+                u.dt = kDtQuelmar;
+                u.custom = h->pAmp.get();
+                if (ReadReg8(u, reg::kChipId, &id) != hr::kOk) id = 0;
+            }
+        }
+
+        const uint8_t nibble = id & 0xF0;
+        if (!FamilyOf(nibble, 0) || !FamilyAccepts(family, nibble)) {
+            ReleaseDevice(h);
+            continue;
+        }
+        uint8_t sub = 0;
+        if (nibble == 0xA0 && ReadReg8(u, reg::kSubVariant, &sub) != hr::kOk) {
+            // Without the sub-variant the family is a guess; a guess could patch the image wrongly.
+            t.Write("read 0x20D0 fail, device skipped");
+            ReleaseDevice(h);
+            continue;
+        }
+        u.family = FamilyOf(id, sub);
+        u.selectLevel = SelectLevelOf(u.family);
+        h->connected = 'y';
+        return kResultOk;
+    }
+    return kResultFail;
+}
+
+int CamInitAll(CamHolder* holders, int count) {
+    if (!holders) return kResultFail;
+    for (int i = 0; i < count; ++i) CamInit(&holders[i], 'e', i);
+    return kResultOk;
+}
+
+int CamCount(int* count) {
+    if (!count) return kResultFail;
+    Platform& p = CurrentPlatform();
+    std::unique_ptr<VideoDeviceList> list;
+    const int32_t opened = p.video->Open(list);
+    if (opened == hr::kFalse) {
+        *count = 0;
+        return kResultOk;
+    }
+    if (opened != hr::kOk || !list) return kResultFail;
+    int found = 0;
+    std::unique_ptr<VideoDevice> dev;
+    while (list->Next(dev) == hr::kOk && dev) {
+        std::string path;
+        dev->ReadDevicePath(path);
+        path.resize(std::max<size_t>(path.size(), 8), '\0');
+        if (!IsUsbPath(path.c_str())) continue;
+        std::unique_ptr<CaptureFilter> filter;
+        if (dev->BindFilter(filter) != hr::kOk || !filter) return kResultFail;
+        ExtUnit u;
+        const bool hasControl = filter->QueryKsControl(u.control) == hr::kOk && u.control;
+        std::unique_ptr<KsTopology> topology;
+        int32_t r = 1;
+        if (hasControl && filter->QueryTopology(topology) == hr::kOk && topology) {
+            u.dt = kDtUvc;
+            r = FindExtensionNode(u, *topology, p);
+        } else {
+            std::unique_ptr<CustomProp> custom;
+            r = filter->QueryCustomProp(custom) == hr::kOk && custom ? hr::kOk : 1;
+        }
+        if (r == hr::kOk) ++found;
+    }
+    *count = found;
+    return kResultOk;
+}
+
+int CamUsbIdentity(CamHandle* handle, UsbIdentity* out) {
+    if (!handle || !out) return kResultFail;
+    Platform& p = PlatformOf(handle);
+    std::unique_ptr<ImagingDeviceList> list;
+    if (p.imaging->OpenPresent(list) != kErrorSuccess || !list) return kResultFail;
+    for (uint32_t i = 0;; ++i) {
+        std::string instance;
+        const uint32_t e = list->InstanceId(i, instance);
+        if (e == kErrorNoMoreItems) break;
+        if (e != kErrorSuccess) continue;
+        const std::string key = InstanceKey(instance.substr(0, 259));
+        if (key.empty() || !ContainsNoCase(handle->path, key)) continue;
+        uint32_t address = 0;
+        if (list->Address(i, address) != kErrorSuccess) continue;
+        std::vector<std::string> ids;
+        if (list->HardwareIds(i, ids) != kErrorSuccess || ids.empty()) return kResultFail;
+        std::string hub;
+        if (list->GrandparentInstanceId(i, hub) != kErrorSuccess) return kResultFail;
+        UsbIdentity id;
+        ParseHardwareId(ids[0], id.vid, id.pid, id.rev);
+        id.port = static_cast<uint8_t>(address);
+        std::memcpy(id.hub, hub.data(), std::min<size_t>(hub.size(), sizeof id.hub - 1));
+        *out = id;
+        return kResultOk;
+    }
+    // No present imaging device belongs to the opened camera: that is a failure, not an identity.
+    return kResultFail;
+}
+
+int CamChipFamily(CamHandle* handle, char* family) {
+    if (!handle || !handle->pExt || !family) return kResultFail;
+    *family = handle->pExt->family;
+    return kResultOk;
+}
+
+}  // namespace camlib

@@ -1,0 +1,705 @@
+// Firmware download: the image is patched for the flash part, its XOR checksum taken, the device put
+// into download mode, the image streamed in chunks of the size the device reports, the device's own
+// checksum compared, and only then is the image marked valid. Four variants share the skeleton
+// (generic, 'j', in-package, the direct serial-flash path), and a quiet form of the generic one
+// serves stored jobs.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+#include "camlib/internals.h"
+
+namespace camlib {
+namespace {
+
+constexpr uint8_t kMcmCycles[27] = {0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0x80,
+                                    0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0x10,
+                                    0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0xA0};
+
+// One download: the job's report bytes, the retry and failure counts, the last transport result.
+class Session {
+public:
+    Session(CamHandle* h, DownloadJob& job, bool quiet) : h_(h), job_(job), quiet_(quiet) {}
+
+    void Report(uint8_t status, uint8_t progress) {
+        Status(status);
+        Progress(progress);
+    }
+    void Status(uint8_t status) {
+        if (job_.statusOut) *job_.statusOut = status;
+    }
+    void Progress(uint8_t progress) {
+        if (job_.progressOut) *job_.progressOut = progress;
+    }
+    void T(const char* fmt, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+    {
+        if (quiet_) return;
+        char line[2048];
+        va_list args;
+        va_start(args, fmt);
+        std::vsnprintf(line, sizeof line, fmt, args);
+        va_end(args);
+        PlatformOf(h_).trace->Write(line);
+    }
+    void Sleep(uint32_t ms) { SleepMs(h_, ms); }
+    // Records a transport result as the last one and tells whether it succeeded.
+    bool Ok(int32_t r) {
+        last = r;
+        return r == hr::kOk;
+    }
+    int32_t Write1(uint8_t selector, uint8_t value) { return XuWrite(*h_->pExt, selector, &value, 1); }
+
+    CamHandle* h_;
+    DownloadJob& job_;
+    bool quiet_;
+    int retries = 0;
+    int failures = 0;
+    int32_t last = hr::kOk;
+};
+
+// What a variant does around the shared chunk loop.
+struct ChunkHooks {
+    uint32_t progressScale = 90;
+    std::function<void(uint32_t n)> sent;  // after chunk n (from 1) went
+    std::function<void()> firstFailure;    // a chunk failed once; it is then sent again
+    std::function<void()> recovered;       // the second try went
+    std::function<void()> secondFailure;   // the second try failed too
+};
+
+// Sends the image in chunks of `chunk` bytes; pad bytes of the last chunk join the checksum.
+bool ChunkLoop(Session& s, uint32_t chunk, uint8_t& checksum, const ChunkHooks& hooks) {
+    const DownloadJob& job = s.job_;
+    std::vector<uint8_t> buffer(chunk);
+    uint32_t sent = 0;
+    for (uint32_t n = 1;; ++n) {
+        s.Report(DL_TRANSFER, static_cast<uint8_t>(uint64_t{sent} * hooks.progressScale / job.length + 5));
+        if (sent + chunk <= job.length) {
+            std::memcpy(buffer.data(), job.image + sent, chunk);
+            sent += chunk;
+        } else {
+            const uint32_t tail = job.length - sent;
+            std::memcpy(buffer.data(), job.image + sent, tail);
+            std::fill(buffer.begin() + tail, buffer.end(), 0xFF);
+            for (uint32_t i = tail; i < chunk; ++i) checksum ^= 0xFF;
+            sent = job.length;
+        }
+        if (!s.Ok(XuWrite(*s.h_->pExt, XU_DFU_ACCESS_CONTROL, buffer.data(), chunk))) {
+            ++s.retries;
+            if (hooks.firstFailure) hooks.firstFailure();
+            if (!s.Ok(XuWrite(*s.h_->pExt, XU_DFU_ACCESS_CONTROL, buffer.data(), chunk))) {
+                if (hooks.secondFailure) hooks.secondFailure();
+                return false;
+            }
+            if (hooks.recovered) hooks.recovered();
+        }
+        if (hooks.sent) hooks.sent(n);
+        if (sent >= job.length) return true;
+    }
+}
+
+// The chunk size, asked twice (the second answer counts) and once more after a failure. A size the
+// loop cannot use (none, or more than the chunk buffer holds) counts as a failed answer.
+bool AskChunk(Session& s, uint32_t& chunk, bool& retried) {
+    auto ask = [&]() {
+        uint32_t length = 0;
+        int32_t r = XuLength(*s.h_->pExt, XU_DFU_ACCESS_CONTROL, &length);
+        if (r == hr::kOk && (length == 0 || length > kMaxControlBytes)) r = hr::kUnexpected;
+        s.last = r;
+        if (r == hr::kOk) chunk = length;
+        return r == hr::kOk;
+    };
+    uint32_t first = 0;
+    XuLength(*s.h_->pExt, XU_DFU_ACCESS_CONTROL, &first);
+    retried = false;
+    if (ask()) return true;
+    retried = true;
+    ++s.retries;
+    return ask();
+}
+
+bool ImageHolds(const DownloadJob& job, int64_t offset, uint32_t bytes) {
+    return offset >= 0 && uint64_t(offset) + bytes <= job.length;
+}
+
+// Writes the flash-type byte of the image. False when the image is too short to hold it.
+bool Patch(DownloadJob& job, char family) {
+    const int32_t offset = PatchOffset(family);
+    if (offset < 0) return true;
+    if (!ImageHolds(job, offset, 1)) return false;
+    const int index = FlashTableIndex(job.flashType);
+    if (index >= 0) job.image[offset] = PatchValue(family, index);
+    return true;
+}
+
+// The direct serial-flash path of the 32-byte-page parts on the oldest families.
+bool DirectPath(Session& s, DownloadJob& job) {
+    CamHandle* h = s.h_;
+    ExtUnit& u = *h->pExt;
+    uint8_t checksum = XorChecksum(job.image, job.length);
+    if (job.checksumOut) *job.checksumOut = checksum;
+    // The path works on one 64 KiB buffer; a longer image would not fit in it.
+    if (job.length > kAddressableBytes) {
+        s.T("image of %u bytes is too long for the direct path", job.length);
+        s.Report(DL_ERROR, 100);
+        return false;
+    }
+    LoadCommandTable(u, 0);
+    uint8_t status = 0;
+    WriteFlashStatus(h, 0, 0x00, &status);
+    std::vector<uint8_t> buffer(kAddressableBytes, 0);
+    std::memcpy(buffer.data(), job.image, job.length);
+    buffer[0] = 0xF5;
+    const uint32_t sectors = (job.length + kSectorBytes - 1) / kSectorBytes;
+    bool ok = true;
+    for (uint32_t a = 0; ok && a < sectors * kSectorBytes; a += kSectorBytes) {
+        s.Report(DL_TRANSFER, static_cast<uint8_t>(uint64_t{a} * 90 / (sectors * kSectorBytes) + 5));
+        ok = WriteSectorHalfPages(h, a, buffer.data() + a) == hr::kOk;
+    }
+    s.Report(DL_VERIFY, 95);
+    std::vector<uint8_t> back(kAddressableBytes);
+    ok = ok && CamReadRange(h, back.data(), 0, 0, kAddressableBytes) == 1 &&
+         std::equal(back.begin(), back.begin() + job.length, buffer.begin());
+    if (!ok) {
+        if (job.deviceChecksumOut) *job.deviceChecksumOut = static_cast<uint8_t>(~checksum);
+        s.Report(DL_ERROR, 100);
+        return false;
+    }
+    job.image[0] = 0x55;
+    const uint8_t valid = 0x55;
+    BypassProgram(h, 0, &valid, 1);
+    WriteFlashStatus(h, 0, 0x0C, &status);
+    if (job.deviceChecksumOut) *job.deviceChecksumOut = checksum;
+    s.Report(DL_FINISH, 100);
+    return true;
+}
+
+int Generic(CamHandle* h, DownloadJob job, bool quiet) {
+    Session s(h, job, quiet);
+    if (!CamFlashTypeValid(job.flashType) || (quiet && job.length == 0)) {
+        s.T("Flash type error");
+        s.Report(DL_ERROR, 100);
+        return kResultInvalid;
+    }
+    // An empty image would divide the progress by zero and send one chunk of padding.
+    if (!job.image || job.length == 0) {
+        s.T("Download Data is NULL!");
+        s.Report(DL_ERROR, 100);
+        return kResultFail;
+    }
+    if (!h || !h->pExt) {
+        s.T("NULL pExt Pointer fail!");
+        s.Report(DL_ERROR, 100);
+        return kResultFail;
+    }
+    ExtUnit& u = *h->pExt;
+    const char family = u.family;
+    if (!Patch(job, family)) {
+        s.T("image of %u bytes too short for the flash-type byte", job.length);
+        s.Report(DL_ERROR, 100);
+        return kResultFail;
+    }
+    s.Report(DL_INITIAL, 5);
+    s.T("DL_INITIAL...5%%");
+
+    const uint32_t type = job.flashType;
+    if ((type == 6 || type == 129 || type == 130) && (family == 'h' || family == 'g' || family == 'f')) {
+        s.T("MX32 download...");
+        const bool ok = DirectPath(s, job);
+        if (!quiet) CamSoftReset(h);
+        return ok ? kResultOk : kResultFail;
+    }
+
+    Platform& p = PlatformOf(h);
+    if (!quiet && !p.settingFile.empty() && p.profile &&
+        p.profile->GetInt("SETTING", "GPIO", 0, p.settingFile.c_str()) == 1) {
+        SetRegBits(u, reg::kGpioEnable0, 0x02);
+        s.Sleep(50);
+        SetRegBits(u, reg::kGpioEnable1, 0x02);
+    }
+    if (!quiet && (family == 'k' || family == 'l')) {
+        job.image[0] = 0xF9;
+        if (job.length > 1) job.image[1] = 0xFF;
+    }
+    uint8_t checksum = XorChecksum(job.image, job.length);
+    s.T("CheckSum calculate ok");
+    if (job.checksumOut) *job.checksumOut = checksum;
+    // The chip programs with whatever table it holds: a table that did not load could program the
+    // part with the wrong opcodes.
+    if (LoadCommandTable(u, type) != hr::kOk) {
+        s.T("SetFlashType fail");
+        s.Report(DL_ERROR, 100);
+        return kResultFail;
+    }
+    s.T("SetFlashType ok");
+    if (family == 'i' || (!quiet && family == 'l')) {
+        s.T(s.Write1(XU_ISP_SERIAL_FLASH, 1) == hr::kOk ? "for 7316 XU_ISP_SERIAL_FLASH ok!"
+                                                        : "for 7316 XU_ISP_SERIAL_FLASH fail!");
+    }
+    CamProtectOff(h, type);
+    s.T("software protect off...");
+
+    uint32_t chunk = 0;
+    bool retried = false;
+    bool entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
+    if (!entered) {
+        s.T("start burning fail...");
+        ++s.retries;
+        entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
+        if (entered) s.T("start burning recover...");
+    }
+    uint8_t device = 0;
+    if (entered) {
+        s.T("start burning...ok!");
+        s.T("get size ...");
+        const bool sized = AskChunk(s, chunk, retried);
+        if (retried) s.T("get size ...fail");
+        if (sized) {
+            s.T("get size ok");
+            ChunkHooks hooks;
+            hooks.progressScale = quiet ? 85 : 90;
+            hooks.sent = [&](uint32_t n) {
+                if (n % 20 == 1) s.T("buring data...");
+                if (n == 1 && RegisterLevelFamily(family)) {
+                    const uint8_t mark = family == 'i' ? 0xF9 : 0xF5;
+                    FlashWriteAt(h, 0, &mark, 1);
+                    const uint32_t at = IdentityOffset(family);
+                    if (ImageHolds(job, at, 6)) FlashWriteAt(h, at, job.image + at, 6);
+                }
+            };
+            hooks.firstFailure = [&] {
+                s.T("put_Property XU_DFU_ACCESS_CONTROL fail.");
+                if (!quiet) s.Sleep(1);
+            };
+            hooks.recovered = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL has been recovered."); };
+            hooks.secondFailure = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL fail."); };
+            bool verified = false;
+            if (ChunkLoop(s, chunk, checksum, hooks)) {
+                s.Report(DL_VERIFY, quiet ? 90 : 95);
+                bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+                if (!read) {
+                    s.T("get_Property XU_DFU_CHECKSUM fail.");
+                    read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+                }
+                if (!read) {
+                    ++s.retries;
+                    s.T("get_Property XU_DFU_CHECKSUM fail.");
+                    read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+                }
+                if (read) {
+                    s.Sleep(500);
+                    if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
+                    verified = true;
+                }
+            }
+            if (verified && (device != checksum || s.retries)) {
+                s.T("XU_DFU_CHECKSUM incorrect.");
+                s.T("FW get checksum (%x) != Code checksum(%x) \r\n", device, checksum);
+                ++s.failures;
+            } else if (verified) {
+                s.T("checksum correct = %02X \r\n", checksum);
+                bool committed = true;
+                if (family == 'j' || family == 'l' || (quiet && family == 'k')) {
+                    if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
+                        ++s.failures;
+                        s.T("XU_ISP_FW_DOWNLOAD_OK fail.");
+                        committed = false;
+                    }
+                } else {
+                    static constexpr uint8_t kValidK[2] = {0x89, 0x17};
+                    static constexpr uint8_t kValidI[2] = {0x89, 0x16};
+                    static constexpr uint8_t kValid[1] = {0x55};
+                    const int32_t r = family == 'k'   ? FlashWriteAt(h, 0, kValidK, 2)
+                                      : family == 'i' ? FlashWriteAt(h, 0, kValidI, 2)
+                                                      : FlashWriteAt(h, 0, kValid, 1);
+                    if (r != hr::kOk) {
+                        // Without its valid mark the image would not start: not a success.
+                        ++s.failures;
+                        s.T("valid mark at flash address 0 fail.");
+                    }
+                }
+                if (committed) CamProtectOn(h, type);
+            }
+        }
+    }
+
+    if (quiet) {
+        s.Report(DL_VERIFY, 95);
+        return s.failures || s.retries ? kResultFail : kResultOk;
+    }
+    bool left = s.Write1(XU_DFU_ENABLE_CONTROL, 0) == hr::kOk;
+    if (!left) left = s.Write1(XU_DFU_ENABLE_CONTROL, 0) == hr::kOk;
+    if (family == 'j' || family == 'k' || family == 'l') {
+        if (left) s.Sleep(500);
+        CamSoftReset(h);
+    }
+    s.Report(DL_FINISH, 100);
+    if (!left) return kResultFail;
+    return s.failures || s.retries ? kResultFail : kResultOk;
+}
+
+int VariantJ(CamHandle* h, DownloadJob job) {
+    Session s(h, job, false);
+    // The patch tables have no value for an unknown part: refuse it rather than guess.
+    if (!CamFlashTypeValid(job.flashType)) {
+        s.T("Flash type error");
+        s.Report(DL_ERROR, 100);
+        return kResultInvalid;
+    }
+    if (job.image && job.length && !Patch(job, 'j')) {
+        s.T("image of %u bytes too short for the flash-type byte", job.length);
+        s.Report(DL_ERROR, 100);
+        return kResultFail;
+    }
+    s.Report(DL_INITIAL, 5);
+    s.T("downloading...");
+    if (!job.image || job.length == 0) {
+        s.T("Download Data is NULL!\r\n");
+        return kResultFail;
+    }
+    if (!h || !h->pExt) {
+        s.T("NULL pExt Pointer fail.\r\n");
+        return kResultFail;
+    }
+    ExtUnit& u = *h->pExt;
+    const uint8_t checksum = XorChecksum(job.image, job.length);
+    uint8_t sentChecksum = checksum;
+    s.T("bin[2] = %x", job.length > 2 ? job.image[2] : 0);
+    s.T("checksum is %x", checksum);
+    s.T("flash type is %x", job.flashType);
+
+    [&] {
+        if (!s.Ok(LoadCommandTable(u, job.flashType))) {
+            ++s.failures;
+            s.T("SetFlashType fail");
+            return;
+        }
+        if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 1))) {
+            s.T("put_Property XU_DFU_ENABLE_CONTROL = 1 fail.");
+            s.T("Resend Command XU_DFU_ENABLE_CONTROL.");
+            ++s.retries;
+            if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 1))) {
+                s.T("put_Property XU_ISP_ENABLE = 1 fail again, goto reset chip");
+                return;
+            }
+            s.T("put_Property XU_ISP_ENABLE = 1 has been recovered.");
+        }
+        s.T("get property size");
+        uint32_t chunk = 0;
+        bool retried = false;
+        const bool sized = AskChunk(s, chunk, retried);
+        if (retried) {
+            s.T("get_PropertySize XU_DFU_ACCESS_CONTROL fail.");
+            s.T("Resend Command XU_DFU_ACCESS_CONTROL.");
+            s.T(sized ? "get_PropertySize XU_DFU_ACCESS_CONTROL has been recovered."
+                      : "get_PropertySize XU_DFU_ACCESS_CONTROL fail.");
+        }
+        if (!sized) return;
+        ChunkHooks hooks;
+        hooks.sent = [&](uint32_t n) {
+            s.Sleep(10);
+            if (n % 10 == 1) s.T("in transfer data.");
+        };
+        hooks.firstFailure = [&] {
+            s.T("put_Property XU_DFU_ACCESS_CONTROL fail.");
+            s.T("Resend Command.\r\n");
+        };
+        hooks.recovered = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL has been recovered."); };
+        hooks.secondFailure = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL fail."); };
+        if (!ChunkLoop(s, chunk, sentChecksum, hooks)) return;
+
+        s.Report(DL_VERIFY, 95);
+        s.T("Get FW checksum");
+        uint8_t device = 0;
+        bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+        if (!read) read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+        if (!read) {
+            ++s.retries;
+            s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
+            s.T("Resend Command fail.\r\n");
+            read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+            if (!read) {
+                s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
+                return;
+            }
+            s.T("get_Property XU_DFU_CHECKSUM has been recovered.\r\n");
+        }
+        s.Sleep(1000);
+        s.T("retry counter %d", s.retries);
+        if (device != sentChecksum || s.retries) {
+            s.T("FW get checksum (%x) != Code checksum(%x) \r\n", device, sentChecksum);
+            ++s.failures;
+            return;
+        }
+        s.T("FW checksum = 0x%02X \r\nAP checksum = 0x%02X \r\n**Checksum Match!**\r\n", device,
+            sentChecksum);
+        if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
+            ++s.failures;
+            s.T("DL_FINISH_PROCESS fail.");
+            return;
+        }
+        if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 0))) {
+            ++s.failures;
+            s.T("XU_ISP_ENABLE fail.");
+            return;
+        }
+        s.T("end");
+    }();
+    CamSoftReset(h);
+    s.Report(DL_FINISH, 100);
+    return s.failures || s.retries ? kResultFail : kResultOk;
+}
+
+int VariantInPackage(CamHandle* h, DownloadJob job) {
+    Session s(h, job, false);
+    const bool mcm = job.flashType == kFlashInPackage;
+    s.T(mcm ? "--in Download_Fw, sftype=%d (MCM)" : "--in Download_Fw, sftype=%d (SF)", job.flashType);
+    if (!mcm && !CamFlashTypeValid(job.flashType)) {
+        s.T("Flash type error");
+        s.Report(DL_ERROR, 100);
+        return kResultInvalid;
+    }
+    s.Report(DL_INITIAL, 5);
+    if (!job.image || job.length == 0) {
+        s.T("Download Data is NULL!\r\n");
+        return kResultFail;
+    }
+    if (!h || !h->pExt) {
+        s.T("NULL pExt Pointer fail.\r\n");
+        return kResultFail;
+    }
+    ExtUnit& u = *h->pExt;
+    const uint8_t checksum = XorChecksum(job.image, job.length);
+    uint8_t sentChecksum = checksum;
+    if (job.checksumOut) *job.checksumOut = checksum;
+
+    uint8_t mode = 0, id = 0, device = 0;
+    bool deviceRead = false;
+    [&] {
+        // The erase and program cycles, or the command table, must be in place before the engine
+        // starts: with stale ones it would write the image somewhere it cannot be read back.
+        if (mcm) {
+            if (!s.Ok(XuWrite(u, XU_MCM_FLASH_CMDS, kMcmCycles, sizeof kMcmCycles))) {
+                ++s.failures;
+                return;
+            }
+        } else if (!s.Ok(LoadCommandTable(u, job.flashType))) {
+            ++s.failures;
+            return;
+        }
+        if (!s.Ok(s.Write1(XU_ISP_SERIAL_FLASH, mcm ? 0 : 1))) {
+            ++s.failures;
+            return;
+        }
+        const bool entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 1));
+        const int32_t enableResult = s.last;
+        if (ReadReg8(u, reg::kModeRegister, &mode) != hr::kOk) mode = 0;
+        if (ReadReg8(u, reg::kChipId, &id) != hr::kOk) id = 0;
+        s.last = enableResult;
+        if (!entered) {
+            ++s.retries;
+            if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 1))) {
+                s.T("put_Property XU_ISP_ENABLE = 1 fail.\r\n");
+                return;
+            }
+            s.T("put_Property XU_ISP_ENABLE = 1 has been recovered.\r\n");
+        }
+        uint32_t chunk = 0;
+        bool retried = false;
+        const bool sized = AskChunk(s, chunk, retried);
+        if (!sized) {
+            s.T("get_PropertySize XU_DFU_ACCESS_CONTROL fail.\r\n");
+            return;
+        }
+        if (retried) s.T("get_PropertySize XU_DFU_ACCESS_CONTROL has been recovered.\r\n");
+        s.T("--while start");
+        ChunkHooks hooks;
+        hooks.recovered = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL has been recovered.\r\n"); };
+        hooks.secondFailure = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL fail.\r\n"); };
+        if (!ChunkLoop(s, chunk, sentChecksum, hooks)) return;
+        s.T("--while end");
+
+        s.Report(DL_VERIFY, 95);
+        const bool triggered = s.Ok(s.Write1(XU_DFU_CHECKSUM_TRIGGER, 1));
+        s.T("trigger check sum calculate, the result = 0x%x", static_cast<unsigned>(s.last));
+        if (triggered) {
+            s.T("wait 1 second");
+            s.Sleep(1000);
+            s.Status(DL_BUSY_WAIT);
+            uint8_t busy = 0;
+            s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
+            s.T("get the FW busy flag = 0x%x", busy);
+            for (uint32_t polls = 1; busy == 1; ++polls) {
+                if (polls > kBusyFlagPolls) {
+                    s.T("FW busy flag still set after %u s, giving up", kBusyFlagPolls);
+                    ++s.failures;
+                    return;
+                }
+                s.T("wait 1 second");
+                s.Sleep(1000);
+                s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
+                s.T("get the FW busy flag = 0x%x", busy);
+            }
+        }
+        bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+        if (!read) read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+        if (!read) {
+            ++s.retries;
+            s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
+            read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+            if (!read) {
+                s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
+                return;
+            }
+            s.T("get_Property XU_DFU_CHECKSUM has been recovered.\r\n");
+        }
+        deviceRead = true;
+        if (id == 0xD2) ClearRegBits(u, reg::kMode20E9, 0x20);
+        if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
+        if (device != sentChecksum || s.retries) {
+            s.T("XU_DFU_CHECKSUM incorrect\r\n");
+            s.T("FW get checksum (%x) != Code checksum(%x) \r\n", device, sentChecksum);
+            ++s.failures;
+            return;
+        }
+        if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) ++s.failures;
+    }();
+
+    if (deviceRead && device == sentChecksum) s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 0));
+    s.Sleep(1000);
+    if (s.last == hr::kGenFailure) {
+        s.T("0x800");
+        for (uint8_t progress : {96, 97, 98}) {
+            s.Progress(progress);
+            s.Sleep(1000);
+        }
+    }
+    if (s.last < 0) {
+        s.T("put_Property XU_DFU_ENABLE_CONTROL = 0 fail.\r\n");
+        s.Report(DL_ERROR, 100);
+        return kResultFail;
+    }
+    if (!(mode & 0x02)) {
+        s.T("AP do soft reset");
+        CamSoftReset(h);
+    }
+    s.Report(DL_FINISH, 100);
+    if (s.failures || s.retries) {
+        s.T("F=%d,R=%d", s.failures, s.retries);
+        s.Status(DL_ERROR);
+        return kResultFail;
+    }
+    return kResultOk;
+}
+
+}  // namespace
+
+int32_t PatchOffset(char family) {
+    switch (family) {
+        case 'f':
+        case 'g':
+            return 0xC006;
+        case 'h':
+            return 0x501F;
+        case 'i':
+            return 0x6010;
+        case 'j':
+        case 'k':
+        case 'l':
+            return 0x0002;
+        default:
+            return -1;
+    }
+}
+
+uint8_t PatchValue(char family, int index) {
+    static constexpr uint8_t kFgh[7] = {0, 1, 4, 5, 6, 3, 7};
+    static constexpr uint8_t kI[7] = {1, 2, 5, 6, 7, 4, 8};
+    static constexpr uint8_t kJkl[7] = {4, 1, 2, 9, 10, 8, 5};
+    if (index < 0 || index > 6) return 0;
+    switch (family) {
+        case 'i':
+            return kI[index];
+        case 'j':
+        case 'k':
+        case 'l':
+            return kJkl[index];
+        default:
+            return kFgh[index];
+    }
+}
+
+uint32_t IdentityOffset(char family) {
+    switch (family) {
+        case 'f':
+        case 'g':
+            return 0x8008;
+        case 'h':
+            return 0xB70A;
+        case 'i':
+            return 0x678A;
+        default:
+            return 0xF000;
+    }
+}
+
+uint8_t XorChecksum(const uint8_t* data, uint32_t n) {
+    uint8_t x = 0;
+    for (uint32_t i = 0; i < n; ++i) x ^= data[i];
+    return x;
+}
+
+int CamDownload(CamHandle* h, DownloadJob job) {
+    if (!h || !h->pExt) {
+        Session s(h, job, false);
+        s.T("NULL pExt Pointer fail!");
+        s.Report(DL_ERROR, 100);
+        return kResultFail;
+    }
+    ExtUnit& u = *h->pExt;
+    if (u.family == 'k' || u.family == 'l') {
+        if (u.family == 'k') {
+            const uint8_t cleared[2] = {0x00, 0x00};
+            FlashWriteAt(h, 0, cleared, 2);
+        }
+        ClearRegBits(u, reg::kMode2501, 0x02);
+    }
+    uint8_t code = kFlashUnknown;
+    CamProbeFlashType(h, &code);
+    job.flashType = code;
+    if (u.family == 'j') return VariantJ(h, job);
+    if (u.family == 'l' && u.inPackageMode) return VariantInPackage(h, job);
+    return Generic(h, job, false);
+}
+
+int CamStoreJob(CamHandle* h, StoredJob* job) {
+    if (!h || !job || job->length > kAddressableBytes) return kResultFail;
+    h->image.assign(job->image, job->image + job->length);
+    h->imageLength = job->length;
+    h->imageType = job->flashType;
+    h->checksumOut = &job->checksum;
+    h->deviceChecksumOut = &job->deviceChecksum;
+    h->statusOut = &job->status;
+    h->progressOut = &job->progress;
+    return kResultOk;
+}
+
+namespace {
+
+int RunStored(CamHandle* h, bool quiet) {
+    if (!h || h->image.empty()) return kResultFail;
+    DownloadJob job{h->image.data(),      h->imageLength, h->imageType,  h->checksumOut,
+                    h->deviceChecksumOut, h->statusOut,   h->progressOut};
+    return Generic(h, job, quiet);
+}
+
+}  // namespace
+
+int CamRunStoredJob(CamHandle* h) { return RunStored(h, false); }
+int CamRunStoredJobQuiet(CamHandle* h) { return RunStored(h, true); }
+
+}  // namespace camlib

@@ -1,0 +1,166 @@
+// The exports of QuelmarCamera.dll over the linked library. They keep the opened camera, and what
+// the chip was last told (its command table and data-block length), so that a sector costs only its
+// address and its data on the wire.
+#include "camlib/exports/quelmar_camera.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "camlib/internals.h"
+
+namespace {
+
+using namespace camlib;
+
+constexpr unsigned kSectors = kAddressableBytes / kSectorBytes;
+
+struct Opened {
+    CamHolder handle = nullptr;
+    int table = -1;      // command table the chip holds; -1: not known
+    uint32_t block = 0;  // XU_SF_DATA length reported with it
+};
+Opened g;
+
+// Nothing may leave the library as an exception: an allocation that fails is a failed call.
+template <typename Body>
+int Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return kResultFail;
+    }
+}
+
+bool Ready() { return g.handle && g.handle->connected == 'y' && g.handle->pExt; }
+
+// Loads the command table unless the chip holds it already. A restart of the chip (ResetCamera, a
+// new Init) forgets it.
+bool EnsureTable(unsigned char table) {
+    if (table > 6) return false;
+    if (g.table == table) return true;
+    uint32_t block = 0;
+    if (LoadCommandTable(*g.handle->pExt, table, &block) != hr::kOk || !UsableBlock(block)) {
+        g.table = -1;
+        Trace(g.handle, "command table %u did not load", table);
+        return false;
+    }
+    g.table = table;
+    g.block = block;
+    return true;
+}
+
+// Moves one sector between `data` and the flash through XU_SF_DATA, in the blocks the device takes.
+bool MoveSector(unsigned sector, uint8_t* data, bool write) {
+    ExtUnit& u = *g.handle->pExt;
+    const uint32_t base = sector * kSectorBytes;
+    const bool advancing = g.block == kSectorBytes;
+    for (uint32_t at = 0; at < kSectorBytes; at += g.block) {
+        if ((at == 0 || !advancing) && SetFlashAddress(u, base + at) != hr::kOk) return false;
+        const int32_t r =
+            write ? XuWrite(u, XU_SF_DATA, data + at, g.block) : XuRead(u, XU_SF_DATA, data + at, g.block);
+        if (r != hr::kOk) return false;
+    }
+    return true;
+}
+
+int Protect(unsigned char table, bool on) {
+    if (!Ready() || table > 6) return kResultFail;
+    if (!RegisterLevelFamily(g.handle->pExt->family)) return kResultOk;
+    const int r = on ? CamProtectOn(g.handle, table) : CamProtectOff(g.handle, table);
+    if (r != kResultOk)
+        Trace(g.handle, on ? "write protection on failed (%d)" : "write protection off failed (%d)", r);
+    return r == kResultOk ? kResultOk : kResultFail;
+}
+
+}  // namespace
+
+extern "C" {
+
+int QUELMAR_CALL QuelmarCam_Init(int device) {
+    return Guarded([&]() -> int {
+        g.table = -1;
+        g.block = 0;
+        if (device < 0) return kResultFail;
+        return CamInit(&g.handle, 'e', device) == kResultOk ? kResultOk : kResultFail;
+    });
+}
+
+int QUELMAR_CALL QuelmarCam_UnInit(void) {
+    return Guarded([&]() -> int {
+        g.table = -1;
+        return CamDestroy(&g.handle);
+    });
+}
+
+int QUELMAR_CALL Get_FlashType(unsigned char* code) {
+    return Guarded([&]() -> int {
+        if (!code || !Ready()) return kResultFail;
+        return CamProbeFlashType(g.handle, code);
+    });
+}
+
+int QUELMAR_CALL SetSF_WProtect_OFF(unsigned char table) {
+    return Guarded([&] { return Protect(table, false); });
+}
+int QUELMAR_CALL SetSF_WProtect_ON(unsigned char table) {
+    return Guarded([&] { return Protect(table, true); });
+}
+
+int QUELMAR_CALL EraseSF(unsigned char table) {
+    return Guarded([&]() -> int {
+        if (!Ready() || !EnsureTable(table)) return kResultFail;
+        ExtUnit& u = *g.handle->pExt;
+        for (unsigned s = 0; s < kSectors; ++s) {
+            if (EraseFlashSector(u, s * kSectorBytes) != hr::kOk) {
+                Trace(g.handle, "sector %u erase failed", s);
+                return kResultFail;
+            }
+        }
+        // A protected part takes the erase commands and keeps its contents: find that out now, before
+        // any sector is written over old data.
+        std::vector<uint8_t> sector(kSectorBytes);
+        for (unsigned s = 0; s < kSectors; ++s) {
+            if (!MoveSector(s, sector.data(), false)) {
+                Trace(g.handle, "sector %u read after erase failed", s);
+                return kResultFail;
+            }
+            if (std::any_of(sector.begin(), sector.end(), [](uint8_t b) { return b != 0xFF; })) {
+                Trace(g.handle, "sector %u not blank after erase (write-protected part?)", s);
+                return kResultFail;
+            }
+        }
+        return kResultOk;
+    });
+}
+
+int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsigned int sector, int option) {
+    return Guarded([&]() -> int {
+        if (!image || sector >= kSectors || (option != 0 && option != 1)) return kResultFail;
+        if (!Ready() || !EnsureTable(table)) return kResultFail;
+        ExtUnit& u = *g.handle->pExt;
+        const uint32_t base = sector * kSectorBytes;
+        if (option == 1 && EraseFlashSector(u, base) != hr::kOk) return kResultFail;
+        // Parts with 32-byte pages take each 64-byte burst as two half pages.
+        if (table == 6)
+            return WriteHalfPages(g.handle, base, image + base, g.block) == hr::kOk ? kResultOk : kResultFail;
+        return MoveSector(sector, image + base, true) ? kResultOk : kResultFail;
+    });
+}
+
+int QUELMAR_CALL Upload_Sector(unsigned char* buffer, unsigned int sector, unsigned char table) {
+    return Guarded([&]() -> int {
+        if (!buffer || sector >= kSectors) return kResultFail;
+        if (!Ready() || !EnsureTable(table)) return kResultFail;
+        return MoveSector(sector, buffer + sector * kSectorBytes, false) ? kResultOk : kResultFail;
+    });
+}
+
+int QUELMAR_CALL ResetCamera(void) {
+    return Guarded([&]() -> int {
+        if (!Ready()) return kResultFail;
+        g.table = -1;
+        return CamSoftReset(g.handle) ? kResultOk : kResultFail;
+    });
+}
+
+}  // extern "C"

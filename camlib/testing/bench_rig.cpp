@@ -1,0 +1,70 @@
+#include "camlib/testing/bench_rig.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+
+namespace camlib::testing {
+
+std::string CameraSection(const std::string& name, const Keys& keys) {
+    std::map<std::string, std::string> values = {{"chip", "quelmar"}, {"friendly", "Integrated Camera"},
+                                                 {"vid", "3A7C"},     {"pid", "B5A4"},
+                                                 {"rev", "0012"},     {"mi", "00"},
+                                                 {"port", "3"},       {"manufacturer", "Korvath"}};
+    for (const auto& [k, v] : keys) values[k] = v;
+    std::string s = "[" + name + "]\n";
+    for (const auto& [k, v] : values) s += k + "=" + v + "\n";
+    return s;
+}
+
+std::string BenchIni(const std::vector<std::string>& names, const std::vector<std::string>& sections,
+                     const std::string& benchKeys) {
+    std::string s = "[bench]\ncameras=";
+    for (size_t i = 0; i < names.size(); ++i) s += (i ? "," : "") + names[i];
+    s += "\n" + benchKeys;
+    for (const std::string& section : sections) s += section;
+    return s;
+}
+
+std::string QuelmarBench(const Keys& keys) { return BenchIni({"cam0"}, {CameraSection("cam0", keys)}); }
+
+BenchRig::BenchRig(const std::string& ini) {
+    static std::atomic<int> serial{0};
+    folder_ = std::filesystem::temp_directory_path() /
+              ("camlib-rig-" + std::to_string(getpid()) + "-" + std::to_string(serial++));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    std::ofstream(folder_ / emu::kBenchFile, std::ios::binary) << ini;
+    if (!shared.Open(folder_.string(), error_)) return;
+    platform = std::make_unique<EmulatedPlatform>(shared, trace, profile, (folder_ / "setting.ini").string());
+    UsePlatform(&platform->Get());
+    ok_ = true;
+}
+
+BenchRig::~BenchRig() {
+    UsePlatform(nullptr);
+    platform.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+emu::quelmar::QuelmarChip& BenchRig::Chip(size_t camera) {
+    return *shared.Devices().Quelmar(Bench().cameras.at(camera));
+}
+
+size_t BenchRig::Count(const std::string& text) const {
+    size_t n = 0;
+    for (const std::string& line : trace.lines) n += line == text;
+    return n;
+}
+
+uint64_t Transfers(const emu::quelmar::VirtualClock& clock) {
+    return clock.Stat("xu.length").count + clock.Stat("xu.read").count + clock.Stat("xu.write").count;
+}
+
+uint64_t TransferBytes(const emu::quelmar::VirtualClock& clock) {
+    return clock.Stat("xu.length").bytes + clock.Stat("xu.read").bytes + clock.Stat("xu.write").bytes;
+}
+
+}  // namespace camlib::testing

@@ -1,0 +1,65 @@
+// A throw-away emulated bench for the library's unit tests and benchmark: writes bench.ini into a
+// fresh folder, opens its devices and installs the emulated platform for the process (until the rig
+// goes). The trace is recorded.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "camlib/camlib.h"
+#include "camlib/emulated/emulated_platform.h"
+#include "emu/capture_filter/standin_device.h"
+#include "kit/profile.h"
+#include "kit/trace.h"
+
+namespace camlib::testing {
+
+using Keys = std::vector<std::pair<std::string, std::string>>;
+
+// One camera section: a USB Quelmar camera on port 3 with the given keys added (later keys win).
+std::string CameraSection(const std::string& name, const Keys& keys);
+// A bench of the given camera sections (names in order).
+std::string BenchIni(const std::vector<std::string>& names, const std::vector<std::string>& sections,
+                     const std::string& benchKeys = "");
+// A bench of one Quelmar camera "cam0".
+std::string QuelmarBench(const Keys& keys);
+
+class BenchRig {
+public:
+    explicit BenchRig(const std::string& ini);
+    ~BenchRig();
+    BenchRig(const BenchRig&) = delete;
+    BenchRig& operator=(const BenchRig&) = delete;
+
+    bool Ok() const { return ok_; }
+    const std::string& Error() const { return error_; }
+    std::filesystem::path Folder() const { return folder_; }
+
+    emu::quelmar::QuelmarChip& Chip(size_t camera = 0);
+    emu::quelmar::VirtualClock& Clock() { return shared.Devices().Clock(); }
+    const emu::Bench& Bench() const { return shared.Description(); }
+    Platform& Ports() { return platform->Get(); }
+    // Trace lines recorded so far that equal `text`.
+    size_t Count(const std::string& text) const;
+    bool Traced(const std::string& text) const { return Count(text) > 0; }
+
+    kit::RecordingTrace trace;
+    kit::PortableProfile profile;
+    emu::capture::SharedBench shared;
+    std::unique_ptr<EmulatedPlatform> platform;
+
+private:
+    std::filesystem::path folder_;
+    bool ok_ = false;
+    std::string error_;
+};
+
+// Transfers of the extension unit (length queries, reads and writes) counted by a clock.
+uint64_t Transfers(const emu::quelmar::VirtualClock& clock);
+uint64_t TransferBytes(const emu::quelmar::VirtualClock& clock);
+
+}  // namespace camlib::testing

@@ -1,0 +1,38 @@
+// Win32-only: the library's ports on Windows without a bench.
+#include <windows.h>
+// After windows.h:
+#include <shlwapi.h>
+
+#include "camlib/host_platform.h"
+#include "camlib/win32/adapters_win32.h"
+
+namespace camlib {
+namespace {
+
+class WinSleep final : public SleepPort {
+public:
+    void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+};
+
+// setting.ini beside the program that loaded the library.
+std::string SettingFile() {
+    char path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return "setting.ini";
+    PathRemoveFileSpecA(path);
+    return std::string(path) + "\\setting.ini";
+}
+
+}  // namespace
+
+Platform& HostPlatform() {
+    static win32::DirectShowDevices video;
+    static win32::SetupApiImaging imaging;
+    static win32::HubDriver hubs;
+    static WinSleep sleep;
+    static Platform p{&video,       &imaging, &hubs, &sleep, &kit::SystemTrace(), &kit::SystemProfile(),
+                      SettingFile()};
+    return p;
+}
+
+}  // namespace camlib

@@ -1,0 +1,50 @@
+// Win32-only: small RAII holders and text conversion shared by the library's Win32 adapters.
+#pragma once
+
+#include <windows.h>
+// After windows.h:
+#include <oleauto.h>
+
+#include <string>
+
+namespace camlib::win32 {
+
+// A kernel handle closed when the holder goes.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
+    ~ScopedHandle() { Reset(); }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE Get() const { return h_; }
+    void Reset(HANDLE h = INVALID_HANDLE_VALUE) {
+        if (Valid()) CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_;
+};
+
+// VARIANT cleared whatever way the scope is left.
+struct ScopedVariant {
+    VARIANT v;
+    ScopedVariant() { VariantInit(&v); }
+    ~ScopedVariant() { VariantClear(&v); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+};
+
+// UTF-16 to the ANSI code page; `chars` < 0: up to the terminator.
+inline std::string ToAnsi(const wchar_t* text, int chars = -1) {
+    if (!text || chars == 0) return {};
+    int n = WideCharToMultiByte(CP_ACP, 0, text, chars, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, chars, out.data(), n, nullptr, nullptr);
+    if (chars < 0) out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+}  // namespace camlib::win32

@@ -1,0 +1,343 @@
+// Firmware download in every variant against emulated chips: what lands in the flash, the status and
+// progress a caller sees, the checksums, and how failures and waits end.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "camlib/internals.h"
+#include "camlib/testing/bench_rig.h"
+
+namespace {
+
+using namespace camlib;
+using camlib::testing::BenchRig;
+using camlib::testing::Keys;
+using camlib::testing::QuelmarBench;
+using Bytes = std::vector<uint8_t>;
+using Steps = std::vector<std::pair<int, int>>;  // (status, progress) as a poller would see them
+
+Bytes Pattern(size_t n, uint32_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>((i * 193 + seed * 11 + (i >> 7)) ^ seed);
+    if (n > 1) b[0] = b[1] = 0xFF;  // header bytes as an unwritten image has them
+    return b;
+}
+
+uint8_t Xor(const Bytes& b) {
+    uint8_t x = 0;
+    for (uint8_t v : b) x ^= v;
+    return x;
+}
+
+struct Flashing {
+    BenchRig rig;
+    CamHolder h = nullptr;
+    Bytes image;
+    uint8_t checksum = 0xEE, device = 0xEE, status = 0, progress = 0;
+    Steps steps;
+    int result = -1;
+    size_t traceBefore = 0;
+
+    Flashing(const Keys& keys, size_t length, bool switchMode = false)
+        : rig(QuelmarBench(keys)), image(Pattern(length, 5)) {
+        EXPECT_TRUE(rig.Ok()) << rig.Error();
+        EXPECT_EQ(CamInit(&h, 'e', 0), 0);
+        if (switchMode) {
+            EXPECT_EQ(CamSwitchMode(&h, 0), 0);
+        }
+        // Every request and every pause moves the clock: sample what a poller could see then.
+        rig.Clock().onAdvance = [this](uint64_t) { Sample(); };
+    }
+    ~Flashing() {
+        rig.Clock().onAdvance = nullptr;
+        CamDestroy(&h);
+    }
+    void Sample() {
+        std::pair<int, int> now{status, progress};
+        if (status && (steps.empty() || steps.back() != now)) steps.push_back(now);
+    }
+    int Download() { return DownloadRaw(image.data(), static_cast<uint32_t>(image.size())); }
+    int DownloadRaw(uint8_t* data, uint32_t length) {
+        traceBefore = rig.trace.lines.size();
+        DownloadJob job{data, length, 0, &checksum, &device, &status, &progress};
+        result = CamDownload(h, job);
+        Sample();
+        return result;
+    }
+    const std::vector<uint8_t>& Flash() { return rig.Chip().Flash().Image(); }
+    std::vector<std::string> NewTrace() const {
+        return {rig.trace.lines.begin() + static_cast<std::ptrdiff_t>(traceBefore), rig.trace.lines.end()};
+    }
+    uint64_t Count(const char* kind) { return rig.Clock().Stat(kind).count; }
+};
+
+// 16 chunks of 4 KiB: progress before each chunk is sent.
+Steps TransferSteps(int scale = 90) {
+    Steps s;
+    for (int k = 0; k < 16; ++k) s.push_back({21, k * 4096 * scale / 65536 + 5});
+    return s;
+}
+
+TEST(Download, GenericVariantPerFamily) {
+    // The image as patched, with the family's valid mark over its first bytes.
+    struct Case {
+        Keys keys;
+        uint32_t patchAt;
+        uint8_t patch;
+        Bytes mark;
+    } cases[] = {
+        {{{"family", "f"}, {"flash", "121"}}, 0xC006, 0, {0x55}},
+        {{{"family", "g"}, {"flash", "128"}}, 0xC006, 6, {0x55}},
+        {{{"family", "h"}, {"flash", "122"}}, 0x501F, 1, {0x55}},
+        {{{"family", "i"}, {"flash", "123"}}, 0x6010, 5, {0x89, 0x16}},
+        {{{"family", "d"}, {"flash", "127"}}, 0, 0, {0x55}},
+        {{{"family", "k"}, {"flash", "126"}}, 0x0002, 8, {0x89, 0x17}},
+        {{{"family", "l"}, {"flash", "121"}}, 0x0002, 4, {0x89, 0x17}},
+    };
+    for (const Case& c : cases) {
+        Flashing run(c.keys, 65536);
+        const std::string family = c.keys[0].second;
+        ASSERT_EQ(run.Download(), 0) << family;
+        if (family != "d") {
+            EXPECT_EQ(run.image[c.patchAt], c.patch) << family;
+        }
+        Bytes expected = run.image;
+        for (size_t i = 0; i < c.mark.size(); ++i) expected[i] = c.mark[i];
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), run.Flash().begin())) << family;
+        EXPECT_EQ(run.checksum, Xor(run.image)) << family;
+        EXPECT_EQ(run.device, run.checksum) << family;
+        Steps want = {{20, 5}};
+        for (auto s : TransferSteps()) want.push_back(s);
+        want.push_back({22, 95});
+        want.push_back({23, 100});
+        EXPECT_EQ(run.steps, want) << family;
+        EXPECT_FALSE(run.rig.Chip().InDownloadMode()) << family;
+        const bool registerLevel = family != "k" && family != "l";
+        EXPECT_EQ(run.rig.Chip().Flash().NonVolatileStatus(), registerLevel ? 0x0C : 0x00) << family;
+        EXPECT_EQ(run.rig.Chip().RestartCount(), registerLevel ? 0u : 1u) << family;
+    }
+}
+
+TEST(Download, PaddingJoinsTheChecksum) {
+    // Chunks of 64: 10 image bytes and 54 pad bytes cancel out; 11 and 53 do not.
+    struct Case {
+        uint32_t length;
+        bool inverted;
+        uint32_t received;
+    } cases[] = {{10, false, 64}, {11, true, 64}, {128, false, 128}, {64, false, 64}};
+    for (const Case& c : cases) {
+        Flashing run({{"family", "d"}, {"chunk", "64"}}, c.length);
+        ASSERT_EQ(run.Download(), 0) << c.length;
+        const uint8_t x = Xor(run.image);
+        EXPECT_EQ(run.checksum, x) << c.length;
+        EXPECT_EQ(run.device, c.inverted ? static_cast<uint8_t>(~x) : x) << c.length;
+        EXPECT_EQ(run.rig.Chip().BytesReceived(), c.received) << c.length;
+        EXPECT_TRUE(std::equal(run.image.begin() + 1, run.image.end(), run.Flash().begin() + 1)) << c.length;
+    }
+}
+
+TEST(Download, AChunkThatFailsOnceStillFails) {
+    Flashing run({{"family", "f"}, {"fault1", "fail=xu_write:10@2"}}, 65536);
+    EXPECT_EQ(run.Download(), 1);
+    const auto lines = run.NewTrace();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "put_Property XU_DFU_ACCESS_CONTROL has been recovered."),
+              lines.end());
+    bool equalValues = false;
+    for (const std::string& line : lines) {
+        unsigned device = 0, image = 0;
+        if (std::sscanf(line.c_str(), "FW get checksum (%x) != Code checksum(%x) ", &device, &image) == 2)
+            equalValues = device == image && line.size() > 4 && line.substr(line.size() - 3) == " \r\n";
+    }
+    EXPECT_TRUE(equalValues) << "the checksums agree, the counted retry fails the download";
+    EXPECT_EQ(run.status, 23);
+    EXPECT_EQ(run.progress, 100);
+    EXPECT_FALSE(run.rig.Chip().Committed());
+    EXPECT_FALSE(run.rig.Chip().InDownloadMode()) << "download mode is left on every path";
+}
+
+TEST(Download, AChunkThatFailsTwiceEndsTheTransfer) {
+    Flashing run({{"family", "f"}, {"fault1", "fail=xu_write:10@3-4"}}, 65536);
+    EXPECT_EQ(run.Download(), 1);
+    EXPECT_EQ(run.Count("xu.write.s10"), 4u) << "two chunks, then the failing one twice";
+    EXPECT_EQ(run.Count("xu.read.s11"), 1u) << "only discovery's probe: no verdict without the image";
+    EXPECT_EQ(run.status, 23);
+    EXPECT_FALSE(run.rig.Chip().InDownloadMode());
+}
+
+TEST(Download, DirectSerialFlashPathForFamilyHWithType129) {
+    Flashing run({{"family", "h"}, {"flash", "129"}}, 65536);
+    Bytes original = run.image;
+    ASSERT_EQ(run.Download(), 0);
+    EXPECT_EQ(run.Count("xu.write.s10") + run.Count("xu.length.s10") + run.Count("xu.write.s9"), 0u)
+        << "the download engine is never used";
+    EXPECT_EQ(run.image[0], 0x55);
+    EXPECT_EQ(run.image[0x501F], 7);
+    Bytes expected = run.image;
+    EXPECT_EQ(Bytes(run.Flash().begin(), run.Flash().begin() + 65536), expected);
+    EXPECT_EQ(run.rig.Chip().Flash().NonVolatileStatus(), 0x0C);
+    EXPECT_EQ(run.device, run.checksum);
+    EXPECT_EQ(run.steps.front(), (std::pair<int, int>{20, 5}));
+    EXPECT_EQ(run.steps.back(), (std::pair<int, int>{23, 100}));
+    EXPECT_EQ(run.rig.Chip().RestartCount(), 1u);
+}
+
+TEST(Download, DirectPathFillsTheLastSectorWithZeros) {
+    Flashing run({{"family", "g"}, {"flash", "130"}}, 0xC800);
+    ASSERT_EQ(run.Download(), 0);
+    EXPECT_TRUE(std::equal(run.image.begin(), run.image.end(), run.Flash().begin()));
+    EXPECT_TRUE(std::all_of(run.Flash().begin() + 0xC800, run.Flash().begin() + 0xD000,
+                            [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(run.Flash().begin() + 0xD000, run.Flash().begin() + 0x10000,
+                            [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST(Download, FamilyKWithType121) {
+    Flashing run({{"family", "k"}, {"flash", "121"}}, 65536);
+    run.image[0] = 0x12;
+    run.image[1] = 0x34;
+    ASSERT_EQ(run.Download(), 0);
+    EXPECT_EQ(run.image[2], 4);
+    EXPECT_EQ(run.image[0], 0xF9);
+    EXPECT_EQ(run.image[1], 0xFF);
+    EXPECT_EQ(run.Flash()[0], 0x89);
+    EXPECT_EQ(run.Flash()[1], 0x17);
+}
+
+TEST(Download, JVariant) {
+    Flashing run({{"family", "j"}, {"flash", "123"}}, 65536);
+    ASSERT_EQ(run.Download(), 0);
+    EXPECT_EQ(run.image[2], 2);
+    EXPECT_EQ(Bytes(run.Flash().begin(), run.Flash().begin() + 65536), run.image);
+    EXPECT_EQ(run.rig.Chip().CommitCount(), 1u);
+    EXPECT_EQ(run.checksum, 0xEE) << "this variant reports no checksums";
+    EXPECT_EQ(run.rig.Clock().Stat("host.sleep").micros, (16 * 10 + 1000) * 1000u);
+    const auto lines = run.NewTrace();
+    const std::string match = "FW checksum = 0x" + [&] {
+        char b[3];
+        std::snprintf(b, sizeof b, "%02X", Xor(run.image));
+        return std::string(b);
+    }();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.rfind(match, 0) == 0 && l.find("**Checksum Match!**\r\n") != std::string::npos;
+    }));
+    EXPECT_EQ(run.steps.back(), (std::pair<int, int>{23, 100}));
+}
+
+TEST(Download, InPackageVariantWaitsForTheBusyFlag) {
+    Flashing run({{"family", "l"}, {"chip_id", "0xD2"}, {"in_package", "65536"}, {"busy_reads", "3"}}, 65536,
+                 true);
+    ASSERT_EQ(run.Download(), 0);
+    EXPECT_EQ(Bytes(run.rig.Chip().InPackage()->Image()), run.image);
+    const auto lines = run.NewTrace();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "wait 1 second"), 4);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "get the FW busy flag = 0x1"), 3);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "get the FW busy flag = 0x0"), 1);
+    EXPECT_EQ(lines.front(), "--in Download_Fw, sftype=255 (MCM)");
+    EXPECT_NE(std::find(run.steps.begin(), run.steps.end(), std::pair<int, int>{24, 95}), run.steps.end());
+    EXPECT_EQ(run.steps.back(), (std::pair<int, int>{23, 100}));
+    EXPECT_EQ(run.checksum, Xor(run.image));
+    EXPECT_EQ(run.device, run.checksum);
+}
+
+TEST(Download, ABusyFlagThatNeverClearsEndsTheWait) {
+    Flashing run({{"family", "l"}, {"chip_id", "0xD2"}, {"in_package", "65536"}, {"fault1", "busy=hold"}},
+                 4096, true);
+    EXPECT_EQ(run.Download(), 1);
+    const auto lines = run.NewTrace();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "FW busy flag still set after 30 s, giving up"),
+              lines.end());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "wait 1 second"), 31);
+    EXPECT_EQ(run.status, 25);
+    EXPECT_FALSE(run.rig.Chip().Committed());
+}
+
+TEST(Download, RefusalsBeforeTheDevice) {
+    struct Case {
+        const char* name;
+        Keys keys;
+        bool withImage;
+        uint32_t length;
+        int result;
+        int status;
+    } cases[] = {
+        {"unknown part", {{"flash", "120"}}, true, 65536, 160, 25},
+        {"unknown part, 'j'", {{"family", "j"}, {"flash", "120"}}, true, 65536, 160, 25},
+        {"no image", {}, false, 100, 1, 25},
+        {"empty image", {}, true, 0, 1, 25},
+        {"too short for the patch byte", {{"family", "f"}}, true, 0xC006, 1, 25},
+        {"no image, 'j'", {{"family", "j"}}, false, 100, 1, 20},
+    };
+    for (const Case& c : cases) {
+        Flashing run(c.keys, 65536);
+        EXPECT_EQ(run.DownloadRaw(c.withImage ? run.image.data() : nullptr, c.length), c.result) << c.name;
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.Count("xu.write.s9") + run.Count("xu.write.s10"), 0u) << c.name;
+    }
+}
+
+TEST(Download, ChunkSizesTheLoopCannotUseAreFailures) {
+    for (const char* chunk : {"chunk=0", "chunk=8192"}) {
+        Flashing run({{"family", "f"}, {"fault1", chunk}}, 65536);
+        EXPECT_EQ(run.Download(), 1) << chunk;
+        const auto lines = run.NewTrace();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "get size ...fail"), lines.end()) << chunk;
+        EXPECT_EQ(run.Count("xu.write.s10"), 0u) << chunk;
+        EXPECT_FALSE(run.rig.Chip().InDownloadMode()) << chunk;
+        EXPECT_EQ(run.status, 23) << chunk;
+    }
+}
+
+TEST(StoredJob, QuietVariantReportsWithoutTracing) {
+    BenchRig rig(QuelmarBench({{"family", "k"}, {"flash", "121"}}));
+    CamHolder h = nullptr;
+    ASSERT_EQ(CamInit(&h, 'e', 0), 0);
+    auto job = std::make_unique<StoredJob>();
+    Bytes image = Pattern(65536, 8);
+    std::copy(image.begin(), image.end(), job->image);
+    job->length = 65536;
+    job->flashType = 121;
+    ASSERT_EQ(CamStoreJob(h, job.get()), 0);
+    Steps steps;
+    rig.Clock().onAdvance = [&](uint64_t) {
+        std::pair<int, int> now{job->status, job->progress};
+        if (job->status && (steps.empty() || steps.back() != now)) steps.push_back(now);
+    };
+    const size_t before = rig.trace.lines.size();
+    EXPECT_EQ(CamRunStoredJobQuiet(h), 0);
+    rig.Clock().onAdvance = nullptr;
+    EXPECT_EQ(rig.trace.lines.size(), before) << "the quiet variant prints nothing";
+    EXPECT_EQ(job->status, 22);
+    EXPECT_EQ(job->progress, 95);
+    Steps want = {{20, 5}};
+    for (auto s : TransferSteps(85)) want.push_back(s);
+    want.push_back({22, 90});
+    EXPECT_EQ(steps, want);
+    EXPECT_EQ(job->checksum, job->deviceChecksum);
+    EXPECT_TRUE(rig.Chip().InDownloadMode()) << "never leaves download mode";
+    EXPECT_TRUE(rig.Chip().Committed()) << "family 'k' commits like 'j' and 'l' here";
+    EXPECT_EQ(rig.Chip().Flash().Image()[0], 0xFF) << "no F9 FF mark, so the commit leaves the header";
+    job->length = 65537;
+    EXPECT_EQ(CamStoreJob(h, job.get()), 1);
+    CamDestroy(&h);
+}
+
+TEST(StoredJob, RunsTheGenericVariantWithTheStoredImage) {
+    BenchRig rig(QuelmarBench({{"family", "f"}, {"flash", "121"}}));
+    CamHolder h = nullptr;
+    ASSERT_EQ(CamInit(&h, 'e', 0), 0);
+    EXPECT_EQ(CamRunStoredJob(h), 1) << "nothing stored yet";
+    auto job = std::make_unique<StoredJob>();
+    Bytes image = Pattern(65536, 2);
+    std::copy(image.begin(), image.end(), job->image);
+    job->length = 65536;
+    job->flashType = 121;
+    ASSERT_EQ(CamStoreJob(h, job.get()), 0);
+    job->image[5] ^= 0xFF;  // the handle keeps its own copy
+    EXPECT_EQ(CamRunStoredJob(h), 0);
+    EXPECT_EQ(job->status, 23);
+    EXPECT_EQ(rig.Chip().Flash().Image()[5], image[5]);
+    CamDestroy(&h);
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The nine exports of QuelmarCamera.dll, called the way the updater calls them, against emulated
+// cameras: the whole flashing sequence per part and carrier, refusals, a protected part, and the
+// speed on the bench's virtual clock.
+#include <gtest/gtest.h>
+
+#include "camlib/exports/quelmar_camera.h"
+#include "camlib/internals.h"
+#include "camlib/testing/bench_rig.h"
+#include "emu/quelmar/clock.h"
+
+namespace {
+
+using namespace camlib;
+using camlib::testing::BenchRig;
+using camlib::testing::Keys;
+using camlib::testing::QuelmarBench;
+using Bytes = std::vector<uint8_t>;
+namespace cost = emu::quelmar::cost;
+
+Bytes Pattern(size_t n, uint32_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>((i * 151 + seed * 3 + (i >> 10)) ^ seed);
+    return b;
+}
+
+// The updater's index for a flash type code.
+unsigned char TableFor(uint8_t code) {
+    switch (code) {
+        case 0x7A:
+            return 1;
+        case 0x7B:
+        case 0x7D:
+            return 2;
+        case 0x7E:
+            return 5;
+        case 0x7F:
+            return 3;
+        case 0x80:
+            return 4;
+        case 0x81:
+        case 0x82:
+            return 6;
+        default:
+            return 0;
+    }
+}
+
+// A bench for the exports; the library's camera is closed before the bench goes.
+struct OnBench {
+    BenchRig rig;
+    explicit OnBench(const std::string& ini) : rig(ini) {}
+    ~OnBench() { QuelmarCam_UnInit(); }
+};
+
+class Exports : public ::testing::Test {
+protected:
+    void TearDown() override { QuelmarCam_UnInit(); }
+};
+
+// Runs the updater's sequence; returns the first step that failed, 0 when all went.
+int Flash(const Bytes& image, Bytes& back, uint8_t& code) {
+    if (QuelmarCam_Init(0) != 0) return 1;
+    Get_FlashType(&code);
+    const unsigned char table = TableFor(code);
+    const bool protection = code != 0x83;
+    if (protection && SetSF_WProtect_OFF(table) != 0) return 2;
+    if (EraseSF(table) != 0) return 3;
+    for (unsigned s = 0; s < 16; ++s)
+        if (Download_Sector(const_cast<uint8_t*>(image.data()), table, s, 0) != 0) return 4;
+    if (protection && SetSF_WProtect_ON(table) != 0) return 5;
+    back.assign(image.size(), 0xFF);
+    for (unsigned s = 0; s < 16; ++s)
+        if (Upload_Sector(back.data(), s, table) != 0) return 6;
+    if (ResetCamera() != 0) return 7;
+    return 0;
+}
+
+TEST_F(Exports, TheUpdatersSequenceOnEveryKindOfPartAndCarrier) {
+    struct Case {
+        Keys keys;
+        uint8_t code;
+        uint8_t statusAfter;
+    } cases[] = {
+        {{{"family", "f"}, {"flash", "121"}, {"flash_status", "0x0C"}}, 121, 0x0C},
+        {{{"family", "h"}, {"flash", "129"}, {"carrier", "private"}}, 129, 0x0C},
+        {{{"family", "g"}, {"flash", "122"}, {"carrier", "both"}, {"flash_status", "0x0C"}}, 122, 0x0C},
+        {{{"family", "i"}, {"flash", "124"}, {"xu_guid", "second"}}, 124, 0x0C},
+        {{{"family", "d"}, {"flash", "126"}, {"data_block", "64"}}, 126, 0x0C},
+        {{{"family", "f"}, {"flash", "131"}}, 131, 0x00},
+        {{{"family", "j"}, {"flash", "137"}}, 137, 0x00},
+        {{{"family", "k"}, {"flash", "130"}, {"carrier", "private"}}, 130, 0x00},
+    };
+    for (const Case& c : cases) {
+        OnBench on(QuelmarBench(c.keys));
+        BenchRig& rig = on.rig;
+        ASSERT_TRUE(rig.Ok()) << rig.Error();
+        const Bytes image = Pattern(65536, c.code);
+        Bytes back;
+        uint8_t code = 0;
+        EXPECT_EQ(Flash(image, back, code), 0) << int(c.code);
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(back, image) << int(c.code);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), rig.Chip().Flash().Image().begin()))
+            << int(c.code);
+        EXPECT_EQ(rig.Chip().Flash().NonVolatileStatus(), c.statusAfter) << int(c.code);
+        EXPECT_EQ(rig.Chip().RestartCount(), 1u) << int(c.code);
+    }
+}
+
+TEST_F(Exports, AProtectedPartFailsTheEraseBeforeAnythingIsWritten) {
+    // Code 0x83 makes the updater skip the protection calls; the part stays protected, takes the
+    // erase commands and keeps its contents.
+    OnBench on(QuelmarBench({{"flash", "131"}, {"flash_status", "0x0C"}}));
+    BenchRig& rig = on.rig;
+    const Bytes old = Pattern(65536, 99);
+    rig.Chip().Flash().LoadImage(old.data(), old.size());
+    Bytes back;
+    uint8_t code = 0;
+    EXPECT_EQ(Flash(Pattern(65536, 1), back, code), 3);
+    EXPECT_EQ(rig.Chip().Flash().Image(), old);
+    EXPECT_TRUE(rig.Traced("sector 0 not blank after erase (write-protected part?)"));
+}
+
+TEST_F(Exports, FamiliesWithoutTheRegisterPortSkipProtection) {
+    OnBench on(QuelmarBench({{"family", "l"}}));
+    BenchRig& rig = on.rig;
+    ASSERT_EQ(QuelmarCam_Init(0), 0);
+    const uint64_t before = camlib::testing::Transfers(rig.Clock());
+    EXPECT_EQ(SetSF_WProtect_OFF(0), 0);
+    EXPECT_EQ(SetSF_WProtect_ON(0), 0);
+    EXPECT_EQ(camlib::testing::Transfers(rig.Clock()), before);
+}
+
+TEST_F(Exports, RefusalsAndTheSectorOption) {
+    OnBench on(QuelmarBench({}));
+    Bytes image = Pattern(65536, 4), back(65536);
+    uint8_t code = 0;
+    // Nothing opened yet.
+    EXPECT_EQ(Get_FlashType(&code), 1);
+    EXPECT_EQ(EraseSF(0), 1);
+    EXPECT_EQ(Download_Sector(image.data(), 0, 0, 0), 1);
+    EXPECT_EQ(Upload_Sector(back.data(), 0, 0), 1);
+    EXPECT_EQ(SetSF_WProtect_OFF(0), 1);
+    EXPECT_EQ(ResetCamera(), 1);
+    EXPECT_EQ(QuelmarCam_Init(-1), 1);
+    EXPECT_EQ(QuelmarCam_Init(1), 1) << "one camera: position 1 has none";
+    ASSERT_EQ(QuelmarCam_Init(0), 0);
+    EXPECT_EQ(Get_FlashType(nullptr), 1);
+    struct Case {
+        const char* name;
+        int result;
+    } cases[] = {
+        {"table 7", Download_Sector(image.data(), 7, 0, 0)},
+        {"sector 16", Download_Sector(image.data(), 0, 16, 0)},
+        {"option 2", Download_Sector(image.data(), 0, 0, 2)},
+        {"option -1", Download_Sector(image.data(), 0, 0, -1)},
+        {"no image", Download_Sector(nullptr, 0, 0, 0)},
+        {"read sector 16", Upload_Sector(back.data(), 16, 0)},
+        {"read table 9", Upload_Sector(back.data(), 0, 9)},
+        {"read no buffer", Upload_Sector(nullptr, 0, 0)},
+        {"erase table 7", EraseSF(7)},
+        {"protect table 7", SetSF_WProtect_ON(7)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.result, 1) << c.name;
+    // Option 1 erases the sector first: a second write over written data then holds.
+    const Bytes other = Pattern(65536, 5);
+    ASSERT_EQ(Download_Sector(image.data(), 0, 3, 1), 0);
+    ASSERT_EQ(Download_Sector(const_cast<uint8_t*>(other.data()), 0, 3, 1), 0);
+    ASSERT_EQ(Upload_Sector(back.data(), 3, 0), 0);
+    EXPECT_TRUE(std::equal(back.begin() + 3 * 4096, back.begin() + 4 * 4096, other.begin() + 3 * 4096));
+}
+
+TEST_F(Exports, AfterResetTheCameraMustBeOpenedAgain) {
+    OnBench on(QuelmarBench({}));
+    BenchRig& rig = on.rig;
+    Bytes back(65536);
+    ASSERT_EQ(QuelmarCam_Init(0), 0);
+    ASSERT_EQ(ResetCamera(), 0);
+    EXPECT_EQ(rig.Chip().RestartCount(), 1u);
+    EXPECT_EQ(Upload_Sector(back.data(), 0, 0), 1) << "the device left the bus";
+    ASSERT_EQ(QuelmarCam_Init(0), 0);
+    EXPECT_EQ(Upload_Sector(back.data(), 0, 0), 0);
+}
+
+TEST_F(Exports, ACameraUnpluggedMidWriteFailsTheStepAndStaysGone) {
+    OnBench on(QuelmarBench({{"fault1", "unplug=xu_write:15@5"}}));
+    const Bytes image = Pattern(65536, 8);
+    Bytes back;
+    uint8_t code = 0;
+    EXPECT_EQ(Flash(image, back, code), 4);
+    EXPECT_EQ(QuelmarCam_Init(0), 1) << "no longer listed";
+}
+
+TEST_F(Exports, SpeedAgainstTheFlashFloorAndTheBypassPort) {
+    OnBench on(QuelmarBench({{"family", "f"}, {"flash", "121"}}));
+    BenchRig& rig = on.rig;
+    const Bytes image = Pattern(65536, 6);
+    Bytes back(65536);
+    ASSERT_EQ(QuelmarCam_Init(0), 0);
+    auto& clock = rig.Clock();
+    const uint64_t t0 = clock.NowUs(), x0 = camlib::testing::Transfers(clock);
+    ASSERT_EQ(EraseSF(0), 0);
+    for (unsigned s = 0; s < 16; ++s)
+        ASSERT_EQ(Download_Sector(const_cast<uint8_t*>(image.data()), 0, s, 0), 0);
+    for (unsigned s = 0; s < 16; ++s) ASSERT_EQ(Upload_Sector(back.data(), s, 0), 0);
+    const uint64_t us = clock.NowUs() - t0, transfers = camlib::testing::Transfers(clock) - x0;
+    ASSERT_EQ(back, image);
+    const uint64_t floor = 16 * cost::kSectorEraseUs + cost::ProgramUs(65536) + 32 * cost::XuRequestUs(4096);
+    EXPECT_LE(double(us), 1.2 * double(floor)) << us << " us against a floor of " << floor << " us";
+
+    // One sector through the bypass port, byte by byte in 32-byte page programs; the image is
+    // sixteen of them.
+    CamHolder h = nullptr;
+    ASSERT_EQ(CamInit(&h, 'e', 0), 0);
+    const uint64_t b0 = camlib::testing::Transfers(clock);
+    for (uint32_t a = 0; a < 4096; a += 32) ASSERT_EQ(BypassProgram(h, a, image.data() + a, 32), 0);
+    const uint64_t bypass = 16 * (camlib::testing::Transfers(clock) - b0);
+    CamDestroy(&h);
+    EXPECT_GE(bypass, 100 * transfers) << bypass << " against " << transfers;
+}
+
+}  // namespace
