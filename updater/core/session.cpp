@@ -67,6 +67,7 @@ bool UpdateSession::ReadConfig() {
         kit::TraceF(ports_.trace, kLogNotOpened, logPath_.c_str());
         logPath_.clear();
     }
+    if (log_.On() && !logNotice_.empty()) PlainLog(logNotice_);
 
     minDriverVersion_ = ReadProfileString(profile, kConfigFile, "DriverCompatible", "Quelmar", "");
     return ReadConfigSection(profile, ports_.trace, kConfigFile, entries_);

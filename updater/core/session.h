@@ -74,6 +74,8 @@ enum : int {
     kExitCombo = 37,
     // SubSystemID.exe left no usable ID_Log.ini within kSystemIdLimitMs.
     kExitNoSystemId = 38,
+    // The shell could not create the dialog (no display, damaged resources): nothing was started.
+    kExitNoDialog = 39,
 };
 
 // The wait for ID_Log.ini and its SYSID: SubSystemID.exe needs well under a second; half a minute
@@ -117,6 +119,10 @@ public:
     UpdateSession& operator=(const UpdateSession&) = delete;
 
     static bool IsSilentCommandLine(const std::string& commandLine);
+
+    // A line the log file gets once, as a plain line, as soon as config.ini has opened it (an
+    // emulated bench says so there). Call before OnInitDialog.
+    void SetLogNotice(std::string line) { logNotice_ = std::move(line); }
 
     // --- Dialog events (main thread) ---
     // Start-up. true when the dialog is ready for FLASH; false when a failure closed it.
@@ -216,6 +222,7 @@ private:
     uintptr_t notification_ = 0;
     bool firstIdentification_ = true;
     bool autoScroll_ = true;
+    std::string logNotice_;
     std::string status_;
     std::string caption_;
     std::string programDir_;
