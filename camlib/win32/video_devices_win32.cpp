@@ -9,7 +9,7 @@
 
 #include "camlib/transport.h"
 #include "camlib/win32/adapters_win32.h"
-#include "camlib/win32/ks_interfaces.h"
+#include "kit/ks_interfaces.h"
 #include "camlib/win32/win32_util.h"
 #include "kit/custom_camera_prop.h"
 
@@ -17,6 +17,10 @@ namespace camlib::win32 {
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using kit::IKsControl;
+using kit::IKsTopologyInfo;
+using kit::kIidKsControl;
+using kit::kIidKsTopologyInfo;
 
 class WinKsControl final : public KsControl {
 public:

@@ -22,8 +22,6 @@
 #include <windows.h>
 // After windows.h:
 #include <dshow.h>
-#include <ks.h>
-#include <ksproxy.h>
 #include <wrl/client.h>
 
 #include <atomic>
@@ -33,16 +31,18 @@
 #include <new>
 #include <string>
 
-#include "emu/capture_filter/ks_topology_info_win32.h"
 #include "emu/capture_filter/registration.h"
 #include "emu/capture_filter/standin_device.h"
 #include "kit/custom_camera_prop.h"
+#include "kit/ks_interfaces.h"
 #include "kit/trace.h"
 
 namespace emu::capture {
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using kit::IKsControl;
+using kit::IKsTopologyInfo;
 
 // {2A51A045-7D26-44D2-8407-7637C5FDD517}, kStandInClsid.
 constexpr GUID CLSID_CaptureStandIn = {
@@ -201,9 +201,9 @@ public:
             *object = static_cast<IBaseFilter*>(this);
         else if (riid == IID_IPersistPropertyBag)
             *object = static_cast<IPersistPropertyBag*>(this);
-        else if (exposure.ksControl && riid == IID_IKsControl)
+        else if (exposure.ksControl && riid == kit::kIidKsControl)
             *object = static_cast<IKsControl*>(this);
-        else if (exposure.topology && riid == IID_IKsTopologyInfo)
+        else if (exposure.topology && riid == kit::kIidKsTopologyInfo)
             *object = static_cast<IKsTopologyInfo*>(this);
         else if (exposure.custom && riid == kit::IID_ICustomCameraProp)
             *object = static_cast<kit::ICustomCameraProp*>(this);
@@ -318,7 +318,7 @@ public:
     HRESULT STDMETHODCALLTYPE Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
 
     // IKsControl.
-    HRESULT STDMETHODCALLTYPE KsProperty(PKSPROPERTY property, ULONG propertyLength, LPVOID data,
+    HRESULT STDMETHODCALLTYPE KsProperty(void* property, ULONG propertyLength, void* data,
                                          ULONG dataLength, ULONG* bytesReturned) override {
         uint32_t returned = 0;
         HRESULT hr =
@@ -328,11 +328,11 @@ public:
         return hr;
     }
     // The extension unit has properties only.
-    HRESULT STDMETHODCALLTYPE KsMethod(PKSMETHOD, ULONG, LPVOID, ULONG, ULONG* bytesReturned) override {
+    HRESULT STDMETHODCALLTYPE KsMethod(void*, ULONG, void*, ULONG, ULONG* bytesReturned) override {
         if (bytesReturned) *bytesReturned = 0;
         return kSetNotFound;
     }
-    HRESULT STDMETHODCALLTYPE KsEvent(PKSEVENT, ULONG, LPVOID, ULONG, ULONG* bytesReturned) override {
+    HRESULT STDMETHODCALLTYPE KsEvent(void*, ULONG, void*, ULONG, ULONG* bytesReturned) override {
         if (bytesReturned) *bytesReturned = 0;
         return kSetNotFound;
     }
@@ -355,10 +355,10 @@ public:
         *count = nodes > 1 ? static_cast<DWORD>(nodes - 1) : 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_ConnectionInfo(DWORD index, KSTOPOLOGY_CONNECTION* connection) override {
+    HRESULT STDMETHODCALLTYPE get_ConnectionInfo(DWORD index, kit::KsTopologyConnection* connection) override {
         if (!connection) return E_POINTER;
         if (static_cast<size_t>(index) + 1 >= device_.Nodes().size()) return E_INVALIDARG;
-        *connection = KSTOPOLOGY_CONNECTION{index, kNodePinOut, index + 1, kNodePinIn};
+        *connection = kit::KsTopologyConnection{index, kNodePinOut, index + 1, kNodePinIn};
         return S_OK;
     }
     // Sizes in bytes, terminator included; a missing or short buffer answers ERROR_MORE_DATA with

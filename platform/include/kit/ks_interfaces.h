@@ -1,12 +1,13 @@
 // Win32-only: IKsTopologyInfo and IKsControl for user-mode code. The layouts are the system's:
-// IUnknown, then their methods in this order (mingw-w64 declares neither for user mode).
+// IUnknown, then their methods in this order (mingw-w64 declares neither for user mode). The kit's
+// camera library calls them and the capture-filter stand-in implements them.
 #pragma once
 
 #include <windows.h>
 // After windows.h:
 #include <unknwn.h>
 
-namespace camlib::win32 {
+namespace kit {
 
 // {720D4AC0-7533-11D0-A5D6-28DB04C10000}
 inline constexpr GUID kIidKsTopologyInfo = {
@@ -30,9 +31,9 @@ struct IKsTopologyInfo : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateNodeInstance(DWORD node, REFIID iid, void** object) = 0;
 };
 
-}  // namespace camlib::win32
+}  // namespace kit
 
-namespace camlib::win32 {
+namespace kit {
 
 // {28F54685-06FD-11D2-B27A-00A0C9223196}
 inline constexpr GUID kIidKsControl = {
@@ -49,4 +50,4 @@ struct IKsControl : public IUnknown {
                                               ULONG* bytesReturned) = 0;
 };
 
-}  // namespace camlib::win32
+}  // namespace kit
