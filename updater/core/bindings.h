@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "camlib/exports/quelmar_camera.h"
 #include "kit/library_loader.h"
 #include "kit/trace.h"
 
@@ -42,16 +43,16 @@ private:
     std::array<kit::EntryPoint, kNames.size()> entries_{};
 };
 
-// The nine exports of QuelmarCamera.dll, with the C calling convention. Every one returns 0 on
-// success.
-using QuelmarCamInitFn = int (*)(int device);
-using QuelmarCamUnInitFn = int (*)();
-using DownloadSectorFn = int (*)(unsigned char* image, unsigned char table, unsigned int sector, int option);
-using UploadSectorFn = int (*)(unsigned char* buffer, unsigned int sector, unsigned char table);
-using GetFlashTypeFn = int (*)(unsigned char* code);
-using WriteProtectFn = int (*)(unsigned char table);
-using EraseSfFn = int (*)(unsigned char table);
-using ResetCameraFn = int (*)();
+// The nine exports of QuelmarCamera.dll, typed from the library's own declarations so that the two
+// sides cannot drift apart. Every one returns 0 on success.
+using QuelmarCamInitFn = decltype(&::QuelmarCam_Init);
+using QuelmarCamUnInitFn = decltype(&::QuelmarCam_UnInit);
+using DownloadSectorFn = decltype(&::Download_Sector);
+using UploadSectorFn = decltype(&::Upload_Sector);
+using GetFlashTypeFn = decltype(&::Get_FlashType);
+using WriteProtectFn = decltype(&::SetSF_WProtect_ON);
+using EraseSfFn = decltype(&::EraseSF);
+using ResetCameraFn = decltype(&::ResetCamera);
 
 // QuelmarCamera.dll, loaded once and kept to the end of the process. The calls below never go through
 // a missing entry point: they return kMissing instead, so a damaged library fails a step, never the
