@@ -188,6 +188,26 @@ TEST(Update, SilentQuelmarRunAppendsTheRunToTheLogAndEndsWithZero) {
         EXPECT_TRUE(rig.Traced(line)) << line;
 }
 
+TEST(Update, ABenchRunSaysSoAtTheTopOfItsLogOnly) {
+    Rig rig;
+    NewRevisionAfterFlow(rig);
+    rig.Make("-s").SetLogNotice("emulated bench: Z:\\bench\r\n");
+    ASSERT_TRUE(rig.session->OnInitDialog());
+    rig.Flash();
+    rig.dialog.Pump();
+    EXPECT_EQ(rig.session->ExitCode(), 0);
+    EXPECT_EQ(rig.Log(), "----------------: emulated bench: Z:\\bench\r\r\n" + kSuccessfulRunLog);
+
+    Rig unlogged;  // logging off: the notice has nowhere to go and must not open a log
+    std::string config = unlogged.files.Get(kDir + "\\config.ini");
+    ASSERT_NE(config.find("LogSwitch=2"), std::string::npos);
+    unlogged.files.Put(kDir + "\\config.ini", config.replace(config.find("LogSwitch=2"), 11, "LogSwitch=0"));
+    unlogged.Make("-s").SetLogNotice("emulated bench: Z:\\bench\r\n");
+    if (unlogged.session->OnInitDialog()) unlogged.Flash();
+    unlogged.dialog.Pump();
+    EXPECT_FALSE(unlogged.files.Has(twfakes::kLogFile));
+}
+
 TEST(Update, InteractiveSuccessLeavesTheFinalDialogState) {
     Rig rig;
     ASSERT_TRUE(rig.Start(""));
