@@ -72,6 +72,30 @@ inline constexpr const char* kResultFailure = "Update unsuccessful";
 inline constexpr const char* kPleaseRebootRetry = "Please reboot computer and try it again\r\n";
 inline constexpr const char* kAllCleaningUp = "All cleaning up...\n";
 
+// Quelmar flashing flow.
+inline constexpr const char* kReadBackFile = "C:\\Read.bin";
+inline constexpr const char* kReadBackNotSaved = "%s cannot be written\r\n";
+inline constexpr const char* kUnknownFlashType = "Unknown flash type 0x%02X!\r\n";
+inline constexpr const char* kProtectOffFailed = "SetWriteProtect disable failed!\r\n";
+inline constexpr const char* kProtectOffDone = "SetWriteProtect disable successful\r\n";
+inline constexpr const char* kProtectOnFailed = "SetWriteProtect enable failed!\r\n";
+inline constexpr const char* kProtectOnDone = "SetWriteProtect enable successful\r\n";
+inline constexpr const char* kEraseMemory = "Erase memory ...\r\n";
+inline constexpr const char* kEraseFailed = "Erase memory failed!\r\n";
+inline constexpr const char* kEraseDone = "Erase memory ok\r\n";
+inline constexpr const char* kWriteFirmware = "Write firmware ...\r\n";
+inline constexpr const char* kWriteFailed = "Write firmware failed!\r\n";
+inline constexpr const char* kWriteProgress = "Write firmware ...%02d%%\r\n";
+// Written as a plain text, not a format: the log shows one percent sign.
+inline constexpr const char* kWriteComplete = "Write firmware ...100%\r\n";
+inline constexpr const char* kVerifyCode = "Verify code ...\r\n";
+inline constexpr const char* kVerifyFailed = "Verify code failed!\r\n";
+inline constexpr const char* kVerifyProgress = "Verify code ...%02d%%\r\n";
+inline constexpr const char* kVerifyComplete = "Verify code ...100%\r\n";
+inline constexpr const char* kResetCamera = "Reset camera device ...\r\n";
+inline constexpr const char* kResetResult = "Reset = %x\n";
+inline constexpr const char* kResetFailed = "Reset camera device failed!\r\n";
+
 // Plug events.
 inline constexpr const char* kChangeWhileFlashing = "DeviceChange(%x,%x) during flashing\n";
 inline constexpr const char* kArrival = "DeviceChange - device arrival\r\n";

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "quelmar_flow.h"
 #include "resource.h"
 #include "texts.h"
 
@@ -37,6 +38,9 @@ std::string InterfaceName(const std::string& hardwareId) {
     return "\\\\?\\" + device + "#emulated#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 }
 
+// Holds no state between runs, so one for the process serves every dialog.
+tessaw::QuelmarFlow quelmarFlow;
+
 }  // namespace
 
 CAboutDlg::CAboutDlg() : CDialog(IDD_ABOUTBOX) {}
@@ -45,9 +49,11 @@ CUpdateDlg::CUpdateDlg(const std::string& commandLine, const UpdaterPorts& ports
                        kit::UsbDevicePort* benchUsb, bool releaseCom)
     : CDialog(IDD_UPDATE_DIALOG), releaseCom_(releaseCom) {
     session_ = std::make_unique<tessaw::UpdateSession>(
-        commandLine, tessaw::SessionPorts{*this, ports.trace, ports.profile, ports.system, ports.files,
-                                          ports.clock, ports.programs, ports.usb, ports.stillCapture,
-                                          ports.registry, ports.libraries, ports.threads, ports.sonix});
+        commandLine,
+        tessaw::SessionPorts{*this, ports.trace, ports.profile, ports.system, ports.files, ports.clock,
+                             ports.programs, ports.usb, ports.stillCapture, ports.registry, ports.libraries,
+                             ports.threads, ports.sonix},
+        tessaw::FlashFlows{nullptr, nullptr, &quelmarFlow});
     if (benchUsb) plugWatch_ = std::make_unique<tessaw::bench::PlugWatch>(*benchUsb);
 }
 

@@ -1,0 +1,175 @@
+#include "quelmar_flow.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "session.h"
+#include "text_util.h"
+#include "texts.h"
+#include "update_log.h"
+
+namespace tessaw {
+
+std::optional<unsigned char> QuelmarCommandTable(unsigned char flashType) {
+    switch (flashType) {
+        case 0x79:
+            return 0;
+        case 0x7A:
+            return 1;
+        // 0x7C is a part of the same maker and command set as its neighbours; the library's probe
+        // reports it for a 1 Mbit part and drives it with table 2 itself.
+        case 0x7B:
+        case 0x7C:
+        case 0x7D:
+            return 2;
+        case 0x7E:
+            return 5;
+        case 0x7F:
+            return 3;
+        case 0x80:
+            return 4;
+        case 0x81:
+        case 0x82:
+            return 6;
+        case 0x83:
+            return 0;
+        // Further parts the library's probe identifies, with the tables it uses for them.
+        case 0x84:
+        case 0x85:
+        case 0x86:
+        case 0x87:
+        case 0x88:
+            return 0;
+        case 0x89:
+            return 3;
+        // 0x78 (a part nobody identified), 0xFF (in-package flash) and anything else: no table is
+        // known to fit, and a wrong one could drive the part with foreign opcodes.
+        default:
+            return std::nullopt;
+    }
+}
+
+bool QuelmarKeepsProtection(unsigned char flashType) { return flashType == 0x83; }
+
+namespace {
+
+// One run over one session. The read-back buffer is a local of Go(), so every way out frees it.
+class FlowRun {
+public:
+    explicit FlowRun(UpdateSession& session)
+        : s_(session),
+          lib_(session.Quelmar()),
+          image_(session.Image()),
+          // The image vector bounds every sector the library touches, whatever the length says.
+          length_(static_cast<uint32_t>(std::min<size_t>(image_.length, image_.quelmar.size()))),
+          compared_(std::min(image_.quelmarBytesRead, length_)),
+          sectors_(length_ / kQuelmarSectorSize) {}
+
+    void Go() {
+        std::vector<unsigned char> readBack(length_, 0);
+        s_.SetProgressRange(2 * length_);
+
+        // A call that cannot ask the camera leaves the code at 0, which no table answers.
+        unsigned char code = 0;
+        lib_.GetFlashType(&code);
+        std::optional<unsigned char> table = QuelmarCommandTable(code);
+        if (!table) return Fail(Format(kUnknownFlashType, static_cast<unsigned>(code)));
+        const bool keep = QuelmarKeepsProtection(code);
+
+        if (!keep) {
+            if (lib_.WriteProtectOff(*table) != 0) return Fail(kProtectOffFailed);
+            Trace(kProtectOffDone);
+        }
+
+        Report(kEraseMemory);
+        s_.Log().Flush();
+        if (lib_.Erase(*table) != 0) return Fail(kEraseFailed);
+        Report(kEraseDone);
+
+        s_.Log().Flush();
+        Report(kWriteFirmware);
+        for (uint32_t i = 0; i < sectors_; ++i) {
+            if (lib_.DownloadSector(image_.quelmar.data(), *table, i, 0) != 0) return Fail(kWriteFailed);
+            s_.ShowText(Format(kWriteProgress, Percent(i)));
+            Advance();
+            s_.Log().Flush();
+        }
+        s_.SetProgressPos(position_);
+        Log(kWriteComplete);
+
+        if (!keep) {
+            if (lib_.WriteProtectOn(*table) != 0) return Fail(kProtectOnFailed);
+            Trace(kProtectOnDone);
+        }
+
+        s_.Log().Flush();
+        Report(kVerifyCode);
+        std::fill(readBack.begin(), readBack.end(), 0xFF);
+        for (uint32_t i = 0; i < sectors_; ++i) {
+            if (lib_.UploadSector(readBack.data(), i, *table) != 0) return Fail(kVerifyFailed);
+            s_.ShowText(Format(kVerifyProgress, Percent(i)));
+            Advance();
+        }
+        s_.SetProgressPos(position_);
+        s_.Log().Flush();
+
+        // Bytes beyond what the file filled are padding: written, never compared.
+        if (std::memcmp(readBack.data(), image_.quelmar.data(), compared_) != 0) {
+            SaveReadBack(readBack);
+            return Fail(kVerifyFailed);
+        }
+        Log(kVerifyComplete);
+        readBack.clear();
+        readBack.shrink_to_fit();
+
+        Report(kResetCamera);
+        int reset = lib_.ResetCamera();
+        kit::TraceF(s_.Trace(), kResetResult, static_cast<unsigned>(reset));
+        if (reset != 0) return Fail(kResetFailed);
+        s_.SetSuccess(true);
+    }
+
+private:
+    int Percent(uint32_t sector) const {
+        return static_cast<int>((sector + 1) * kQuelmarSectorSize * 100 / length_);
+    }
+    void Advance() {
+        position_ += kQuelmarSectorSize;
+        s_.SetProgressPos(position_);
+    }
+    void Trace(const std::string& text) { kit::TraceF(s_.Trace(), "%s", text.c_str()); }
+    void Log(const std::string& text) { s_.Log().WriteString(PlainLine(text)); }
+    void Report(const std::string& text) {
+        Trace(text);
+        Log(text);
+        s_.ShowText(text);
+    }
+    void Fail(const std::string& text) {
+        Report(text);
+        s_.SetSuccess(false);
+    }
+    // What the camera gave back, for whoever has to find out why the comparison failed. A file that
+    // cannot be written changes nothing about the outcome; the trace says so.
+    void SaveReadBack(const std::vector<unsigned char>& readBack) {
+        std::unique_ptr<kit::WritableFile> file = s_.Files().Create(kReadBackFile);
+        if (!file || !file->Write(readBack.data(), compared_) || !file->Flush())
+            kit::TraceF(s_.Trace(), kReadBackNotSaved, kReadBackFile);
+    }
+
+    UpdateSession& s_;
+    QuelmarBinding& lib_;
+    FirmwareImage& image_;
+    const uint32_t length_;
+    const uint32_t compared_;
+    const uint32_t sectors_;
+    uint32_t position_ = 0;
+};
+
+}  // namespace
+
+void QuelmarFlow::Run(UpdateSession& session) { FlowRun(session).Go(); }
+
+}  // namespace tessaw
