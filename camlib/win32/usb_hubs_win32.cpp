@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "camlib/win32/adapters_win32.h"
-#include "camlib/win32/win32_util.h"
+#include "kit/win32_util.h"
 
 namespace camlib::win32 {
 namespace {
+
+using kit::ScopedHandle;
+using kit::ToAnsi;
 
 HANDLE OpenForRequests(const std::string& device) {
     return CreateFileA(device.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);

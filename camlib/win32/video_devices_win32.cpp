@@ -10,7 +10,7 @@
 #include "camlib/transport.h"
 #include "camlib/win32/adapters_win32.h"
 #include "kit/ks_interfaces.h"
-#include "camlib/win32/win32_util.h"
+#include "kit/win32_util.h"
 #include "kit/custom_camera_prop.h"
 
 namespace camlib::win32 {
@@ -21,6 +21,8 @@ using kit::IKsControl;
 using kit::IKsTopologyInfo;
 using kit::kIidKsControl;
 using kit::kIidKsTopologyInfo;
+using kit::ScopedVariant;
+using kit::ToAnsi;
 
 class WinKsControl final : public KsControl {
 public:

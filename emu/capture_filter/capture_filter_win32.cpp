@@ -35,6 +35,7 @@
 #include "emu/capture_filter/standin_device.h"
 #include "kit/custom_camera_prop.h"
 #include "kit/ks_interfaces.h"
+#include "kit/win32_util.h"
 #include "kit/trace.h"
 
 namespace emu::capture {
@@ -43,6 +44,8 @@ namespace {
 using Microsoft::WRL::ComPtr;
 using kit::IKsControl;
 using kit::IKsTopologyInfo;
+using kit::ScopedVariant;
+using kit::ToAnsi;
 
 // {2A51A045-7D26-44D2-8407-7637C5FDD517}, kStandInClsid.
 constexpr GUID CLSID_CaptureStandIn = {
@@ -57,24 +60,6 @@ constexpr ULONG kNodePinOut = 0, kNodePinIn = 1;
 // Objects, enumerators, class-factory references and server locks alive in the process.
 std::atomic<LONG> g_moduleRefs{0};
 
-// VARIANT that is always cleared.
-struct ScopedVariant {
-    VARIANT v;
-    ScopedVariant() { VariantInit(&v); }
-    ~ScopedVariant() { VariantClear(&v); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-};
-
-std::string ToAnsi(const wchar_t* text) {
-    if (!text) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string out(static_cast<size_t>(n), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), n, nullptr, nullptr) != n) return {};
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
 
 std::wstring ToWide(const char* text) {
     int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);

@@ -6,30 +6,17 @@
 #include <string>
 
 #include "kit/video_input_directshow.h"
+#include "kit/win32_util.h"
 
 namespace kit {
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// VARIANT that is always cleared, whatever path leaves the scope.
-struct ScopedVariant {
-    VARIANT v;
-    ScopedVariant() { VariantInit(&v); }
-    ~ScopedVariant() { VariantClear(&v); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-};
+using kit::ScopedVariant;
 
-std::string ToAnsi(const wchar_t* text) {
-    if (!text) return {};
-    int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
+// Device paths are read in the thread's ANSI code page.
+std::string ToAnsi(const wchar_t* text) { return kit::ToAnsi(text, -1, CP_THREAD_ACP); }
 
 bool ReadBagString(IPropertyBag* bag, const wchar_t* name, std::string& out) {
     ScopedVariant value;

@@ -1,4 +1,4 @@
-// Win32-only: small RAII holders and text conversion shared by the library's Win32 adapters.
+// Win32-only: small RAII holders and text conversion shared by the kit's Win32 code.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace camlib::win32 {
+namespace kit {
 
 // A kernel handle closed when the holder goes.
 class ScopedHandle {
@@ -36,15 +36,16 @@ struct ScopedVariant {
     ScopedVariant& operator=(const ScopedVariant&) = delete;
 };
 
-// UTF-16 to the ANSI code page; `chars` < 0: up to the terminator.
-inline std::string ToAnsi(const wchar_t* text, int chars = -1) {
+// UTF-16 to an 8-bit code page (the system's ANSI one unless told); `chars` < 0: up to the
+// terminator. Empty when the text cannot be converted.
+inline std::string ToAnsi(const wchar_t* text, int chars = -1, UINT codePage = CP_ACP) {
     if (!text || chars == 0) return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, text, chars, nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(codePage, 0, text, chars, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return {};
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, chars, out.data(), n, nullptr, nullptr);
+    if (WideCharToMultiByte(codePage, 0, text, chars, out.data(), n, nullptr, nullptr) != n) return {};
     if (chars < 0) out.resize(static_cast<size_t>(n - 1));
     return out;
 }
 
-}  // namespace camlib::win32
+}  // namespace kit
