@@ -282,18 +282,15 @@ int CamInit(CamHolder* holder, char family, int device) {
         t.Write("Check for UVC driver");
         const bool hasControl = h->filter->QueryKsControl(u.control) == hr::kOk && u.control;
         if (!hasControl) {
-            u.control.reset();
+            // Every kernel-streaming capture filter has IKsControl: one without it is not a camera
+            // driver this library can talk to, whatever else it offers.
             t.Write("QueryInterface IID_IKsControl fail");
-            // The maker's own driver may offer its private interface alone: that carrier suffices.
-            if (!h->pAmp) {
-                ReleaseDevice(h);
-                continue;
-            }
-        } else {
-            t.Write("QueryInterface IID_IKsControl ok");
+            ReleaseDevice(h);
+            continue;
         }
+        t.Write("QueryInterface IID_IKsControl ok");
         std::unique_ptr<KsTopology> topology;
-        const bool hasTopology = hasControl && h->filter->QueryTopology(topology) == hr::kOk && topology;
+        const bool hasTopology = h->filter->QueryTopology(topology) == hr::kOk && topology;
         t.Write(hasTopology ? "QueryInterface m_pKsTopologyInfo ok"
                             : "QueryInterface m_pKsTopologyInfo fail");
 

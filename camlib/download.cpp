@@ -230,7 +230,8 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     if (job.checksumOut) *job.checksumOut = checksum;
     // The chip programs with whatever table it holds: a table that did not load could program the
     // part with the wrong opcodes.
-    if (LoadCommandTable(u, type) != hr::kOk) {
+    // The length query that follows the table may go unanswered; only the table counts.
+    if (LoadCommandTable(u, type).table != hr::kOk) {
         s.T("SetFlashType fail");
         s.Report(DL_ERROR, 100);
         return kResultFail;
@@ -331,14 +332,16 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         s.Report(DL_VERIFY, 95);
         return s.failures || s.retries ? kResultFail : kResultOk;
     }
-    bool left = s.Write1(XU_DFU_ENABLE_CONTROL, 0) == hr::kOk;
-    if (!left) left = s.Write1(XU_DFU_ENABLE_CONTROL, 0) == hr::kOk;
+    const bool left = s.Write1(XU_DFU_ENABLE_CONTROL, 0) == hr::kOk;
     if (family == 'j' || family == 'k' || family == 'l') {
         if (left) s.Sleep(500);
         CamSoftReset(h);
     }
+    if (!left && s.Write1(XU_DFU_ENABLE_CONTROL, 0) != hr::kOk) {
+        s.Report(DL_FINISH, 100);
+        return kResultFail;
+    }
     s.Report(DL_FINISH, 100);
-    if (!left) return kResultFail;
     return s.failures || s.retries ? kResultFail : kResultOk;
 }
 
@@ -373,7 +376,7 @@ int VariantJ(CamHandle* h, DownloadJob job) {
     s.T("flash type is %x", job.flashType);
 
     [&] {
-        if (!s.Ok(LoadCommandTable(u, job.flashType))) {
+        if (!s.Ok(LoadCommandTable(u, job.flashType).table)) {
             ++s.failures;
             s.T("SetFlashType fail");
             return;
@@ -458,11 +461,8 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
     Session s(h, job, false);
     const bool mcm = job.flashType == kFlashInPackage;
     s.T(mcm ? "--in Download_Fw, sftype=%d (MCM)" : "--in Download_Fw, sftype=%d (SF)", job.flashType);
-    if (!mcm && !CamFlashTypeValid(job.flashType)) {
-        s.T("Flash type error");
-        s.Report(DL_ERROR, 100);
-        return kResultInvalid;
-    }
+    // No patch byte here: a part the table does not know is programmed with command table 0, and
+    // the device checksum still decides.
     s.Report(DL_INITIAL, 5);
     if (!job.image || job.length == 0) {
         s.T("Download Data is NULL!\r\n");
@@ -487,7 +487,7 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
                 ++s.failures;
                 return;
             }
-        } else if (!s.Ok(LoadCommandTable(u, job.flashType))) {
+        } else if (!s.Ok(LoadCommandTable(u, job.flashType).table)) {
             ++s.failures;
             return;
         }

@@ -94,12 +94,19 @@ public:
         CAMLIB_TRY(Wait());
         return ReadReg8(u_, reg::kPortReceived, byte);
     }
-    // A one-byte command in its own chip-select session (write enable, 0x50, write disable).
+    // A one-byte command in its own chip-select session (write enable, enable-write-status).
     int32_t Command(uint8_t op) {
         CAMLIB_TRY(On());
         CAMLIB_TRY(Select());
         CAMLIB_TRY(SendWait(op));
         return Release();
+    }
+    // Write disable is sent without a chip-select session of its own: the byte reaches the part
+    // only when a session is open, and is lost on the port otherwise. The chip expects exactly
+    // these three register accesses here.
+    int32_t WriteDisable() {
+        CAMLIB_TRY(On());
+        return SendWait(kOpWriteDisable);
     }
     int32_t SendAddress(uint32_t address) {
         CAMLIB_TRY(SendWait(0));
@@ -125,7 +132,7 @@ int32_t Identify(CamHandle* h, uint8_t command, uint8_t answer[3]) {
         return XuRead(u, XU_SF_ID, answer, 3);
     }
     Bypass port(h);
-    CAMLIB_TRY(port.Command(kOpWriteDisable));
+    CAMLIB_TRY(port.WriteDisable());
     CAMLIB_TRY(port.Select());
     CAMLIB_TRY(port.SendWait(command));
     if (command != kOpJedec) CAMLIB_TRY(port.SendAddress(0));
@@ -223,12 +230,13 @@ int32_t WriteCommandTable(ExtUnit& u, uint32_t code) {
     return XuWrite(u, XU_SF_PROGRAM_MODE, &table[12], 1);
 }
 
-int32_t LoadCommandTable(ExtUnit& u, uint32_t code, uint32_t* dataLength) {
-    CAMLIB_TRY(WriteCommandTable(u, code));
-    uint32_t length = 0;
-    int32_t r = XuLength(u, XU_SF_DATA, &length);
-    if (r == hr::kOk && dataLength) *dataLength = length;
-    return r;
+TableLoad LoadCommandTable(ExtUnit& u, uint32_t code) {
+    TableLoad load;
+    load.table = WriteCommandTable(u, code);
+    if (load.table != hr::kOk) return load;
+    load.length = XuLength(u, XU_SF_DATA, &load.dataLength);
+    if (load.length != hr::kOk) load.dataLength = 0;
+    return load;
 }
 
 int CamProbeFlashType(CamHandle* h, uint8_t* code) {
@@ -238,9 +246,10 @@ int CamProbeFlashType(CamHandle* h, uint8_t* code) {
     uint8_t boot0 = 0, boot1 = 0;
     if (ReadReg8(u, reg::kBoot0, &boot0) != hr::kOk || ReadReg8(u, reg::kBoot1, &boot1) != hr::kOk)
         return kResultFail;
-    // The flag follows the chip: a chip that left in-package mode must not be flashed as one in it.
-    u.inPackageMode = boot0 == 0xAA && boot1 == 0x55;
-    if (u.inPackageMode) {
+    if (boot0 == 0xAA && boot1 == 0x55) {
+        // Once seen, the camera stays one with in-package flash: its download then targets the
+        // serial flash or the in-package flash by the code each probe gives.
+        u.inPackageMode = true;
         *code = kFlashInPackage;
         return kResultOk;
     }
@@ -262,7 +271,9 @@ int CamProbeFlashType(CamHandle* h, uint8_t* code) {
 
 int32_t CamSetFlashType(CamHandle* h, uint32_t code) {
     if (!Usable(h)) return kResultFail;
-    return LoadCommandTable(*h->pExt, code);
+    // A table that did not load is a failure whatever the length query answers afterwards.
+    const TableLoad load = LoadCommandTable(*h->pExt, code);
+    return load.table != hr::kOk ? load.table : load.length;
 }
 
 int32_t ReadFlashStatus(CamHandle* h, uint8_t* status) {
@@ -312,7 +323,7 @@ int32_t BypassProgram(CamHandle* h, uint32_t address, const uint8_t* data, uint3
     CAMLIB_TRY(port.Release());
     uint8_t status = 0;
     CAMLIB_TRY(ReadFlashStatus(h, &status));
-    CAMLIB_TRY(port.Command(kOpWriteDisable));
+    CAMLIB_TRY(port.WriteDisable());
     return port.Off();
 }
 
@@ -322,7 +333,7 @@ int32_t BypassRead(CamHandle* h, uint32_t address, uint8_t* data, uint32_t n) {
     if (n > kBypassRecordBytes) return hr::kInvalidArg;
     Bypass port(h);
     CAMLIB_TRY(port.On());
-    CAMLIB_TRY(port.Command(kOpWriteDisable));
+    CAMLIB_TRY(port.WriteDisable());
     CAMLIB_TRY(port.Select());
     CAMLIB_TRY(port.SendWait(kOpRead));
     CAMLIB_TRY(port.SendAddress(address));
@@ -402,9 +413,11 @@ int32_t WriteHalfPages(CamHandle* h, uint32_t address, const uint8_t* sector, ui
 int32_t WriteSectorHalfPages(CamHandle* h, uint32_t address, const uint8_t* sector) {
     ExtUnit& u = *h->pExt;
     CAMLIB_TRY(EraseFlashSector(u, address));
+    // The chip is asked the block length, but these parts are always sent two whole-sector passes;
+    // a device that takes other blocks refuses them, and the sector fails rather than half-writes.
     uint32_t length = 0;
-    CAMLIB_TRY(XuLength(u, XU_SF_DATA, &length));
-    return WriteHalfPages(h, address, sector, length);
+    XuLength(u, XU_SF_DATA, &length);
+    return WriteHalfPages(h, address, sector, kSectorBytes);
 }
 
 int CamReadRange(CamHandle* h, uint8_t* buffer, uint32_t code, uint32_t start, uint32_t end) {
@@ -412,7 +425,8 @@ int CamReadRange(CamHandle* h, uint8_t* buffer, uint32_t code, uint32_t start, u
     // Only 16 address bits reach the device: a longer range would read the start again.
     if (start > end || end > kAddressableBytes) return 0;
     ExtUnit& u = *h->pExt;
-    if (WriteCommandTable(u, code) != hr::kOk) return 0;
+    // The table's own length query may go unanswered; the second one decides the block size.
+    if (LoadCommandTable(u, code).table != hr::kOk) return 0;
     uint32_t length = 0;
     std::vector<uint8_t> block(kSectorBytes);
     if (XuLength(u, XU_SF_DATA, &length) != hr::kOk) {
@@ -444,8 +458,9 @@ int32_t CamReadBlock(CamHandle* h, uint8_t* buffer, uint32_t sector, uint32_t co
     if (!buffer || !Usable(h)) return kResultFail;
     if (sector >= kAddressableBytes / kSectorBytes) return hr::kInvalidArg;
     ExtUnit& u = *h->pExt;
+    CAMLIB_TRY(LoadCommandTable(u, code).table);
     uint32_t length = 0;
-    CAMLIB_TRY(LoadCommandTable(u, code, &length));
+    CAMLIB_TRY(XuLength(u, XU_SF_DATA, &length));
     if (length == 0 || length > kSectorBytes) return hr::kUnexpected;
     CAMLIB_TRY(SetFlashAddress(u, sector * kSectorBytes));
     return XuRead(u, XU_SF_DATA, buffer, length);
@@ -456,7 +471,7 @@ int CamWriteRange(CamHandle* h, const uint8_t* source, uint32_t code, uint32_t s
     // Whole sectors are erased: a start inside a sector would lose the bytes before it.
     if (start % kSectorBytes || start > end || end > kAddressableBytes) return 0;
     ExtUnit& u = *h->pExt;
-    if (WriteCommandTable(u, code) != hr::kOk) return 0;
+    if (LoadCommandTable(u, code).table != hr::kOk) return 0;
     std::vector<uint8_t> sector(kSectorBytes);
     auto fill = [&](uint32_t a) {
         std::fill(sector.begin(), sector.end(), 0xFF);

@@ -47,9 +47,15 @@ bool RegisterLevelFamily(char family);   // families with the bypass port: not '
 const uint8_t* CommandTable(int index);  // 13 opcodes; index 0..6
 // Writes the 13 table entries of a code (index 0 for a code without one); the first failing write.
 int32_t WriteCommandTable(ExtUnit& unit, uint32_t code);
-// Loads the command table of a code (index 0 for a code without one); the first failing write,
-// else the result of the XU_SF_DATA length query.
-int32_t LoadCommandTable(ExtUnit& unit, uint32_t code, uint32_t* dataLength = nullptr);
+// Loading a command table: the 13 entries (index 0 for a code without one), then the XU_SF_DATA
+// length query that goes with them. Only `table` says whether the table is in place; a device may
+// leave the query unanswered.
+struct TableLoad {
+    int32_t table = 0;       // the first failing entry write, else 0
+    int32_t length = 0;      // the length query's result (not asked when the table failed)
+    uint32_t dataLength = 0;  // the length it reported, 0 when it did not answer
+};
+TableLoad LoadCommandTable(ExtUnit& unit, uint32_t code);
 // Writes or reads n bytes at a flash address the way the family allows: the 64-byte window on
 // 'j', 'k', 'l' (n <= 63 on 'j', 64 otherwise), the bypass port on the others (n <= 33).
 int32_t FlashWriteAt(CamHandle* handle, uint32_t address, const uint8_t* data, uint32_t n);
@@ -64,7 +70,8 @@ int32_t EraseFlashSector(ExtUnit& unit, uint32_t address);
 bool UsableBlock(uint32_t length);
 // The half-page passes of the 32-byte-page parts into an erased sector, in blocks of `length`.
 int32_t WriteHalfPages(CamHandle* handle, uint32_t address, const uint8_t* sector, uint32_t length);
-// The sector path of the 32-byte-page parts: erase, then two half-page passes through XU_SF_DATA.
+// The sector path of the 32-byte-page parts: erase, the block-length query, then two 4096-byte
+// half-page passes through XU_SF_DATA at the sector and 32 bytes on.
 int32_t WriteSectorHalfPages(CamHandle* handle, uint32_t address, const uint8_t* sector);
 // A 64-byte block for the half-page passes: 32 bytes 0xFF, then 32 data bytes.
 void HalfPageBlocks(const uint8_t* sector, uint32_t half, uint8_t* out4096);

@@ -184,6 +184,14 @@ public:
     virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
+// The system's ANSI code page, for the UTF-16 text a device hands over (string descriptors).
+// Synchronous, never fails: a character the code page lacks becomes its default character.
+class CodePagePort {
+public:
+    virtual ~CodePagePort() = default;
+    virtual std::string FromUtf16(const std::u16string& text) = 0;
+};
+
 // The ports the library runs on.
 struct Platform {
     VideoDevicePort* video = nullptr;
@@ -193,6 +201,7 @@ struct Platform {
     kit::Trace* trace = nullptr;
     kit::ProfileReader* profile = nullptr;
     std::string settingFile;  // setting.ini beside the program
+    CodePagePort* ansi = nullptr;  // null: Windows-1252, the ANSI code page of Western systems
 };
 
 // The platform the library's operations use: the one installed with UsePlatform, else the

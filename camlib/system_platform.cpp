@@ -25,6 +25,8 @@ struct SystemChoice {
             emulated =
                 std::make_unique<EmulatedPlatform>(*bench, *host.trace, *host.profile, host.settingFile);
             platform = &emulated->Get();
+            // The bench stands in for the devices, not for the system's code page.
+            platform->ansi = host.ansi;
             return;
         }
         kit::TraceF(*host.trace, "Emulated bench cannot be used: %s\n", error.c_str());

@@ -21,6 +21,30 @@ struct Lookup {
     Guid set;
     LookupRecord record;
     bool found = false;
+    CodePagePort* ansi = nullptr;
+};
+
+class Windows1252 final : public CodePagePort {
+public:
+    std::string FromUtf16(const std::u16string& text) override {
+        // 0x80..0x9F of the code page hold these characters; 0x81, 0x8D, 0x8F, 0x90, 0x9D none.
+        static constexpr char16_t kHigh[32] = {
+            0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+            0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+        std::string out;
+        for (char16_t c : text) {
+            char b = '?';
+            if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+                b = static_cast<char>(c);
+            } else {
+                for (int i = 0; i < 32; ++i)
+                    if (kHigh[i] && kHigh[i] == c) b = static_cast<char>(0x80 + i);
+            }
+            out.push_back(b);
+        }
+        return out;
+    }
 };
 
 // One descriptor request; the reply's data bytes, or nothing when the request failed.
@@ -36,11 +60,11 @@ std::vector<uint8_t> Request(UsbHub& hub, uint32_t port, uint16_t wValue, uint16
     return std::vector<uint8_t>(buffer.begin() + kDescriptorRequestHeaderBytes, buffer.begin() + returned);
 }
 
-void ReadString(UsbHub& hub, uint32_t port, uint8_t index, uint16_t language, char* slot) {
+void ReadString(UsbHub& hub, uint32_t port, uint8_t index, uint16_t language, char* slot, CodePagePort* ansi) {
     std::memset(slot, 0, kLookupStringBytes);
     if (index == 0) return;
     const std::vector<uint8_t> d = Request(hub, port, static_cast<uint16_t>(0x0300 + index), language, 255);
-    StringToAnsi(d.data(), static_cast<uint32_t>(d.size()), slot);
+    StringToAnsi(d.data(), static_cast<uint32_t>(d.size()), slot, ansi);
 }
 
 void ExamineDevice(UsbHub& hub, uint32_t port, const UsbConnection& c, Lookup& l) {
@@ -49,12 +73,15 @@ void ExamineDevice(UsbHub& hub, uint32_t port, const UsbConnection& c, Lookup& l
     r.vid = static_cast<uint16_t>(d[8] | d[9] << 8);
     r.pid = static_cast<uint16_t>(d[10] | d[11] << 8);
     r.rev = static_cast<uint32_t>(d[12] | d[13] << 8);
-    const std::vector<uint8_t> languages = Request(hub, port, 0x0300, 0, 4);
-    const uint16_t language =
-        languages.size() >= 4 ? static_cast<uint16_t>(languages[2] | languages[3] << 8) : 0;
-    ReadString(hub, port, d[14], language, r.manufacturer);
-    ReadString(hub, port, d[15], language, r.product);
-    ReadString(hub, port, d[16], language, r.serial);
+    // The language list is asked for only when there is a string to read in one of them.
+    uint16_t language = 0;
+    if (d[14] || d[15] || d[16]) {
+        const std::vector<uint8_t> languages = Request(hub, port, 0x0300, 0, 4);
+        if (languages.size() >= 4) language = static_cast<uint16_t>(languages[2] | languages[3] << 8);
+    }
+    ReadString(hub, port, d[14], language, r.manufacturer, l.ansi);
+    ReadString(hub, port, d[15], language, r.product, l.ansi);
+    ReadString(hub, port, d[16], language, r.serial, l.ansi);
     const std::vector<uint8_t> config = Request(hub, port, 0x0200, 0, 2048);
     if (HasExtensionUnit(config.data(), static_cast<uint32_t>(config.size()), l.set)) {
         l.found = true;
@@ -105,15 +132,26 @@ void EncodeDescriptorRequest(uint8_t* buffer, uint32_t port, uint16_t wValue, ui
     buffer[11] = static_cast<uint8_t>(wLength >> 8);
 }
 
-void StringToAnsi(const uint8_t* descriptor, uint32_t size, char* slot) {
+CodePagePort& PortableAnsiCodePage() {
+    static Windows1252 page;
+    return page;
+}
+
+void StringToAnsi(const uint8_t* descriptor, uint32_t size, char* slot, CodePagePort* ansi) {
     std::memset(slot, 0, kLookupStringBytes);
     if (size < 2 || descriptor[1] != kStringDescriptor) return;
     const uint32_t bytes = std::min<uint32_t>(descriptor[0], size);
-    uint32_t out = 0;
-    for (uint32_t at = 2; at + 1 < bytes && out + 1 < kLookupStringBytes; at += 2) {
-        const unsigned c = descriptor[at] | descriptor[at + 1] << 8;
-        slot[out++] = static_cast<char>(c < 0x80 ? c : '?');
+    std::u16string text;
+    for (uint32_t at = 2; at + 1 < bytes; at += 2)
+        text.push_back(static_cast<char16_t>(descriptor[at] | descriptor[at + 1] << 8));
+    CodePagePort& page = ansi ? *ansi : PortableAnsiCodePage();
+    // A code page may spend two bytes on a character: shorten the text until it fits whole.
+    std::string converted = page.FromUtf16(text);
+    while (converted.size() > kLookupStringBytes - 1 && !text.empty()) {
+        text.pop_back();
+        converted = page.FromUtf16(text);
     }
+    std::memcpy(slot, converted.data(), std::min<size_t>(converted.size(), kLookupStringBytes - 1));
 }
 
 bool HasExtensionUnit(const uint8_t* config, uint32_t size, const Guid& set) {
@@ -130,9 +168,10 @@ bool HasExtensionUnit(const uint8_t* config, uint32_t size, const Guid& set) {
     return false;
 }
 
-int FindOnPort(UsbHubPort& hubs, const Guid& set, uint32_t port, LookupRecord& out) {
+int FindOnPort(UsbHubPort& hubs, const Guid& set, uint32_t port, LookupRecord& out, CodePagePort* ansi) {
     Lookup l;
     l.set = set;
+    l.ansi = ansi;
     l.record.port = port;
     uint32_t result = kErrorSuccess;
     for (int n = 0; n < kHostControllers && !l.found; ++n) {
@@ -150,7 +189,8 @@ int FindOnPort(UsbHubPort& hubs, const Guid& set, uint32_t port, LookupRecord& o
 int CamUsbLookup(uint16_t* vid, uint16_t* pid, uint32_t* rev, char* manufacturer, int enable, uint32_t port) {
     if (!vid || !pid || !rev || !manufacturer || enable == 0) return 1;
     LookupRecord record;
-    const int result = FindOnPort(*CurrentPlatform().hubs, LastChosenPropertySet(), port, record);
+    Platform& platform = CurrentPlatform();
+    const int result = FindOnPort(*platform.hubs, LastChosenPropertySet(), port, record, platform.ansi);
     *vid = record.vid;
     *pid = record.pid;
     *rev = record.rev;

@@ -26,12 +26,16 @@ struct LookupRecord {
 // A standard GET_DESCRIPTOR for the device on `port` (wValue = type << 8 | index).
 void EncodeDescriptorRequest(uint8_t* buffer, uint32_t port, uint16_t wValue, uint16_t wIndex,
                              uint16_t wLength);
-// A string descriptor's UTF-16 text as ANSI into a 64-byte slot (always terminated; '?' outside ASCII).
-void StringToAnsi(const uint8_t* descriptor, uint32_t size, char* slot);
+// Windows-1252 without the system: what a Western Windows converts to, '?' for the rest.
+CodePagePort& PortableAnsiCodePage();
+// A string descriptor's UTF-16 text through the ANSI code page into a 64-byte slot (always
+// terminated; a text too long is cut before the character that does not fit). Null `ansi`:
+// PortableAnsiCodePage().
+void StringToAnsi(const uint8_t* descriptor, uint32_t size, char* slot, CodePagePort* ansi = nullptr);
 // Whether a configuration descriptor set holds an extension unit whose GUID is `set`. Walks the
 // descriptors by their length bytes and never past `size` or the configuration's total length.
 bool HasExtensionUnit(const uint8_t* config, uint32_t size, const Guid& set);
 // The walk itself: 0 when every controller was walked, else the error of the first that failed.
-int FindOnPort(UsbHubPort& hubs, const Guid& set, uint32_t port, LookupRecord& out);
+int FindOnPort(UsbHubPort& hubs, const Guid& set, uint32_t port, LookupRecord& out, CodePagePort* ansi = nullptr);
 
 }  // namespace camlib

@@ -116,8 +116,9 @@ bool ParseChipConfig(const CameraRecord& camera, quelmar::ChipConfig& config, st
         config.absentSelectors |= 1u << selector;
     }
     std::string carrier = camera.Get("carrier", "ks");
-    if (carrier != "ks" && carrier != "private" && carrier != "both" && carrier != "none") {
-        error = who + "carrier must be ks, private, both or none";
+    if (carrier != "ks" && carrier != "private" && carrier != "both" && carrier != "private_only" &&
+        carrier != "none") {
+        error = who + "carrier must be ks, private, both, private_only or none";
         return false;
     }
     // fault, fault1, fault2, ...: every key that starts with "fault", in key order.

@@ -18,7 +18,9 @@
 //   in_package=65536    bytes of family 'l' in-package flash (0: none); image <record>.ipf
 //   in_package_boot=0   1: power on in in-package mode
 //   mode_register=0     register 0x2C00 at power-on
-//   carrier=ks          what the driver offers: ks (kernel-streaming topology), private, both, none
+//   carrier=ks          what the driver offers: ks (IKsControl and a topology), private (the maker's
+//                       interface and IKsControl, no topology), both, private_only (the maker's
+//                       interface without IKsControl: passed over by discovery), none
 //   xu_guid=first       the property set the extension unit answers on: first or second
 //   ks_nodes=camera,processing,xu,streaming   the capture filter's topology nodes in order (read by
 //                       the capture-filter stand-in; other_xu is another maker's device-specific unit)

@@ -42,6 +42,14 @@ bool ParseNumber(const std::string& text, long low, long high, long& out) {
     return true;
 }
 
+// The text of string descriptor 1 (manufacturer), 2 (product) or 3 (serial number) from the camera
+// record; empty for any other index and for a string the record leaves empty.
+std::string StringOf(const CameraRecord& camera, uint8_t index) {
+    static const char* const keys[] = {"", "manufacturer", "product", "serial"};
+    static const char* const defaults[] = {"", "Camera maker", "Integrated Camera", ""};
+    return index >= 1 && index <= 3 ? camera.Get(keys[index], defaults[index]) : std::string();
+}
+
 }  // namespace
 
 Guid FirstExtensionSet() {
@@ -214,12 +222,8 @@ std::vector<uint8_t> UsbTopology::Descriptor(const std::string& hubName, uint8_t
     } else if (type == 3 && index == 0) {
         reply = {4, 3, 0x09, 0x04};  // English (United States) only
     } else if (type == 3 && wIndex == 0x0409) {
-        const char* keys[] = {"", "manufacturer", "product", "serial"};
-        const char* defaults[] = {"", "Camera maker", "Integrated Camera", ""};
-        if (index <= 3) {
-            std::string text = cam.Get(keys[index], defaults[index]);
-            if (!text.empty()) reply = StringDescriptor(text);
-        }
+        const std::string text = StringOf(cam, index);
+        if (!text.empty()) reply = StringDescriptor(text);
     }
     if (reply.size() > wLength) reply.resize(wLength);
     return reply;
@@ -249,7 +253,9 @@ std::vector<uint8_t> UsbTopology::DeviceDescriptor(const CameraRecord& camera, u
     Put16(d, camera.vid);
     Put16(d, camera.pid);
     Put16(d, revision);
-    Append(d, {1, 2, camera.Get("serial").empty() ? 0u : 3u, 1});
+    // A string left empty in the record is one the device does not have (index 0).
+    const auto index = [&](uint8_t i) { return StringOf(camera, i).empty() ? uint8_t{0} : i; };
+    Append(d, {index(1), index(2), index(3), 1});
     return d;
 }
 

@@ -7,7 +7,8 @@
 //               root_ports=4         ; ports of every root hub
 //   [hubname]   kind=hub  parent=<hub or empty for a root hub>  controller=0  port=2  ports=4
 //   [camera]    controller=0  hub=<hub record or empty: the root hub>  port=1
-//               manufacturer=..., product=..., serial=...   (string descriptors; serial empty: none)
+//               manufacturer=..., product=..., serial=...   (string descriptors; left empty: the
+//               device has no such string, index 0; serial is empty unless given)
 //               xu_guid=first | second | none | {GUID}      (extension unit in the configuration)
 // Hubs are named in [bench] hubs=h1,h2. Device and configuration descriptors are generated from
 // the camera record, so they always agree with its other views.

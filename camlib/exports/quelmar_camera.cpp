@@ -38,8 +38,9 @@ bool Ready() { return g.handle && g.handle->connected == 'y' && g.handle->pExt; 
 bool EnsureTable(unsigned char table) {
     if (table > 6) return false;
     if (g.table == table) return true;
-    uint32_t block = 0;
-    if (LoadCommandTable(*g.handle->pExt, table, &block) != hr::kOk || !UsableBlock(block)) {
+    const TableLoad load = LoadCommandTable(*g.handle->pExt, table);
+    const uint32_t block = load.dataLength;
+    if (load.table != hr::kOk || load.length != hr::kOk || !UsableBlock(block)) {
         g.table = -1;
         Trace(g.handle, "command table %u did not load", table);
         return false;

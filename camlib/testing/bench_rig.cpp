@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 
 namespace camlib::testing {
@@ -57,6 +58,39 @@ size_t BenchRig::Count(const std::string& text) const {
     size_t n = 0;
     for (const std::string& line : trace.lines) n += line == text;
     return n;
+}
+
+std::string Traffic(const std::vector<emu::quelmar::WireRequest>& wire) {
+    std::string out;
+    char token[32];
+    for (size_t i = 0; i < wire.size(); ++i) {
+        const emu::quelmar::WireRequest& w = wire[i];
+        const emu::quelmar::WireRequest* next = i + 1 < wire.size() ? &wire[i + 1] : nullptr;
+        if (w.kind == 'W' && w.selector == 2 && w.data.size() == 2 && w.result == 0 && next &&
+            next->selector == 3 && next->kind != 'L') {
+            const unsigned address = w.data[0] | w.data[1] << 8;
+            if (next->kind == 'W' && next->data.size() == 1)
+                std::snprintf(token, sizeof token, "w%04X=%02X", address, next->data[0]);
+            else
+                std::snprintf(token, sizeof token, "r%04X", address);
+            ++i;  // the data access decides whether the register access went through
+            out += token;
+            out += next->result == 0 ? " " : "! ";
+            continue;
+        }
+        if (w.kind == 'L') {
+            std::snprintf(token, sizeof token, "L%u", w.selector);
+        } else if (w.kind == 'W' && w.data.size() <= 8) {
+            int n = std::snprintf(token, sizeof token, "W%u=", w.selector);
+            for (uint8_t b : w.data) n += std::snprintf(token + n, sizeof token - n, "%02X", b);
+        } else {
+            std::snprintf(token, sizeof token, "%c%u/%u", w.kind, w.selector, w.bytes);
+        }
+        out += token;
+        out += w.result == 0 ? " " : "! ";
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
 }
 
 uint64_t Transfers(const emu::quelmar::VirtualClock& clock) {

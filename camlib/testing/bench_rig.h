@@ -58,6 +58,12 @@ private:
     std::string error_;
 };
 
+// Extension-unit traffic as text, one token per request, blank-separated: a register access (an
+// address write to selector 2 followed by a data access of selector 3) is "w2020=80" or "r2021";
+// other requests are "L15" (length), "W14=00100000" (a write of up to 8 bytes, in hex),
+// "W15/4096" (a longer write) and "R15/4096" (a read). A request the chip refused ends in "!".
+std::string Traffic(const std::vector<emu::quelmar::WireRequest>& wire);
+
 // Transfers of the extension unit (length queries, reads and writes) counted by a clock.
 uint64_t Transfers(const emu::quelmar::VirtualClock& clock);
 uint64_t TransferBytes(const emu::quelmar::VirtualClock& clock);

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "camlib/host_platform.h"
+#include "kit/win32_util.h"
 #include "camlib/win32/adapters_win32.h"
 
 namespace camlib {
@@ -12,6 +13,14 @@ namespace {
 class WinSleep final : public SleepPort {
 public:
     void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+};
+
+class WinAnsiCodePage final : public CodePagePort {
+public:
+    std::string FromUtf16(const std::u16string& text) override {
+        static_assert(sizeof(wchar_t) == sizeof(char16_t));
+        return kit::ToAnsi(reinterpret_cast<const wchar_t*>(text.data()), static_cast<int>(text.size()));
+    }
 };
 
 // setting.ini beside the program that loaded the library.
@@ -30,8 +39,9 @@ Platform& HostPlatform() {
     static win32::SetupApiImaging imaging;
     static win32::HubDriver hubs;
     static WinSleep sleep;
-    static Platform p{&video,       &imaging, &hubs, &sleep, &kit::SystemTrace(), &kit::SystemProfile(),
-                      SettingFile()};
+    static WinAnsiCodePage ansi;
+    static Platform p{&video,         &imaging, &hubs, &sleep, &kit::SystemTrace(), &kit::SystemProfile(),
+                      SettingFile(), &ansi};
     return p;
 }
 

@@ -118,7 +118,8 @@ bool ParseNodes(const std::string& text, std::vector<NodeKind>& out, std::string
 
 Exposure ExposureOf(const std::string& carrier) {
     if (carrier == "ks") return {true, true, false};
-    if (carrier == "private") return {false, false, true};
+    if (carrier == "private") return {true, false, true};
+    if (carrier == "private_only") return {false, false, true};
     if (carrier == "both") return {true, true, true};
     return {};
 }

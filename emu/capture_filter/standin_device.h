@@ -118,7 +118,10 @@ struct Exposure {
     bool topology = false;   // IKsTopologyInfo
     bool custom = false;     // ICustomCameraProp
 };
-// ks, private, both, none; anything else exposes nothing.
+// ks: IKsControl and IKsTopologyInfo (the class driver); private: the maker's interface and
+// IKsControl without a topology (the maker's own driver; every kernel-streaming filter has
+// IKsControl); both: all three; private_only: the maker's interface alone, which no kernel-streaming
+// filter shows and discovery passes over; none and anything else: nothing.
 Exposure ExposureOf(const std::string& carrier);
 
 // A bench opened once and shared by every filter of the process.

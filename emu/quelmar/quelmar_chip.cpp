@@ -196,29 +196,45 @@ bool QuelmarChip::Writable(uint8_t selector) const {
 
 int32_t QuelmarChip::GetLength(uint8_t selector, uint16_t& length) {
     Account("xu.length", selector, cost::kLengthReplyBytes);
-    Verdict v;
-    if (int32_t hr = Gate(FaultOp::XuLength, selector, v); hr != kOk) return hr;
-    length = LengthOf(selector);
-    return kOk;
+    const int32_t hr = [&] {
+        Verdict v;
+        if (int32_t hr = Gate(FaultOp::XuLength, selector, v); hr != kOk) return hr;
+        length = LengthOf(selector);
+        return kOk;
+    }();
+    if (wire_) wire_->push_back({'L', selector, 0, {}, hr});
+    return hr;
 }
 
 int32_t QuelmarChip::Write(uint8_t selector, const uint8_t* data, uint32_t n) {
     Account("xu.write", selector, n);
     if (n && !data) return kEPointer;
-    Verdict v;
-    if (int32_t hr = Gate(FaultOp::XuWrite, selector, v); hr != kOk) return hr;
-    if (!Writable(selector) || n != LengthOf(selector)) return kGenFailure;
-    return DoWrite(selector, data, n);
+    // Logged before it acts: a write that restarts the chip is still seen in order.
+    std::vector<WireRequest>* log = wire_;
+    if (log) log->push_back({'W', selector, n, std::vector<uint8_t>(data, data + n), kOk});
+    const size_t entry = log ? log->size() - 1 : 0;
+    const int32_t hr = [&] {
+        Verdict v;
+        if (int32_t hr = Gate(FaultOp::XuWrite, selector, v); hr != kOk) return hr;
+        if (!Writable(selector) || n != LengthOf(selector)) return kGenFailure;
+        return DoWrite(selector, data, n);
+    }();
+    if (log) (*log)[entry].result = hr;
+    return hr;
 }
 
 int32_t QuelmarChip::Read(uint8_t selector, uint8_t* data, uint32_t n) {
     Account("xu.read", selector, n);
     if (n && !data) return kEPointer;
-    Verdict v;
-    if (int32_t hr = Gate(FaultOp::XuRead, selector, v); hr != kOk) return hr;
-    if (!Readable(selector) || n != LengthOf(selector)) return kGenFailure;
-    const int32_t hr = DoRead(selector, data, n);
-    if (hr == kOk) Corrupt(v, data, n);
+    const int32_t hr = [&] {
+        Verdict v;
+        if (int32_t hr = Gate(FaultOp::XuRead, selector, v); hr != kOk) return hr;
+        if (!Readable(selector) || n != LengthOf(selector)) return kGenFailure;
+        const int32_t hr = DoRead(selector, data, n);
+        if (hr == kOk) Corrupt(v, data, n);
+        return hr;
+    }();
+    if (wire_) wire_->push_back({'R', selector, n, {}, hr});
     return hr;
 }
 

@@ -154,6 +154,15 @@ struct ChipConfig {
     std::vector<std::pair<uint16_t, uint8_t>> registers;  // further power-on register values
 };
 
+// One extension-unit request as the chip received it, for tests that check the exact traffic.
+struct WireRequest {
+    char kind = 'W';            // 'L' length query, 'W' write, 'R' read
+    uint8_t selector = 0;
+    uint32_t bytes = 0;         // data length of a write or read
+    std::vector<uint8_t> data;  // what a write carried
+    int32_t result = 0;         // the chip's answer
+};
+
 // The family letter of an identification byte ('d', 'f'..'l'), or 0 for an unsupported nibble.
 char FamilyOf(uint8_t chipId, uint8_t subVariant);
 // The chip-select level of the bypass port: 2 for families 'f' and 'g', else 0.
@@ -181,6 +190,8 @@ public:
     InPackageFlash* InPackage() { return inPackage_.get(); }
     std::vector<Fault>& Faults() { return faults_; }
     uint8_t PeekRegister(uint16_t address) const { return regs_[address]; }
+    // Appends every later request to `log` (nullptr stops). The log must outlive the recording.
+    void RecordWire(std::vector<WireRequest>* log) { wire_ = log; }
 
     bool InDownloadMode() const { return downloading_; }
     uint8_t DeviceChecksum() const { return checksum_; }
@@ -255,6 +266,7 @@ private:
     char family_;
     uint8_t selectLevel_;
     uint8_t propertySet_ = xu::kDirect;
+    std::vector<WireRequest>* wire_ = nullptr;
 
     std::vector<uint8_t> regs_;
     uint16_t regAddr_ = 0;

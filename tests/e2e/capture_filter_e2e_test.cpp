@@ -128,7 +128,8 @@ TEST_F(CaptureFilterE2E, EveryCarrierAnswersThroughTheRealCalls) {
     };
     const Case cases[] = {
         {"quelmar-h", {}, "ks=yes topology=yes custom=no"},
-        {"quelmar-j", {}, "ks=no topology=no custom=yes"},
+        {"quelmar-j", {}, "ks=yes topology=no custom=yes"},
+        {"quelmar-h", {{"cam0", "carrier", "private_only"}}, "ks=no topology=no custom=yes"},
         {"quelmar-k", {}, "ks=yes topology=yes custom=yes"},
         {"quelmar-h", {{"cam0", "carrier", "none"}}, "ks=no topology=no custom=no"},
         {"quelmar-f", {{"cam0", "chunk", "512"}}, "ks=yes topology=yes custom=no"},
@@ -152,7 +153,7 @@ TEST_F(CaptureFilterE2E, EveryCarrierAnswersThroughTheRealCalls) {
         ExpectLine(r, std::string("device 0: interfaces ") + c.interfaces);
         const std::string interfaces = c.interfaces;
         const std::string chunk = std::to_string(model.chunk);
-        if (interfaces.find("ks=yes") != std::string::npos) {
+        if (interfaces.find("topology=yes") != std::string::npos) {
             ExpectLine(r, "device 0: nodes=4 types=camera,processing,dev_specific,streaming hr=0x00000000");
             ExpectLine(r, "device 0: xu node=2");
             ExpectLine(r, "device 0: ks length 10 first: hr=0x800700EA bytes=" + chunk);

@@ -122,7 +122,7 @@ TEST_F(BenchDevicesTest, BadChipRecordsAreRefusedWithTheKey) {
         {"chunk=32", "chunk must be 64..4096"},
         {"data_block=128", "data_block must be 4096 or 64"},
         {"xu_guid=none", "xu_guid must be first or second"},
-        {"carrier=usb", "carrier must be ks, private, both or none"},
+        {"carrier=usb", "carrier must be ks, private, both, private_only or none"},
         {"absent=40", "absent must list selectors 0..31"},
         {"fault1=explode", "fault1: "},
         {"chip_id=0x1FF", "chip_id must be a number up to 255"},

@@ -126,6 +126,7 @@ TEST(Discovery, TheCarrierFollowsTheDriver) {
     } cases[] = {{"ks", 0, kDtUvc, false},
                  {"private", 0, kDtQuelmar, true},
                  {"both", 0, kDtQuelmarAV, true},
+                 {"private_only", 1, 0, false},
                  {"none", 1, 0, false}};
     for (const Case& c : cases) {
         BenchRig rig(QuelmarBench({{"carrier", c.carrier}, {"family", "h"}}));
@@ -139,6 +140,18 @@ TEST(Discovery, TheCarrierFollowsTheDriver) {
         EXPECT_EQ(ReadReg8(o.Unit(), 0x20FF, &id), 0) << c.carrier;
         EXPECT_EQ(id, 0x80) << c.carrier;
     }
+}
+
+TEST(Discovery, AFilterWithoutIKsControlIsPassedOverForTheNextCamera) {
+    // The first camera's filter offers the maker's interface but no IKsControl: it is released and
+    // the next camera is opened, even though the private carrier alone could have reached it.
+    BenchRig rig(BenchIni({"a", "b"}, {CameraSection("a", {{"family", "h"}, {"carrier", "private_only"}}),
+                                       CameraSection("b", {{"family", "g"}, {"port", "4"}})}));
+    ASSERT_TRUE(rig.Ok()) << rig.Error();
+    Opened o('e', 0);
+    ASSERT_EQ(o.result, 0);
+    EXPECT_EQ(o.Unit().family, 'g');
+    EXPECT_EQ(rig.Count("QueryInterface IID_IKsControl fail"), 1u);
 }
 
 TEST(Discovery, TheSecondPropertySetIsTriedOnceWhenTheFirstIsRefused) {

@@ -182,6 +182,115 @@ TEST(Download, DirectSerialFlashPathForFamilyHWithType129) {
     EXPECT_EQ(run.rig.Chip().RestartCount(), 1u);
 }
 
+TEST(Download, DirectPathSendsTwoWholeSectorPassesPerSector) {
+    Flashing run({{"family", "h"}, {"flash", "129"}}, 65536);
+    std::vector<emu::quelmar::WireRequest> wire;
+    run.rig.Chip().RecordWire(&wire);
+    ASSERT_EQ(run.Download(), 0);
+    const std::string traffic = camlib::testing::Traffic(wire);
+    for (const char* sector : {"W13=00000000 L15 W14=00000000 W15/4096 W14=20000000 W15/4096",
+                               "W13=00100000 L15 W14=00100000 W15/4096 W14=20100000 W15/4096"})
+        EXPECT_NE(traffic.find(sector), std::string::npos) << sector;
+
+    // A camera that reports 64-byte blocks refuses those writes: the download fails and says so.
+    Flashing small({{"family", "h"}, {"flash", "129"}, {"data_block", "64"}}, 65536);
+    EXPECT_EQ(small.Download(), 1);
+    EXPECT_EQ(small.status, 25);
+    EXPECT_EQ(small.device, static_cast<uint8_t>(~small.checksum));
+}
+
+TEST(Download, ALengthQueryTheCameraDoesNotAnswerDoesNotStopTheDownload) {
+    // The query that follows the command table is not answered; every variant goes on, and the
+    // camera holds the image afterwards.
+    struct Case {
+        const char* name;
+        Keys keys;
+        bool switchMode;
+    } cases[] = {
+        {"generic f", {{"family", "f"}, {"flash", "121"}}, false},
+        {"generic k", {{"family", "k"}, {"flash", "121"}}, false},
+        {"j", {{"family", "j"}, {"flash", "123"}}, false},
+        {"direct h", {{"family", "h"}, {"flash", "129"}}, false},
+    };
+    for (const Case& c : cases) {
+        Keys keys = c.keys;
+        keys.push_back({"fault1", "fail=xu_length:15"});
+        Flashing run(keys, 65536, c.switchMode);
+        EXPECT_EQ(run.Download(), 0) << c.name;
+        EXPECT_EQ(run.status, 23) << c.name;
+        EXPECT_GT(run.Count("xu.length.s15"), 0u) << c.name << ": the query was asked";
+        const auto lines = run.NewTrace();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "SetFlashType fail"), 0) << c.name;
+    }
+}
+
+TEST(Download, ACommandTableThatDidNotLoadFailsTheDownload) {
+    for (const char* family : {"f", "k", "j"}) {
+        // The probe writes selector 8 once (0x90); the table's entries follow.
+        Flashing run({{"family", family}, {"flash", "121"}, {"fault1", "fail=xu_write:8@5"}}, 65536);
+        EXPECT_EQ(run.Download(), 1) << family;
+        const auto lines = run.NewTrace();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "SetFlashType fail"), 1) << family;
+        EXPECT_EQ(run.Count("xu.write.s10"), 0u) << family << ": no chunk was sent";
+        EXPECT_FALSE(run.rig.Chip().InDownloadMode()) << family;
+    }
+}
+
+TEST(Download, LeavingDownloadModeIsRetriedOnlyAfterTheReset) {
+    // The write that leaves download mode fails once: families j, k and l reset the chip first and
+    // only then write it again (the chip, restarted, is no longer there to take it); no 500 ms pause
+    // follows a failed write. Family f has no reset: the second write leaves download mode.
+    struct Case {
+        const char* family;
+        int result;
+    } cases[] = {{"k", 1}, {"f", 0}};
+    for (const Case& c : cases) {
+        Flashing run({{"family", c.family}, {"flash", "121"}, {"fault1", "fail=xu_write:9@2"}}, 65536);
+        std::vector<emu::quelmar::WireRequest> wire;
+        run.rig.Chip().RecordWire(&wire);
+        EXPECT_EQ(run.Download(), c.result) << c.family;
+        EXPECT_EQ(run.status, 23) << c.family;
+        const std::string traffic = camlib::testing::Traffic(wire);
+        const std::string reset = "w2034=00 w2030=FF w2031=00 w2032=00 w2033=02 w2034=01";
+        const size_t failed = traffic.find("W9=00!");
+        ASSERT_NE(failed, std::string::npos) << c.family << ": " << traffic;
+        const std::string after = traffic.substr(failed + 7);
+        if (std::string(c.family) == "k") {
+            EXPECT_EQ(after.rfind(reset, 0), 0u) << traffic;
+            EXPECT_EQ(run.rig.Clock().Stat("host.sleep").micros % 500000, 0u);
+            EXPECT_EQ(run.rig.Chip().RestartCount(), 1u);
+        } else {
+            EXPECT_EQ(after, "W9=00") << traffic;
+            EXPECT_FALSE(run.rig.Chip().InDownloadMode());
+        }
+    }
+}
+
+TEST(Download, AnInPackageCameraKeepsItsVariantOnceTheProbeSawIt) {
+    // The probe saw the in-package mode once; then the chip's boot registers say serial flash. The
+    // camera still takes the in-package variant, which now writes to the serial flash, also for a
+    // part without a command table of its own (it gets table 0; there is no patch byte to choose).
+    // The last case also leaves the length query after the command table unanswered.
+    const std::pair<const char*, bool> cases[] = {{"121", false}, {"120", false}, {"121", true}};
+    for (const auto& [part, unanswered] : cases) {
+        Keys keys = {{"family", "l"}, {"chip_id", "0xD2"}, {"in_package", "65536"}, {"flash", part}};
+        if (unanswered) keys.push_back({"fault1", "fail=xu_length:15"});
+        Flashing run(keys, 16384, true);
+        uint8_t code = 0;
+        ASSERT_EQ(CamProbeFlashType(run.h, &code), 0);
+        ASSERT_EQ(code, 255);
+        ExtUnit& u = *run.h->pExt;
+        ASSERT_EQ(WriteReg8(u, 0x20F5, 0x00), 0);
+        ASSERT_EQ(WriteReg8(u, 0x20F6, 0x00), 0);
+        EXPECT_EQ(run.Download(), 0) << part;
+        const auto lines = run.NewTrace();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front(), std::string("--in Download_Fw, sftype=") + part + " (SF)");
+        EXPECT_TRUE(std::equal(run.image.begin(), run.image.end(), run.Flash().begin())) << part;
+        EXPECT_EQ(run.status, 23) << part;
+    }
+}
+
 TEST(Download, DirectPathFillsTheLastSectorWithZeros) {
     Flashing run({{"family", "g"}, {"flash", "130"}}, 0xC800);
     ASSERT_EQ(run.Download(), 0);

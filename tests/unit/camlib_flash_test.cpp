@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "camlib/internals.h"
 #include "camlib/testing/bench_rig.h"
@@ -117,9 +118,10 @@ TEST(CommandTable, EveryIndexLandsInTheChip) {
         ASSERT_EQ(XuRead(u, XU_SF_PROGRAM_MODE, &mode, 1), 0);
         held.push_back(mode);
         EXPECT_EQ(held, expected[index]) << "index " << index;
-        uint32_t length = 0;
-        EXPECT_EQ(LoadCommandTable(u, index, &length), 0);
-        EXPECT_EQ(length, 64u) << "the XU_SF_DATA length comes back";
+        const TableLoad load = LoadCommandTable(u, index);
+        EXPECT_EQ(load.table, 0);
+        EXPECT_EQ(load.length, 0);
+        EXPECT_EQ(load.dataLength, 64u) << "the XU_SF_DATA length comes back";
     }
     // A code outside the table loads index 0 (index 2 is the one whose sector erase differs).
     ASSERT_EQ(CamSetFlashType(cam.h, 2), 0);
@@ -236,7 +238,6 @@ TEST(Ranges, WriteThenReadBackAcrossBlockSizesAndPageKinds) {
         {{{"family", "f"}, {"flash", "121"}}, 121, 0, 0x10000},
         {{{"family", "f"}, {"flash", "121"}, {"data_block", "64"}}, 121, 0x3000, 0x5000},
         {{{"family", "h"}, {"flash", "129"}}, 129, 0, 0x2000},
-        {{{"family", "h"}, {"flash", "129"}, {"data_block", "64"}}, 129, 0x1000, 0x2000},
         {{{"family", "g"}, {"flash", "122"}}, 122, 0x8000, 0x9000},
         {{{"family", "i"}, {"flash", "123"}}, 123, 0x4000, 0x4A10},
         {{{"family", "j"}, {"flash", "121"}}, 121, 0, 0x1000},
@@ -256,6 +257,75 @@ TEST(Ranges, WriteThenReadBackAcrossBlockSizesAndPageKinds) {
         EXPECT_TRUE(std::all_of(flash.begin() + c.end, flash.begin() + sectorEnd,
                                 [](uint8_t b) { return b == 0xFF; }));
     }
+}
+
+TEST(Ranges, ThirtyTwoBytePagePartsAreSentTwoWholeSectorPasses) {
+    // Erase, the block-length query, then the two half-page passes of 4096 bytes at the sector and
+    // 32 bytes on, whatever block length the camera reports.
+    Camera cam({{"family", "h"}, {"flash", "129"}});
+    const Bytes source = Pattern(0x10000, 3);
+    std::vector<emu::quelmar::WireRequest> wire;
+    cam.Chip().RecordWire(&wire);
+    ASSERT_EQ(CamWriteRange(cam.h, source.data(), 129, 0x1000, 0x2000), 1);
+    const std::string traffic = camlib::testing::Traffic(wire);
+    EXPECT_NE(traffic.find("W13=00100000 L15 W14=00100000 W15/4096 W14=20100000 W15/4096"), std::string::npos)
+        << traffic;
+
+    // A camera that takes only 64-byte blocks refuses the passes: the range fails, it is not
+    // written in other blocks.
+    Camera small({{"family", "h"}, {"flash", "129"}, {"data_block", "64"}});
+    EXPECT_EQ(CamWriteRange(small.h, source.data(), 129, 0x1000, 0x2000), 0);
+    const std::vector<uint8_t>& flash = small.Chip().Flash().Image();
+    EXPECT_TRUE(std::all_of(flash.begin() + 0x1000, flash.begin() + 0x2000, [](uint8_t b) { return b == 0xFF; }));
+}
+
+TEST(Ranges, TheTableQueryIsFollowedByASecondLengthQuery) {
+    // Loading the command table asks the XU_SF_DATA length; the operation asks it again, and only the
+    // second answer counts.
+    struct Case {
+        const char* name;
+        std::function<bool(CamHandle*, uint8_t*)> run;
+    } cases[] = {
+        {"read range", [](CamHandle* h, uint8_t* b) { return CamReadRange(h, b, 121, 0, 0x2000) == 1; }},
+        {"write range", [](CamHandle* h, uint8_t* b) { return CamWriteRange(h, b, 121, 0, 0x2000) == 1; }},
+        {"read block", [](CamHandle* h, uint8_t* b) { return CamReadBlock(h, b, 1, 121) == 0; }},
+    };
+    for (const Case& c : cases) {
+        Camera cam({});
+        Bytes buffer = Pattern(0x10000, 4);
+        std::vector<emu::quelmar::WireRequest> wire;
+        cam.Chip().RecordWire(&wire);
+        ASSERT_TRUE(c.run(cam.h, buffer.data())) << c.name;
+        const std::string traffic = camlib::testing::Traffic(wire);
+        EXPECT_EQ(std::count_if(wire.begin(), wire.end(),
+                                [](const auto& w) { return w.kind == 'L' && w.selector == XU_SF_DATA; }),
+                  2)
+            << c.name << ": " << traffic;
+        EXPECT_NE(traffic.find("W16=00 L15"), std::string::npos) << c.name << ": " << traffic;
+    }
+}
+
+TEST(Ranges, ACameraThatDoesNotAnswerTheLengthQueryIsReadByWindows) {
+    Camera cam({{"fault1", "fail=xu_length:15"}});
+    const Bytes image = Pattern(0x10000, 6);
+    cam.Chip().Flash().LoadImage(image.data(), image.size());
+    Bytes back(0x1000);
+    ASSERT_EQ(CamReadRange(cam.h, back.data(), 121, 0, 0x1000), 1);
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), image.begin()));
+    EXPECT_EQ(cam.Count("xu.read.s22"), 64u);
+    EXPECT_EQ(cam.Count("xu.read.s15"), 0u);
+}
+
+TEST(CommandTable, SetFlashTypeTellsATableThatDidNotLoadFromAnUnansweredQuery) {
+    Camera unanswered({{"fault1", "fail=xu_length:15"}});
+    EXPECT_EQ(CamSetFlashType(unanswered.h, 121), static_cast<int32_t>(0x8007001F));
+    const TableLoad load = LoadCommandTable(*unanswered.h->pExt, 121);
+    EXPECT_EQ(load.table, 0) << "the table is in place";
+    EXPECT_EQ(load.length, static_cast<int32_t>(0x8007001F));
+
+    Camera refused({{"fault1", "fail=xu_write:8@4"}});
+    EXPECT_EQ(CamSetFlashType(refused.h, 121), static_cast<int32_t>(0x8007001F));
+    EXPECT_EQ(refused.Count("xu.length.s15"), 0u) << "no query after a table that did not load";
 }
 
 TEST(Ranges, SixtyFourByteBlocksSetTheAddressEveryTime) {
@@ -330,6 +400,44 @@ TEST(FlashAddress, SmallWritesGoThroughThePortOrTheWindow) {
     Camera cam({});
     Bytes big(34, 0);
     EXPECT_EQ(FlashWriteAt(cam.h, 0, big.data(), 34), hr::kInvalidArg) << "a port record holds 33 bytes";
+}
+
+TEST(BypassPort, WriteDisableOpensNoChipSelectSessionOfItsOwn) {
+    // Write disable is "port on; send 0x04; wait": no select before it, no release after it.
+    struct Case {
+        const char* family;
+        const char* select;
+        const char* release;
+    } cases[] = {{"h", "00", "02"}, {"f", "02", "00"}};
+    for (const Case& c : cases) {
+        const std::string sel = std::string("w2025=") + c.select, rel = std::string("w2025=") + c.release;
+        const std::string writeDisable = "w2020=80 w2022=04 r2021";
+        Camera cam({{"family", c.family}, {"flash", "121"}, {"id_slot", "0"}});
+        std::vector<emu::quelmar::WireRequest> wire;
+        cam.Chip().RecordWire(&wire);
+        uint8_t code = 0;
+        ASSERT_EQ(CamProbeFlashType(cam.h, &code), 0);
+        EXPECT_EQ(code, 121) << c.family;
+        std::string traffic = camlib::testing::Traffic(wire);
+        EXPECT_NE(traffic.find(writeDisable + " " + sel + " w2022=90 r2021 w2022=00 r2021"), std::string::npos)
+            << c.family << ": " << traffic;
+
+        wire.clear();
+        const uint8_t byte = 0x5A;
+        ASSERT_EQ(FlashWriteAt(cam.h, 0x100, &byte, 1), 0);
+        traffic = camlib::testing::Traffic(wire);
+        const std::string ending = rel + " " + writeDisable + " w2020=00";
+        EXPECT_TRUE(traffic.size() >= ending.size() && traffic.ends_with(ending)) << c.family << ": " << traffic;
+        EXPECT_EQ(cam.Chip().Flash().Image()[0x100], 0x5A) << c.family;
+
+        wire.clear();
+        uint8_t back = 0;
+        ASSERT_EQ(FlashReadAt(cam.h, 0x100, &back, 1), 0);
+        traffic = camlib::testing::Traffic(wire);
+        EXPECT_EQ(traffic.find("w2020=80 " + writeDisable + " " + sel + " w2022=03"), 0u)
+            << c.family << ": " << traffic;
+        EXPECT_EQ(back, 0x5A) << c.family;
+    }
 }
 
 TEST(SoftReset, SixWritesRestartTheChip) {

@@ -15,6 +15,7 @@ using namespace camlib;
 using camlib::testing::BenchIni;
 using camlib::testing::BenchRig;
 using camlib::testing::CameraSection;
+using camlib::testing::Keys;
 using camlib::testing::QuelmarBench;
 using Bytes = std::vector<uint8_t>;
 
@@ -33,9 +34,10 @@ TEST(StringDescriptor, ToAnsiWithinTheSlot) {
     const Bytes korvath = emu::UsbTopology::StringDescriptor("Korvath");
     StringToAnsi(korvath.data(), static_cast<uint32_t>(korvath.size()), slot);
     EXPECT_STREQ(slot, "Korvath");
-    const Bytes wide = {8, 3, 'A', 0, 0xE9, 0x00, 0x3A, 0x04};
-    StringToAnsi(wide.data(), 8, slot);
-    EXPECT_STREQ(slot, "A??");
+    // Through the ANSI code page: e-acute and the euro sign exist in it, a Cyrillic letter does not.
+    const Bytes wide = {10, 3, 'A', 0, 0xE9, 0x00, 0xAC, 0x20, 0x3A, 0x04};
+    StringToAnsi(wide.data(), 10, slot);
+    EXPECT_STREQ(slot, "A\xE9\x80?");
     const Bytes longText = emu::UsbTopology::StringDescriptor(std::string(100, 'x'));
     StringToAnsi(longText.data(), static_cast<uint32_t>(longText.size()), slot);
     EXPECT_EQ(std::strlen(slot), kLookupStringBytes - 1);
@@ -45,6 +47,70 @@ TEST(StringDescriptor, ToAnsiWithinTheSlot) {
     const Bytes notAString = {4, 2, 'A', 0};
     StringToAnsi(notAString.data(), 4, slot);
     EXPECT_STREQ(slot, "");
+}
+
+// A code page that spends two bytes on every character, as a double-byte one may.
+struct TwoBytesEach final : CodePagePort {
+    std::string FromUtf16(const std::u16string& text) override {
+        std::string out;
+        for (char16_t c : text) out += {static_cast<char>(0x81 + c % 8), static_cast<char>('@' + c % 32)};
+        return out;
+    }
+};
+
+TEST(StringDescriptor, TheSystemCodePageConvertsAndALongTextIsCutBetweenCharacters) {
+    TwoBytesEach page;
+    char slot[kLookupStringBytes];
+    const Bytes text = emu::UsbTopology::StringDescriptor(std::string(40, 'x'));
+    StringToAnsi(text.data(), static_cast<uint32_t>(text.size()), slot, &page);
+    EXPECT_EQ(std::strlen(slot), 62u) << "31 whole characters; half of the 32nd would not fit";
+    EXPECT_EQ(std::string(slot, 2), page.FromUtf16(u"x"));
+}
+
+// Counts the string-descriptor requests a lookup makes.
+struct CountingHubs final : UsbHubPort {
+    struct Hub final : UsbHub {
+        std::unique_ptr<UsbHub> inner;
+        std::vector<uint16_t>& strings;
+        Hub(std::unique_ptr<UsbHub> h, std::vector<uint16_t>& s) : inner(std::move(h)), strings(s) {}
+        uint32_t PortCount(uint8_t& ports) override { return inner->PortCount(ports); }
+        uint32_t Connection(uint32_t port, UsbConnection& out) override { return inner->Connection(port, out); }
+        uint32_t ConnectionName(uint32_t port, std::string& name) override { return inner->ConnectionName(port, name); }
+        uint32_t DescriptorRequest(uint8_t* buffer, uint32_t size, uint32_t& returned) override {
+            if (buffer[7] == 3) strings.push_back(static_cast<uint16_t>(buffer[6] | buffer[7] << 8));
+            return inner->DescriptorRequest(buffer, size, returned);
+        }
+    };
+    UsbHubPort& inner;
+    std::vector<uint16_t> strings;
+    explicit CountingHubs(UsbHubPort& i) : inner(i) {}
+    std::unique_ptr<UsbHostController> OpenHostController(int n) override { return inner.OpenHostController(n); }
+    uint32_t OpenHub(const std::string& name, std::unique_ptr<UsbHub>& out) override {
+        std::unique_ptr<UsbHub> hub;
+        const uint32_t e = inner.OpenHub(name, hub);
+        if (hub) out = std::make_unique<Hub>(std::move(hub), strings);
+        return e;
+    }
+};
+
+TEST(UsbLookup, TheLanguageListIsAskedOnlyForADeviceWithStrings) {
+    struct Case {
+        Keys keys;
+        std::vector<uint16_t> requests;
+    } cases[] = {
+        {{{"manufacturer", ""}, {"product", ""}}, {}},
+        {{{"manufacturer", ""}}, {0x0300, 0x0302}},
+        {{{"serial", "SN1"}}, {0x0300, 0x0301, 0x0302, 0x0303}},
+    };
+    for (const Case& c : cases) {
+        BenchRig rig(QuelmarBench(c.keys));
+        ASSERT_TRUE(rig.Ok()) << rig.Error();
+        CountingHubs hubs(*rig.Ports().hubs);
+        LookupRecord record;
+        EXPECT_EQ(FindOnPort(hubs, kFirstPropertySet, 3, record), 0);
+        EXPECT_EQ(record.vid, 0x3A7C);
+        EXPECT_EQ(hubs.strings, c.requests) << c.keys[0].first;
+    }
 }
 
 TEST(ConfigurationScan, FindsTheUnitAndSurvivesBrokenDescriptors) {

@@ -150,7 +150,8 @@ TEST(ExposureTest, FollowsTheCarrier) {
         bool ks, topology, custom;
     };
     for (const Case& t :
-         {Case{"ks", true, true, false}, Case{"private", false, false, true}, Case{"both", true, true, true},
+         {Case{"ks", true, true, false}, Case{"private", true, false, true}, Case{"both", true, true, true},
+          Case{"private_only", false, false, true},
           Case{"none", false, false, false}, Case{"KS", false, false, false}}) {
         c::Exposure e = c::ExposureOf(t.carrier);
         EXPECT_EQ(e.ksControl, t.ks) << t.carrier;
