@@ -6,8 +6,8 @@
 // Keys of a realtek camera's section, besides those of device_memory.h:
 //   memtype=3              memory type the library reports, and requires of every EEPROM call
 //   progress_block=4096    bytes per progress callback of EEPROMWrite3 (and per unplug step)
-//   callback_thread=caller caller: progress callbacks on the calling thread; worker: on a thread
-//                          of the library's own while the caller waits for the write to end
+//   callback_thread=caller caller (the default): progress callbacks on the calling thread;
+//                          worker: on a thread of the library's own (see below)
 //   step_delay_us=0        real time spent after each progress step, for runs that watch a write
 // Library-wide keys of [bench]: rvclib_missing and rvclib_fault<k> (library_keys.h).
 //
@@ -28,6 +28,22 @@
 //  - Memory changes reach the image file before the call returns (or, when the camera is
 //    unplugged part-way, with what was written until then).
 //  - Not thread-safe: one caller at a time, as the kit uses it.
+//
+// Which thread calls back (callback_thread), for EEPROMWrite3 only (the other calls take no
+// callback and run on the caller's thread in both modes):
+//  - caller: every callback runs on the thread that called EEPROMWrite3, between two steps of the
+//    write, before EEPROMWrite3 returns. The callback may do anything its thread may do: pump
+//    messages, send window messages to windows of its own thread or of others. Orlinde needs this
+//    (it writes on its interface thread and pumps messages in its callback), as does every caller
+//    that calls EEPROMWrite3 on a thread that owns windows.
+//  - worker: EEPROMWrite3 starts one thread of its own, runs the whole write and its callbacks
+//    there, and joins it. Meanwhile the calling thread only waits: it pumps no messages and
+//    handles no sent message. A callback that sends a window message to a window of the calling
+//    thread, or waits for that thread in any other way, therefore deadlocks. Use it only for a
+//    caller that writes from a thread without windows and whose callback reaches other threads
+//    only (Tessaw: its update worker writes, its callback sends to the dialog of the main thread);
+//    it proves such a caller does not rely on the callback's thread. A write tool, or any caller
+//    whose callback touches the calling thread's windows, must run with caller.
 #pragma once
 
 #include <cstdint>

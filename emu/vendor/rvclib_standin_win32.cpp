@@ -97,6 +97,8 @@ int32_t RVCLIB_CALL EEPROMInfo2(int32_t index, int32_t* memoryType, int32_t* siz
     return Guarded([&] { return Library().EepromInfo("EEPROMInfo2", index, memoryType, size); });
 }
 
+// With callback_thread=worker the calling thread is parked here, pumping no messages, while the
+// callbacks run on the model's own thread: see realtek_model.h for which callers may use that mode.
 int32_t RVCLIB_CALL EEPROMWrite3(int32_t memoryType, int32_t index, int32_t size, const uint8_t* image,
                                  RvcProgressCallback progress) {
     return Guarded([&] {

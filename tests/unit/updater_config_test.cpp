@@ -137,8 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ListCase{"6300,6301", {"6300", "6301"}}, ListCase{"B5A4", {"B5A4"}},
                       ListCase{",,5602,,;5603", {"5602", "5603"}},
                       ListCase{"5602,\t56 03 ", {"5602", "5603"}},
-                      // A token of blanks only is dropped, the list goes on.
-                      ListCase{"5602, ,5603", {"5602", "5603"}}, ListCase{",", {}}));
+                      // A later token of blanks only is kept as an empty entry, the list goes on.
+                      ListCase{"5602, ,5603", {"5602", "", "5603"}},
+                      ListCase{"5602,\t;5603", {"5602", "", "5603"}}, ListCase{",", {}}));
 
 struct PairCase {
     const char* text;
@@ -178,6 +179,23 @@ TEST(DevVrk, ReadsTheFourListsAndTheirPairs) {
                                    "[REALTEK_PID]\r\n", "5602\r\n", "5603\r\n", "5604\r\n", "[SONIX_PID]\r\n",
                                    "6300\r\n", "6301\r\n", "[QUELMAR_PID]\r\n", "B5A4\r\n", "[COMBO_PID]\r\n",
                                    "5602 + 5603\r\n", "b5a4 + b5a5\r\n"}));
+}
+
+// The file author's way of ending the combo check: a blank entry makes the pair 0 + 0.
+TEST(DevVrk, ABlankComboEntryMakesTheTerminatingPairZeroPlusZero) {
+    ConfigRig rig;
+    rig.files.Put(".\\dev.vrk",
+                  "[REALTEK]\r\nPID=5602\r\n[SONIX]\r\nPID=6300\r\n[QUELMAR]\r\nPID=B5A4\r\n"
+                  "[COMBO]\r\nPID=5602+5603, ,5604+5605\r\n");
+    tessaw::DevLists lists = tessaw::ReadDevVrk(rig.profile, rig.trace, tessaw::kDevFile);
+    EXPECT_EQ(lists.combo, (std::vector<std::string>{"5602+5603", "", "5604+5605"}));
+    ASSERT_EQ(lists.pairs.size(), 3u);
+    EXPECT_EQ(lists.pairs[1].first, 0u);
+    EXPECT_EQ(lists.pairs[1].second, 0u);
+    EXPECT_EQ(lists.pairs[2].first, 0x5604u);
+    const std::vector<std::string> tail(rig.trace.lines.end() - 4, rig.trace.lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"[COMBO_PID]\r\n", "5602 + 5603\r\n", "0000 + 0000\r\n",
+                                              "5604 + 5605\r\n"}));
 }
 
 TEST(DevVrk, AnEmptyListLeavesItAndEveryLaterListEmpty) {

@@ -56,7 +56,9 @@ struct Scene {
     void Camera(const std::string& pid, const std::string& rev = "0012", const std::string& vid = "3A7C") {
         usb.Add("USB\\VID_" + vid + "&PID_" + pid + "&REV_" + rev + "&MI_00");
     }
-    void Identify(bool first = false) { identifier.Identify(identity, entries, lists, systemId, first); }
+    bool Identify(bool first = false) {
+        return identifier.Identify(identity, entries, lists, systemId, first);
+    }
 };
 
 TEST(Identify, AQuelmarCameraTakesItsEntrysBinNameAndModuleId) {
@@ -178,8 +180,10 @@ TEST(Identify, NothingMatchingKeepsRevAndBinNameOfTheEarlierMatch) {
 
     s.Camera("B5A4");
     s.usb.opens = false;
-    s.Identify();
+    EXPECT_FALSE(s.Identify()) << "the caller must leave the Module ID field alone";
     EXPECT_EQ(s.identity.family, ChipFamily::None) << "an enumeration that cannot be opened matches nothing";
+    s.usb.opens = true;
+    EXPECT_TRUE(s.Identify());
 }
 
 TEST(Identify, TheStillCaptureProbeRunsForRealtekCamerasOnTheFirstIdentificationOnly) {

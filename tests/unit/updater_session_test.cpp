@@ -1,6 +1,8 @@
 // The update session: start-up and its failures, FLASH, the update driver, plug events, closing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "firmware_file.h"
 #include "session.h"
 #include "texts.h"
@@ -50,8 +52,21 @@ TEST(StartUp, ReadyDialogShowsSystemAndModuleIds) {
     EXPECT_EQ(rig.programs.started, std::vector<std::string>{"C:\\Kit\\SubSystemID.exe"});
     EXPECT_FALSE(rig.files.Has(kDir + "\\ID_Log.ini")) << "ID_Log.ini is deleted once read";
     EXPECT_TRUE(rig.Traced("RegisterDeviceNotification beef\r\t"));
+    EXPECT_FALSE(rig.Traced("Register device notification failed!\r\n"));
     EXPECT_TRUE(rig.dialog.boxes.empty());
     EXPECT_EQ(rig.Log(), "") << "start-up writes no line of its own when it succeeds";
+}
+
+TEST(StartUp, AFailedRegistrationTracesTheHandleThenTheFailureAndGoesOn) {
+    Rig rig;
+    rig.dialog.registration = 0;
+    ASSERT_TRUE(rig.Start(""));
+    const std::vector<std::string>& lines = rig.trace.lines;
+    auto at = std::find(lines.begin(), lines.end(), "RegisterDeviceNotification 0\r\t");
+    ASSERT_NE(at, lines.end());
+    ASSERT_NE(at + 1, lines.end());
+    EXPECT_EQ(*(at + 1), "Register device notification failed!\r\n");
+    EXPECT_TRUE(rig.session->Ready());
 }
 
 struct FailureCase {
@@ -539,6 +554,21 @@ TEST(Flash, ComboFailuresEndWith37BeforeAnyUpdate) {
     }
 }
 
+// A blank entry in [COMBO] is a pair 0 + 0: the check passes there, and the pairs after it are
+// never tried.
+TEST(Flash, ABlankComboEntryEndsTheCheckWithAPass) {
+    ComboRig rig({"5603", "5604"});
+    rig.files.Put(kDir + "\\dev.vrk",
+                  "[REALTEK]\r\nPID=5602,5603,5604\r\n[SONIX]\r\nPID=6300\r\n"
+                  "[QUELMAR]\r\nPID=B5A4\r\n[COMBO]\r\nPID=5602+5605, ,5602+5604\r\n");
+    ASSERT_TRUE(rig.Start("-s"));
+    rig.Flash();
+    EXPECT_EQ(rig.session->ExitCode(), 0);
+    EXPECT_EQ(rig.realtekFlow.runs, 1);
+    EXPECT_FALSE(rig.session->Device().combo);
+    EXPECT_FALSE(rig.Traced("Combo device matched => PID_1:0x5604 REV:0x0101\r\n"));
+}
+
 TEST(Flash, KeysAndPlugEventsAndCloseRequestsAreHeldOffWhileFlashing) {
     Rig rig;
     ASSERT_TRUE(rig.Start(""));
@@ -598,14 +628,35 @@ TEST(PlugEvents, RemovalClearsAndArrivalIdentifiesAgain) {
     EXPECT_EQ(rig.usb.listings, listings);
 }
 
-TEST(PlugEvents, ACameraThatMatchesNoFamilyDoesNotEnableFlash) {
+// An arrival enables FLASH by the product ID alone; a camera in no dev.vrk list then runs no flow
+// and the update ends unsuccessful.
+TEST(PlugEvents, ACameraWithAProductIdEnablesFlashEvenWithoutAChipFamily) {
     Rig rig;
     ASSERT_TRUE(rig.Start(""));
     rig.session->Entries().push_back({"XXXX", "9999", "", "99", "n.bin"});
+    rig.files.Put(kDir + "\\n.bin", "n");
     rig.usb.devices = {{"USB\\VID_3A7C&PID_9999&REV_0001"}};
+    rig.dialog.enabled[tessaw::kIdcFlash] = false;
     rig.session->OnDeviceChange(tessaw::kDeviceArrival, 0);
     EXPECT_EQ(rig.session->Device().pid, "9999");
-    EXPECT_FALSE(rig.dialog.enabled[tessaw::kIdcFlash]);
+    EXPECT_EQ(rig.session->Device().family, ChipFamily::None);
+    EXPECT_TRUE(rig.dialog.enabled[tessaw::kIdcFlash]);
+
+    rig.Flash();
+    EXPECT_EQ(rig.quelmarFlow.runs + rig.realtekFlow.runs + rig.sonixFlow.runs, 0);
+    EXPECT_TRUE(rig.Traced("No flashing flow for chip family 0\r\n"));
+    EXPECT_EQ(rig.session->ExitCode(), tessaw::kExitUnsuccessful);
+}
+
+TEST(PlugEvents, AnEnumerationThatCannotBeOpenedLeavesTheModuleIdField) {
+    Rig rig;
+    ASSERT_TRUE(rig.Start(""));
+    ASSERT_EQ(rig.dialog.texts[tessaw::kIdcModuleId], "01");
+    rig.usb.opens = false;
+    rig.session->OnDeviceChange(tessaw::kDeviceArrival, 0);
+    EXPECT_EQ(rig.dialog.texts[tessaw::kIdcModuleId], "01");
+    EXPECT_EQ(rig.session->Device().pid, "");
+    EXPECT_FALSE(rig.dialog.enabled[tessaw::kIdcFlash]) << "no product ID, no FLASH";
 }
 
 TEST(PlugEvents, AnArrivalAfterARunEnablesFlashAgain) {

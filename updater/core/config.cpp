@@ -58,7 +58,8 @@ std::vector<std::string> SplitPidList(const std::string& value) {
         std::string packed;
         for (char c : token)
             if (c != ' ' && c != '\t') packed += c;
-        if (!packed.empty()) list.push_back(packed);
+        // A token of blanks only stays, as an empty entry; in [COMBO] it is the pair 0 + 0.
+        list.push_back(packed);
     }
     return list;
 }

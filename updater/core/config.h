@@ -30,7 +30,9 @@ bool ReadConfigSection(kit::ProfileReader& profile, kit::Trace& trace, const cha
 int ParseLogSwitch(const std::string& value);
 
 // Splits one dev.vrk PID value: the first token up to "," as written, then tokens between "," and
-// ";" with their blanks and tabs removed (tokens left empty by that are dropped).
+// ";" with their blanks and tabs removed. A token of blanks only is kept as an empty entry: in
+// [COMBO] that is the pair 0 + 0, which ends the combo check with a pass (the file author's way of
+// saying "no further pairs"); in a chip-family list no real product ID equals it.
 std::vector<std::string> SplitPidList(const std::string& value);
 
 // "5602+5603" -> {0x5602, 0x5603}: the first two "+" tokens read as up to four hexadecimal digits;

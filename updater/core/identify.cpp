@@ -47,7 +47,7 @@ void Identifier::Record(Identity& identity, FirmwareEntry& entry, const std::str
     }
 }
 
-void Identifier::Identify(Identity& identity, std::vector<FirmwareEntry>& entries, const DevLists& lists,
+bool Identifier::Identify(Identity& identity, std::vector<FirmwareEntry>& entries, const DevLists& lists,
                           const std::string& systemId, bool first) {
     identity.vid.clear();
     identity.pid.clear();
@@ -55,7 +55,7 @@ void Identifier::Identify(Identity& identity, std::vector<FirmwareEntry>& entrie
     identity.family = ChipFamily::None;
 
     std::vector<kit::UsbDevice> devices;
-    if (!usb_.ListPresent(devices)) return;
+    if (!usb_.ListPresent(devices)) return false;
 
     const std::string system = Upper(systemId);
     int recorded = 0;
@@ -95,6 +95,7 @@ void Identifier::Identify(Identity& identity, std::vector<FirmwareEntry>& entrie
             break;
         }
     }
+    return true;
 }
 
 ComboOutcome CheckCombo(const std::vector<FirmwareEntry>& entries, const DevLists& lists, kit::Trace& trace) {

@@ -31,8 +31,10 @@ public:
 
     // Identifies the attached camera(s) into `identity`, setting the REV of every matched entry.
     // `first` runs the still-capture probe on each Realtek camera (start-up only). Reports nothing:
-    // the caller judges the outcome by identity.Matched().
-    void Identify(Identity& identity, std::vector<FirmwareEntry>& entries, const DevLists& lists,
+    // the caller judges the outcome by identity.Matched(). false when the present devices cannot be
+    // listed: VID, PID, module text and chip family are emptied all the same, and identification
+    // ends there, so the caller must leave the Module ID field as it is.
+    bool Identify(Identity& identity, std::vector<FirmwareEntry>& entries, const DevLists& lists,
                   const std::string& systemId, bool first);
 
 private:

@@ -96,10 +96,8 @@ bool UpdateSession::OnInitDialog() {
     RefreshControls();
 
     notification_ = ports_.dialog.RegisterUsbNotifications();
-    if (notification_)
-        kit::TraceF(ports_.trace, kRegistered, static_cast<unsigned>(notification_));
-    else
-        ports_.trace.Write(kRegisterFailed);
+    kit::TraceF(ports_.trace, kRegistered, static_cast<unsigned>(notification_));
+    if (!notification_) ports_.trace.Write(kRegisterFailed);
 
     char modulePath[kPathChars] = {};
     uint32_t n = ports_.system.ModuleFileName(modulePath, kPathChars);
@@ -146,8 +144,8 @@ bool UpdateSession::OnInitDialog() {
 }
 
 void UpdateSession::Identify(bool first) {
-    identifier_.Identify(device_, entries_, lists_, systemId_, first);
-    ports_.dialog.SetControlText(kIdcModuleId, device_.moduleText.c_str());
+    if (identifier_.Identify(device_, entries_, lists_, systemId_, first))
+        ports_.dialog.SetControlText(kIdcModuleId, device_.moduleText.c_str());
 }
 
 void UpdateSession::Identify() { Identify(false); }
@@ -375,8 +373,9 @@ bool UpdateSession::OnDeviceChange(uint32_t event, uintptr_t data) {
     if (event == kDeviceArrival) {
         ports_.trace.Write(kArrival);
         Identify(false);
-        // Only a camera that can be updated enables FLASH.
-        ports_.dialog.EnableControl(kIdcFlash, device_.Matched());
+        // The product ID alone decides: a camera in no chip-family list still enables FLASH, and
+        // its update then runs no flow and ends unsuccessful.
+        ports_.dialog.EnableControl(kIdcFlash, !device_.pid.empty());
     } else if (event == kDeviceRemoveComplete) {
         ports_.trace.Write(kRemoval);
         for (FirmwareEntry& e : entries_) e.rev.clear();

@@ -181,7 +181,8 @@ public:
     void ShowText(const std::string& text, intptr_t lParam = kShowAndStatus);
     void SetProgressRange(uint32_t upper);
     void SetProgressPos(uint32_t position);
-    // Identifies the attached cameras again and shows the module IDs.
+    // Identifies the attached cameras again and shows the module IDs (the Module ID field keeps its
+    // text when the present devices cannot be listed).
     void Identify();
 
 private:
