@@ -79,8 +79,8 @@ const std::string& Display() {
         std::string server =
             access("/usr/lib/wine/wineserver64", X_OK) == 0 ? "/usr/lib/wine/wineserver64" : "wineserver";
         for (const char* flag : {"-k", "-p"}) {
-            std::string cmd =
-                "WINEPREFIX='" + Prefix().string() + "' timeout 60 " + server + " " + flag + " >/dev/null 2>&1";
+            std::string cmd = "WINEPREFIX='" + Prefix().string() + "' timeout 60 " + server + " " + flag +
+                              " >/dev/null 2>&1";
             if (std::system(cmd.c_str()) != 0 && std::string(flag) == "-p") return std::string();
         }
         return std::string(d);
@@ -102,8 +102,8 @@ class Kit {
 public:
     Kit(const std::string& name, const std::string& benchTemplate)
         : dir_(e2e::FreshWorkDir("flows-" + name)), bench_(dir_ / "bench") {
-        for (const char* file : {"Tessaw.exe", "Tessac.exe", "SubSystemID.exe", "QuelmarCamera.dll", "config.ini",
-                                 "dev.vrk"})
+        for (const char* file :
+             {"Tessaw.exe", "Tessac.exe", "SubSystemID.exe", "QuelmarCamera.dll", "config.ini", "dev.vrk"})
             fs::copy_file(e2e::KitProgram(file), dir_ / file);
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
             fs::copy_file(e2e::Win64Dir() / "emu" / standIn, dir_ / standIn);
@@ -194,8 +194,8 @@ struct StepFault {
     std::string name;
     std::string fault;  // burnerap_fault1
     const char* message;
-    Stage stage;         // what the log holds before the message
-    int chunksWritten;   // -1: the flash is as it left the factory
+    Stage stage;        // what the log holds before the message
+    int chunksWritten;  // -1: the flash is as it left the factory
 };
 
 const std::vector<StepFault>& StepFaults() {
@@ -206,12 +206,14 @@ const std::vector<StepFault>& StepFaults() {
         for (int k = 1; k <= 8; ++k)
             f.push_back({"WriteChunk" + std::to_string(k), "ReqToDriver.write:" + std::to_string(k) + ":0",
                          tessaw::kWriteFailed, Stage::Writing, k - 1});
-        f.push_back({"ProtectionOn", "SetWriteProtect:2:0", tessaw::kSonixProtectOnFailed, Stage::Protecting, 8});
+        f.push_back(
+            {"ProtectionOn", "SetWriteProtect:2:0", tessaw::kSonixProtectOnFailed, Stage::Protecting, 8});
         // The first read is the one-byte read of the protection byte; chunk k is read k + 1.
         for (int k = 1; k <= 8; ++k)
             f.push_back({"ReadChunk" + std::to_string(k), "ReqToDriver.read:" + std::to_string(k + 1) + ":0",
                          tessaw::kVerifyFailed, Stage::Verifying, 8});
-        f.push_back({"Comparison", "ReqToDriver.read:5:corrupt:0x01:100", tessaw::kVerifyFailed, Stage::Verifying, 8});
+        f.push_back({"Comparison", "ReqToDriver.read:5:corrupt:0x01:100", tessaw::kVerifyFailed,
+                     Stage::Verifying, 8});
         f.push_back({"Reset", "ResetDevice:1:0", tessaw::kResetFailed, Stage::Resetting, 8});
         return f;
     }();
@@ -219,12 +221,12 @@ const std::vector<StepFault>& StepFaults() {
 }
 
 std::string LinesBefore(Stage stage) {
-    std::vector<std::string> lines = {tessaw::kUpdateStart, tessaw::kEraseMemory, tessaw::kWriteFirmware,
-                                      tessaw::kWriteComplete, tessaw::kVerifyCode, tessaw::kVerifyComplete,
+    std::vector<std::string> lines = {tessaw::kUpdateStart,   tessaw::kEraseMemory, tessaw::kWriteFirmware,
+                                      tessaw::kWriteComplete, tessaw::kVerifyCode,  tessaw::kVerifyComplete,
                                       tessaw::kResetCamera};
-    size_t n = stage == Stage::Untouched  ? 0
-               : stage == Stage::Erasing  ? 2
-               : stage == Stage::Writing  ? 3
+    size_t n = stage == Stage::Untouched    ? 0
+               : stage == Stage::Erasing    ? 2
+               : stage == Stage::Writing    ? 3
                : stage == Stage::Protecting ? 4
                : stage == Stage::Verifying  ? 5
                                             : 7;
@@ -300,7 +302,8 @@ private:
     std::map<std::string, SonixRun> runs_;
 };
 
-const std::string kSonixHead = "<RUN>" + Plain({"VID=3A7C, PID=6366\r\n", "Current FW version = REV_0105\r\n"});
+const std::string kSonixHead =
+    "<RUN>" + Plain({"VID=3A7C, PID=6366\r\n", "Current FW version = REV_0105\r\n"});
 
 class SonixUpdateE2E : public ::testing::Test {
 protected:
@@ -315,9 +318,9 @@ TEST_F(SonixUpdateE2E, SilentUpdate) {
     EXPECT_TRUE(run.kit->Memory() == kSonixImage) << "the camera's memory holds the image";
     EXPECT_EQ(Undated(run.kit->Log()),
               run.kit->Notice() + kSonixHead +
-                  Plain({tessaw::kUpdateStart, tessaw::kEraseMemory, tessaw::kWriteFirmware, tessaw::kWriteComplete,
-                         tessaw::kVerifyCode, tessaw::kVerifyComplete, tessaw::kResetCamera,
-                         "Current FW version = REV_0106\r\n", tessaw::kUpdateFinished,
+                  Plain({tessaw::kUpdateStart, tessaw::kEraseMemory, tessaw::kWriteFirmware,
+                         tessaw::kWriteComplete, tessaw::kVerifyCode, tessaw::kVerifyComplete,
+                         tessaw::kResetCamera, "Current FW version = REV_0106\r\n", tessaw::kUpdateFinished,
                          tessaw::kUpdatedSuccessfully}) +
                   kClosing);
     for (const char* line : {tessaw::kSonixUpdate, "SetWriteProtect disable successful\r\n",
@@ -350,7 +353,8 @@ TEST_F(SonixUpdateE2E, InitFails) {
     EXPECT_TRUE(Has(r.trace, tessaw::kCameraInitFailed));
     EXPECT_FALSE(Has(r.trace, tessaw::kSonixUpdate));
     // Plain form, no outcome lines: a silent driver failure ends the run at once.
-    EXPECT_EQ(Undated(run.kit->Log()), run.kit->Notice() + kSonixHead + Plain(tessaw::kCameraInitFailed) + kClosing);
+    EXPECT_EQ(Undated(run.kit->Log()),
+              run.kit->Notice() + kSonixHead + Plain(tessaw::kCameraInitFailed) + kClosing);
     EXPECT_TRUE(run.kit->Memory() == run.factory);
 }
 
@@ -369,8 +373,8 @@ TEST_P(SonixStepFailureE2E, EndsUnsuccessful) {
     EXPECT_TRUE(Has(r.trace, c.message)) << c.message;
     EXPECT_TRUE(Has(r.trace, tessaw::kUpdateUnsuccessful));
     EXPECT_FALSE(Has(r.trace, tessaw::kUpdatedSuccessfully));
-    EXPECT_EQ(Undated(run.kit->Log()), run.kit->Notice() + kSonixHead + LinesBefore(c.stage) + Plain(c.message) +
-                                           Plain(tessaw::kUpdateUnsuccessful) + kClosing);
+    EXPECT_EQ(Undated(run.kit->Log()), run.kit->Notice() + kSonixHead + LinesBefore(c.stage) +
+                                           Plain(c.message) + Plain(tessaw::kUpdateUnsuccessful) + kClosing);
 
     std::string expected = run.factory;
     if (c.chunksWritten >= 0) {
@@ -390,7 +394,7 @@ INSTANTIATE_TEST_SUITE_P(Bench, SonixStepFailureE2E, ::testing::ValuesIn(StepFau
 const std::string kQuelmarFile = "FW_B5A4_05.bin";  // what the example config.ini names for B5A4
 const size_t kQuelmarIdentity = 0x678A;
 const std::vector<std::string> kQuelmarPercents = {"06", "12", "18", "25", "31", "37", "43", "50",
-                                                    "56", "62", "68", "75", "81", "87", "93", "100"};
+                                                   "56", "62", "68", "75", "81", "87", "93", "100"};
 // Upload_Sector reads sector s with the (17 + s)th data read: the erase first reads all sixteen
 // sectors back to prove them blank. Byte 39,999 is in sector 9, at 3,135.
 const std::string kCorruptLastFileByte = "fault1=corrupt=xu_read:15@26:0x01:3135\n";
@@ -408,9 +412,11 @@ protected:
         for (const char* set : {"CurrentControlSet", "ControlSet001"}) {
             std::string base = std::string("HKLM\\SYSTEM\\") + set;
             for (std::vector<std::string> args :
-                 {std::vector<std::string>{"add", base + "\\Enum\\USB\\Vid_3a7c&Pid_b5a4&MI_00\\6&1a2b3c4d&0&0000",
+                 {std::vector<std::string>{"add",
+                                           base + "\\Enum\\USB\\Vid_3a7c&Pid_b5a4&MI_00\\6&1a2b3c4d&0&0000",
                                            "/v", "Driver", "/d", driver, "/f"},
-                  {"add", base + "\\Control\\Class\\" + driver, "/v", "DriverVersion", "/d", "6.1.7601.1", "/f"}})
+                  {"add", base + "\\Control\\Class\\" + driver, "/v", "DriverVersion", "/d", "6.1.7601.1",
+                   "/f"}})
                 EXPECT_EQ(e2e::RunWine("reg", args, options).exitCode, 0) << args[1];
         }
     }
@@ -422,7 +428,8 @@ protected:
     static std::string WrittenAndRead(const Kit& kit) {
         return kit.Notice() + "<RUN>" +
                Plain({"VID=3A7C, PID=B5A4\r\n", "Current FW version = REV_0012\r\n", tessaw::kEraseMemory,
-                      tessaw::kEraseDone, tessaw::kWriteFirmware, tessaw::kWriteComplete, tessaw::kVerifyCode});
+                      tessaw::kEraseDone, tessaw::kWriteFirmware, tessaw::kWriteComplete,
+                      tessaw::kVerifyCode});
     }
 };
 
@@ -432,8 +439,8 @@ TEST_F(QuelmarUpdateE2E, ViewShowsTheSixteenPercentagesOfBothStages) {
     // The status field holds the reset line through the settling pause; each wait has 20 seconds.
     e2e::RunResult r = kit.Drive({"launch", e2e::WindowsPath(kit.Dir() / "Tessaw.exe"), "", "find",
                                   "Korvath Firmware Update Tool", "click", "1004", "wait-text", "1003",
-                                  "Reset camera device ...\\r\\n", "wait-text", "1009", "Update successfully", "fields",
-                                  "click", "1005", "wait-exit"});
+                                  "Reset camera device ...\\r\\n", "wait-text", "1009", "Update successfully",
+                                  "fields", "click", "1005", "wait-exit"});
     ASSERT_EQ(r.exitCode, 0) << r.out;
     std::string view;
     for (std::istringstream in(r.out); std::getline(in, view);)
@@ -441,7 +448,8 @@ TEST_F(QuelmarUpdateE2E, ViewShowsTheSixteenPercentagesOfBothStages) {
     for (const char* stage : {"Write firmware", "Verify code"}) {
         std::vector<std::string> shown;
         const std::regex percent(std::string(stage) + " \\.\\.\\.([0-9]+)%");
-        for (auto it = std::sregex_iterator(view.begin(), view.end(), percent); it != std::sregex_iterator(); ++it)
+        for (auto it = std::sregex_iterator(view.begin(), view.end(), percent); it != std::sregex_iterator();
+             ++it)
             shown.push_back((*it)[1]);
         EXPECT_EQ(shown, kQuelmarPercents) << stage << " in " << view;
     }
@@ -478,12 +486,13 @@ TEST_F(QuelmarUpdateE2E, ShortFileIsComparedOverItsOwnBytes) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const std::string memory = kit.Memory();
     EXPECT_TRUE(memory.substr(0, 40000) == file);
-    EXPECT_TRUE(memory.substr(40000, 65536 - 40000) == std::string(65536 - 40000, '\xFF')) << "the rest as erased";
-    EXPECT_EQ(Undated(kit.Log()), WrittenAndRead(kit) +
-                                      Plain({tessaw::kVerifyComplete, tessaw::kResetCamera,
-                                             "Current FW version = REV_0013\r\n", tessaw::kUpdateFinished,
-                                             tessaw::kUpdatedSuccessfully}) +
-                                      kClosing);
+    EXPECT_TRUE(memory.substr(40000, 65536 - 40000) == std::string(65536 - 40000, '\xFF'))
+        << "the rest as erased";
+    EXPECT_EQ(Undated(kit.Log()),
+              WrittenAndRead(kit) +
+                  Plain({tessaw::kVerifyComplete, tessaw::kResetCamera, "Current FW version = REV_0013\r\n",
+                         tessaw::kUpdateFinished, tessaw::kUpdatedSuccessfully}) +
+                  kClosing);
     EXPECT_FALSE(fs::exists(ReadBin()));
 }
 

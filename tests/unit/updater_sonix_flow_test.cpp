@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sonix_flow.h"
 #include "session.h"
+#include "sonix_flow.h"
 #include "texts.h"
 #include "update_log.h"
 #include "updater_fakes.h"
@@ -104,7 +104,8 @@ struct Bench : twfakes::Rig {
         auto from = std::find(trace.lines.begin(), trace.lines.end(), tessaw::kSonixUpdate);
         auto to = std::find(from, trace.lines.end(), tessaw::kUpdateUnsuccessful);
         to = std::min(to, std::find(from, trace.lines.end(), tessaw::kBeforeCheckDevice));
-        return from == trace.lines.end() ? std::vector<std::string>{} : std::vector<std::string>(from + 1, to);
+        return from == trace.lines.end() ? std::vector<std::string>{}
+                                         : std::vector<std::string>(from + 1, to);
     }
     std::string Memory() const { return std::string(burner.flash.begin(), burner.flash.end()); }
 };
@@ -147,16 +148,17 @@ TEST(SonixFlow, SuccessfulRunReportsEveryStepAndWritesTheWholeImage) {
     EXPECT_EQ(b.burner.protectArgs,
               (std::vector<std::pair<uint16_t, uint8_t>>{{0x0000, 0x5A}, {0x001C, 0x5A}}));
 
-    EXPECT_NE(b.Log().find("REV_0101\r\r\n" + LogLines({"Update start\r\n", "Erase memory ...\r\n",
-                                                         "Write firmware ...\r\n", "Write firmware ...100%\r\n",
-                                                         "Verify code ...\r\n", "Verify code ...100%\r\n",
-                                                         "Reset camera device ...\r\n",
-                                                         "Current FW version = REV_0102\r\n"})),
-              std::string::npos)
+    EXPECT_NE(
+        b.Log().find("REV_0101\r\r\n" +
+                     LogLines({"Update start\r\n", "Erase memory ...\r\n", "Write firmware ...\r\n",
+                               "Write firmware ...100%\r\n", "Verify code ...\r\n", "Verify code ...100%\r\n",
+                               "Reset camera device ...\r\n", "Current FW version = REV_0102\r\n"})),
+        std::string::npos)
         << b.Log();
-    EXPECT_NE(b.dialog.logView.find("----------------: Update start\r\n----------------: Erase memory ...\r\n" +
-                                    StageView({12, 25, 37, 50, 62, 75, 87, 100})),
-              std::string::npos)
+    EXPECT_NE(
+        b.dialog.logView.find("----------------: Update start\r\n----------------: Erase memory ...\r\n" +
+                              StageView({12, 25, 37, 50, 62, 75, 87, 100})),
+        std::string::npos)
         << b.dialog.logView;
 
     EXPECT_EQ(b.dialog.range, 131072u);
@@ -166,8 +168,9 @@ TEST(SonixFlow, SuccessfulRunReportsEveryStepAndWritesTheWholeImage) {
     for (uint32_t p = 73728; p <= 131072; p += 8192) positions.push_back(p);
     positions.push_back(131072);
     ASSERT_GE(b.dialog.positions.size(), positions.size());
-    EXPECT_EQ(std::vector<uint32_t>(b.dialog.positions.begin(), b.dialog.positions.begin() + positions.size()),
-              positions);
+    EXPECT_EQ(
+        std::vector<uint32_t>(b.dialog.positions.begin(), b.dialog.positions.begin() + positions.size()),
+        positions);
 
     EXPECT_EQ(b.FlowTrace(),
               (std::vector<std::string>{"SetWriteProtect disable successful\r\n", "Update start\r\n",
@@ -214,12 +217,8 @@ TEST(SonixFlow, TailIsWrittenAndVerifiedAndAShortImageIsRefused) {
         uint32_t length;
         std::vector<int> percents;  // empty: refused
     } cases[] = {
-        {40000, {20, 40, 61, 81, 100}},
-        {8193, {99, 100}},
-        {8192, {100}},
-        {24576, {33, 66, 100}},
-        {8191, {}},
-        {0, {}},
+        {40000, {20, 40, 61, 81, 100}}, {8193, {99, 100}}, {8192, {100}},
+        {24576, {33, 66, 100}},         {8191, {}},        {0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
@@ -255,7 +254,7 @@ struct FailureCase {
     std::function<void(Burner&)> arrange;
     const char* lastCall;  // the run must stop right after it
     const char* message;
-    bool protectLifted;    // what the failure leaves behind
+    bool protectLifted;  // what the failure leaves behind
 };
 
 TEST(SonixFlow, EachFailingStepStopsTheRunWithItsMessage) {

@@ -21,7 +21,9 @@ uint16_t SonixProtectAddress(const char* romVersion16);
 // Requests of one stage: whole chunks, then what is left of the image as one shorter request.
 // A tail left out would stay erased, and the comparison over the whole image would then fail on
 // any image whose tail is not 0xFF; so it is written and read back like the rest.
-inline uint32_t SonixRequestCount(uint32_t length) { return (length + kSonixChunkSize - 1) / kSonixChunkSize; }
+inline uint32_t SonixRequestCount(uint32_t length) {
+    return (length + kSonixChunkSize - 1) / kSonixChunkSize;
+}
 inline uint32_t SonixRequestLength(uint32_t length, uint32_t index) {
     const uint64_t start = uint64_t{index} * kSonixChunkSize;
     return start >= length ? 0 : static_cast<uint32_t>(std::min<uint64_t>(kSonixChunkSize, length - start));
