@@ -1,39 +1,84 @@
 #!/usr/bin/env bash
 # The kit's main job on an emulated bench: a silent update started with `Tessac -s`, as a packager's
-# script would start it, on a machine whose only camera is an emulated Quelmar camera. Shows what
-# Tessac prints, its exit code, the update log and the camera afterwards.
+# script would start it, on a machine whose cameras come from one bench template (default: the
+# Quelmar camera quelmar-i). Shows what Tessac prints, its exit code, the update log and the cameras
+# afterwards.
+#
+#   scripts/demo.sh [template]      e.g. sonix, realtek, realtek-combo, quelmar-f; "list" names them all
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The updater's dialog exists even when hidden: run everything under an X server of our own.
 if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a "$PWD/scripts/demo.sh" "$@"; fi
 [ -x build/win64/kit/Tessaw.exe ] && [ -x build/native/tools/benchtool/benchtool ] || scripts/build.sh
+benchtool=$PWD/build/native/tools/benchtool/benchtool
+
+template=${1:-quelmar-i}
+templates=$($benchtool list)
+if [ "$template" = list ]; then echo "$templates"; exit 0; fi
+if ! grep -q "^$template " <<<"$templates"; then
+  echo "demo.sh: there is no bench template \"$template\"; choose one of:" >&2
+  echo "$templates" >&2
+  exit 2
+fi
 
 demo=$PWD/build/demo
+bench=$demo/bench
 rm -rf "$demo"
 mkdir -p "$demo/kit"
-build/native/tools/benchtool/benchtool create quelmar-i "$demo/bench"
+$benchtool create "$template" "$bench"
 
 # The updater's folder: what a packager ships, plus the two vendor-library stand-ins (emulation only).
 cp build/win64/kit/* build/win64/emu/RvcLib.dll build/win64/emu/BurnerApLib.dll "$demo/kit/"
-# The firmware config.ini names for product B5A4: an erased 64 KiB image carrying identity block
-# 3A7C/B5A4/revision 0013 at 0x678A, where family 'i' firmware keeps it.
-dd if=/dev/zero bs=65536 count=1 2>/dev/null | tr '\0' '\377' > "$demo/kit/FW_B5A4_05.bin"
-printf '\x7c\x3a\xa4\xb5\x13\x00' | dd of="$demo/kit/FW_B5A4_05.bin" bs=1 seek=$((0x678A)) conv=notrunc 2>/dev/null
+
+# A key of a camera's section in bench.ini.
+key() {
+  awk -F= -v section="[$1]" -v key="$2" '
+    $0 == section { inside = 1; next }
+    /^\[/ { inside = 0 }
+    inside && $1 == key { sub(/[ \t]*;.*/, "", $2); gsub(/[ \t\r]/, "", $2); print $2; exit }' "$bench/bench.ini"
+}
 
 export WINEPREFIX="$demo/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export CAMKIT_BENCH="$demo/bench"
+export CAMKIT_BENCH="$bench"
 wine=/usr/lib/wine/wine64
-instance=$(build/native/tools/benchtool/benchtool show "$demo/bench" | grep -o '6&[0-9a-f]*&0&0000' | head -1)
 
-# The camera's driver, as the updater's driver check reads it (wine keeps both control sets apart).
-for set in CurrentControlSet ControlSet001; do
-  $wine reg add "HKLM\\SYSTEM\\$set\\Enum\\USB\\Vid_3a7c&Pid_b5a4&MI_00\\$instance" /v Driver \
-    /d '{6bdd1fc6-810f-11d0-bec7-08002be2092f}\0000' /f >/dev/null 2>&1
-  $wine reg add "HKLM\\SYSTEM\\$set\\Control\\Class\\{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000" \
-    /v DriverVersion /d 6.1.7601.1 /f >/dev/null 2>&1
+# Per camera: the firmware file config.ini names for its product ID, made from what the camera holds
+# now with the next revision in its identity block (so the update shows in the revision afterwards),
+# and, for a Quelmar camera, the driver that the updater's driver check reads from the registry.
+for cam in $(key bench cameras | tr ',' ' '); do
+  chip=$(key "$cam" chip) vid=$(key "$cam" vid) pid=$(key "$cam" pid) rev=$(key "$cam" rev)
+  pid=${pid^^}
+  name=$(grep -i "^SysID_XXXX_PID_${pid}_" "$demo/kit/config.ini" | head -1 | cut -d= -f2 | tr -d '\r ' || true)
+  if [ -z "$name" ]; then echo "(camera $cam: config.ini names no firmware for product $pid)"; continue; fi
+  case $chip in
+    quelmar)
+      memory=$(key "$cam" flash_image)
+      case $(key "$cam" family) in f|g) offset=0x8008 ;; h) offset=0xB70A ;; i) offset=0x678A ;; *) offset=0xF000 ;; esac ;;
+    sonix) memory=$(key "$cam" flash_image); offset=0xF000 ;;
+    realtek) memory=$(key "$cam" eeprom_image); [ -n "$memory" ] || memory=$cam.eeprom; offset=0xF000 ;;
+    *) continue ;;
+  esac
+  [ -n "$memory" ] || memory=$cam.flash
+  new=$(printf '%04X' $((16#$rev + 1)))
+  # A Quelmar image is the first 64 KiB of the flash, whatever the part's size.
+  if [ "$chip" = quelmar ]; then head -c 65536 "$bench/$memory" > "$demo/kit/$name"; else cp "$bench/$memory" "$demo/kit/$name"; fi
+  printf "\\x${new:2:2}\\x${new:0:2}" | dd of="$demo/kit/$name" bs=1 seek=$((offset + 4)) conv=notrunc 2>/dev/null
+  echo "firmware for camera $cam ($chip, $vid:$pid, revision $rev): $name, revision $new"
+
+  if [ "$chip" = quelmar ]; then
+    instance=$($benchtool show "$bench" | awk -v head="[$cam]" 'index($0, head) == 1 { inside = 1; next }
+      /^\[/ { inside = 0 } inside && /path:/' | grep -o '6&[0-9a-f]*&0&0000' | head -1)
+    for set in CurrentControlSet ControlSet001; do
+      $wine reg add "HKLM\\SYSTEM\\$set\\Enum\\USB\\Vid_${vid,,}&Pid_${pid,,}&MI_00\\$instance" /v Driver \
+        /d '{6bdd1fc6-810f-11d0-bec7-08002be2092f}\0000' /f >/dev/null 2>&1
+      $wine reg add "HKLM\\SYSTEM\\$set\\Control\\Class\\{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000" \
+        /v DriverVersion /d 6.1.7601.1 /f >/dev/null 2>&1
+    done
+  fi
 done
+
 cd "$demo/kit"
-echo "== Tessac -s on the emulated bench $CAMKIT_BENCH"
+echo "== Tessac -s on the emulated bench $CAMKIT_BENCH (template $template)"
 set +e
 $wine Tessac.exe -s 2>/dev/null
 code=$?
@@ -43,5 +88,5 @@ cd - >/dev/null
 echo "== FW Update Log.log:"
 tr -d '\r' < "$demo/kit/FW Update Log.log" || echo "(no log)"
 echo "== the bench afterwards:"
-build/native/tools/benchtool/benchtool show "$demo/bench"
+$benchtool show "$bench"
 /usr/lib/wine/wineserver -k 2>/dev/null || true

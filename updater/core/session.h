@@ -177,6 +177,7 @@ public:
     kit::ClockPort& Clock() { return ports_.clock; }
     RvcLibBinding& Rvc() { return rvc_; }
     QuelmarBinding& Quelmar() { return quelmar_; }
+    SonixLibraryPort& Sonix() { return ports_.sonix; }
     // WM_UPDATE_SHOWTEXT, WM_UPDATE_SETRANGE, WM_UPDATE_SETPOS, sent to the dialog.
     void ShowText(const std::string& text, intptr_t lParam = kShowAndStatus);
     void SetProgressRange(uint32_t upper);

@@ -96,6 +96,15 @@ inline constexpr const char* kResetCamera = "Reset camera device ...\r\n";
 inline constexpr const char* kResetResult = "Reset = %x\n";
 inline constexpr const char* kResetFailed = "Reset camera device failed!\r\n";
 
+// Sonix flashing flow (besides the texts it shares with the Quelmar flow).
+inline constexpr const char* kSonixProtectOffFailed = "SetWriteProtect to disable failed!\r\n";
+inline constexpr const char* kSonixProtectOnFailed = "SetWriteProtect to enable failed!\r\n";
+inline constexpr const char* kUpdateStart = "Update start\r\n";
+inline constexpr const char* kSonixImageTooShort =
+    "Firmware file has %u bytes, less than one %u-byte chunk: the camera was not touched; "
+    "check the firmware file!\r\n";
+inline constexpr const char* kSonixProtectByteUnread = "Protection byte at 0x%04X cannot be read\r\n";
+
 // Plug events.
 inline constexpr const char* kChangeWhileFlashing = "DeviceChange(%x,%x) during flashing\n";
 inline constexpr const char* kArrival = "DeviceChange - device arrival\r\n";

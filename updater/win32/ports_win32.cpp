@@ -313,6 +313,18 @@ int ImportedSonixLibrary::InitializeDriverInterface() { return Initialize_Driver
 
 bool ImportedSonixLibrary::GetRomVersion(char* version16) { return ::GetRomVersion(version16); }
 
+bool ImportedSonixLibrary::ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffer, uint32_t length) {
+    return ::ReqToDriver(request, address, buffer, length);
+}
+
+bool ImportedSonixLibrary::SetWriteProtect(bool enable, uint16_t& word, uint8_t& byte) {
+    return ::SetWriteProtect(enable, word, byte);
+}
+
+bool ImportedSonixLibrary::EraseSF() { return ::EraseSF(); }
+
+int ImportedSonixLibrary::ResetDevice() { return ::ResetDevice(); }
+
 // ---------------------------------------------------------------------------------------------
 
 int32_t StillCaptureNotBuilt::InitStillGraph(uint16_t, uint16_t) { return static_cast<int32_t>(E_NOTIMPL); }

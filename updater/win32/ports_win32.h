@@ -71,11 +71,15 @@ public:
     bool StartBelowNormal(std::function<void()> body) override;
 };
 
-// The two calls the update driver makes into the imported BurnerApLib.dll.
+// The imported BurnerApLib.dll, as the update driver and the Sonix flow call it.
 class ImportedSonixLibrary final : public tessaw::SonixLibraryPort {
 public:
     int InitializeDriverInterface() override;
     bool GetRomVersion(char* version16) override;
+    bool ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffer, uint32_t length) override;
+    bool SetWriteProtect(bool enable, uint16_t& word, uint8_t& byte) override;
+    bool EraseSF() override;
+    int ResetDevice() override;
 };
 
 // The still-capture graph (CStillCap) arrives with the Realtek flow. Until then the start-up probe

@@ -10,6 +10,7 @@
 
 #include "quelmar_flow.h"
 #include "resource.h"
+#include "sonix_flow.h"
 #include "texts.h"
 
 namespace tw32 {
@@ -38,8 +39,9 @@ std::string InterfaceName(const std::string& hardwareId) {
     return "\\\\?\\" + device + "#emulated#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 }
 
-// Holds no state between runs, so one for the process serves every dialog.
+// Hold no state between runs, so one of each for the process serves every dialog.
 tessaw::QuelmarFlow quelmarFlow;
+tessaw::SonixFlow sonixFlow;
 
 }  // namespace
 
@@ -53,7 +55,7 @@ CUpdateDlg::CUpdateDlg(const std::string& commandLine, const UpdaterPorts& ports
         tessaw::SessionPorts{*this, ports.trace, ports.profile, ports.system, ports.files, ports.clock,
                              ports.programs, ports.usb, ports.stillCapture, ports.registry, ports.libraries,
                              ports.threads, ports.sonix},
-        tessaw::FlashFlows{nullptr, nullptr, &quelmarFlow});
+        tessaw::FlashFlows{nullptr, &sonixFlow, &quelmarFlow});
     if (benchUsb) plugWatch_ = std::make_unique<tessaw::bench::PlugWatch>(*benchUsb);
 }
 
