@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <vector>
 
+#include "ports_win32.h"
 #include "quelmar_flow.h"
+#include "realtek_flow.h"
 #include "resource.h"
 #include "texts.h"
 
@@ -40,6 +42,10 @@ std::string InterfaceName(const std::string& hardwareId) {
 
 // Holds no state between runs, so one for the process serves every dialog.
 tessaw::QuelmarFlow quelmarFlow;
+// Made with the program: the progress callback's log stamps count seconds from the program's start.
+Win32Files realtekFiles;
+Win32Clock realtekClock;
+tessaw::RealtekFlow realtekFlow(realtekFiles, realtekClock);
 
 }  // namespace
 
@@ -53,7 +59,7 @@ CUpdateDlg::CUpdateDlg(const std::string& commandLine, const UpdaterPorts& ports
         tessaw::SessionPorts{*this, ports.trace, ports.profile, ports.system, ports.files, ports.clock,
                              ports.programs, ports.usb, ports.stillCapture, ports.registry, ports.libraries,
                              ports.threads, ports.sonix},
-        tessaw::FlashFlows{nullptr, nullptr, &quelmarFlow});
+        tessaw::FlashFlows{&realtekFlow, nullptr, &quelmarFlow});
     if (benchUsb) plugWatch_ = std::make_unique<tessaw::bench::PlugWatch>(*benchUsb);
 }
 
