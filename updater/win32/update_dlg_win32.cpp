@@ -227,6 +227,8 @@ void CUpdateDlg::SetProgressRange(uint32_t upper) {
 void CUpdateDlg::SetProgressPos(uint32_t position) {
     SendDlgItemMessageA(Window(), IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(position)),
                         0);
+    // Shown now: a flow that reports at full speed leaves no idle moment for WM_PAINT.
+    UpdateWindow(GetDlgItem(Window(), IDC_PROGRESS));
 }
 
 void CUpdateDlg::AppendToLogView(const char* text) {
@@ -253,8 +255,10 @@ void CUpdateDlg::SetResult(const char* text, uint32_t colour) {
 void CUpdateDlg::Repaint() {
     HWND window = Window();
     if (!window) return;
-    InvalidateRect(window, nullptr, TRUE);
-    UpdateWindow(window);
+    // Paints now whatever has changed, the controls included. Invalidating the whole dialog would
+    // erase its controls too (it has no WS_CLIPCHILDREN), and they would stay blank until their
+    // WM_PAINT, which never comes while a flow reports at full speed: sent messages go first.
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void CUpdateDlg::Hide() { ShowWindow(Window(), SW_HIDE); }
