@@ -862,7 +862,7 @@ TEST_F(TessawE2E, InteractiveRealtekUpdateStaysPaintedAndEndsGreen) {
     EXPECT_EQ(run.exitCode, 0) << run.out;
     std::map<std::string, std::string> f = Fields(run);
     EXPECT_GE(std::atoi(f["samples"].c_str()), 10) << "the run was watched while it reported";
-    EXPECT_EQ(f["unpainted"], "0") << "controls seen blank: " << f["blank"];
+    EXPECT_EQ(f["unpainted"], "0") << "controls seen blank: " << f["blank"] << " in " << f["samples"];
     EXPECT_EQ(f["midshot"], "saved");
     EXPECT_EQ(f["result"], "Update successfully");
     EXPECT_GT(std::atoi(f["colour1009"].c_str()), 0) << "the result is written in green";

@@ -323,11 +323,10 @@ void WatchPaint(const std::string& bmp) {
                 if (blankIds.find(tag) == std::string::npos) blankIds += (blankIds.empty() ? "" : ",") + tag;
             }
             if (any) ++unpainted;
-            // The status must say the same before and after, or the picture may show either.
-            const std::string after = Text(status);
+            // Reports come faster than pictures: the status read before the picture tells the stage.
             int rank = any ? 3 : 0;
-            if (!rank && before == after && after.find("Verify Stage is") != std::string::npos) rank = 2;
-            if (!rank && before == after && after.find("Download Stage is") != std::string::npos) rank = 1;
+            if (!rank && before.find("Verify Stage is") != std::string::npos) rank = 2;
+            if (!rank && before.find("Download Stage is") != std::string::npos) rank = 1;
             if (rank > savedRank && SaveBmp(bmp, shot)) savedRank = rank;
         }
         Sleep(25);
