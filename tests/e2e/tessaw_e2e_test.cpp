@@ -23,7 +23,9 @@
 #include <regex>
 #include <sstream>
 
+#include "bench_tool.h"
 #include "session.h"
+#include "text_util.h"
 #include "texts.h"
 #include "update_log.h"
 #include "wine.h"
@@ -237,6 +239,7 @@ public:
     }
 
     const fs::path& Dir() const { return dir_; }
+    const fs::path& BenchDir() const { return bench_; }
     std::string Path(const std::string& name) const { return e2e::WindowsPath(dir_ / name); }
     void Copy(const fs::path& from, const std::string& name) {
         ASSERT_TRUE(fs::exists(from)) << from << " is missing: build the win64 preset first";
@@ -716,6 +719,171 @@ TEST_F(TessawE2E, InteractiveSessionWithPlugEventsAndATooOldDriver) {
                                          Plain("Current FW version = REV_0012\r\n") + "<DATE>" +
                                          Error(tessaw::kDriverTooOld) + Plain(tessaw::kUpdateUnsuccessful) +
                                          kClosing);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Realtek cameras through the RvcLib.dll stand-in
+
+const std::string kRealtekConfig =
+    "[FW_TOOL]\r\nVersion=Tessaw e2e\r\nLogSwitch=2\r\n[Config]\r\n"
+    "SysID_XXXX_PID_5610_ModID_21=FW_5610_21.rfw\r\nSysID_XXXX_PID_5611_ModID_22=FW_5611_22.rfw\r\n"
+    "SysID_XXXX_PID_5612_ModID_23=FW_5612_23.rfw\r\n";
+const std::string kRealtekDevVrk =
+    "[REALTEK]\r\nPID=5610,5611,5612\r\n[SONIX]\r\nPID=6366\r\n[QUELMAR]\r\nPID=B5A4\r\n"
+    "[COMBO]\r\nPID=5611+5612\r\n";
+
+struct RealtekCamera {
+    std::string name;  // its section in the bench
+    uint16_t pid;
+    std::string module;
+};
+
+// A line after a section's header of bench.ini.
+void AddBenchKey(const fs::path& bench, const std::string& section, const std::string& line) {
+    std::string ini = Slurp(bench / "bench.ini");
+    const size_t at = ini.find("[" + section + "]\n");
+    ASSERT_NE(at, std::string::npos) << section;
+    ini.insert(ini.find('\n', at) + 1, line + "\n");
+    std::ofstream(bench / "bench.ini", std::ios::binary) << ini;
+}
+
+// The folder's bench made from a template; each camera gets a firmware file: its factory image
+// up to and with the identity block, which names release 0022, so the EEPROM's tail stays padding.
+std::map<std::string, std::string> RealtekBench(Folder& folder, const std::string& templ,
+                                                const std::vector<RealtekCamera>& cameras) {
+    fs::remove_all(folder.BenchDir());
+    std::string out, err;
+    EXPECT_EQ(benchtool::Main({"create", templ, folder.BenchDir().string()}, out, err), 0) << err;
+    AddBenchKey(folder.BenchDir(), "bench", "summary=counters.txt");
+    folder.Write("config.ini", kRealtekConfig);
+    folder.Write("dev.vrk", kRealtekDevVrk);
+    std::map<std::string, std::string> images;
+    for (const RealtekCamera& c : cameras) {
+        std::string image = Slurp(folder.BenchDir() / (c.name + ".eeprom")).substr(0, 0xF006);
+        EXPECT_EQ(image.size(), 0xF006u);
+        const unsigned char block[] = {0x7C, 0x3A, static_cast<unsigned char>(c.pid),
+                                       static_cast<unsigned char>(c.pid >> 8), 0x22, 0x00};
+        image.replace(0xF000, 6, reinterpret_cast<const char*>(block), 6);
+        folder.Write(tessaw::Format("FW_%04X_%s.rfw", c.pid, c.module.c_str()), image);
+        images[c.name] = image;
+    }
+    return images;
+}
+
+// The log with the stamped lines' seconds replaced by <S>.
+std::string Unstamped(const std::string& log) {
+    static const std::regex stamp(" *[0-9]+\\.[0-9]{3}\t");
+    return std::regex_replace(Undated(log), stamp, "<S>");
+}
+
+// What a successful silent run on these cameras leaves in the log, 4 KiB progress steps.
+std::string RealtekSuccessLog(const Folder& folder, const std::vector<RealtekCamera>& cameras) {
+    auto stamped = [](const std::string& text) { return "<S>" + Plain(text); };
+    std::string log = folder.Notice() + "<RUN>" + stamped(tessaw::Format("Find %zu camera device\r\n", cameras.size()));
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        log += stamped("----------------------------------------\r\n") +
+               stamped(tessaw::Format("Device #%zu, VID=3a7c, PID=%04x\r\n", i, cameras[i].pid)) +
+               stamped("Current FW version = REV_0021\r\n") + stamped("Change to download mode ...\r\n");
+        for (int step = 1; step <= 16; ++step)
+            log += stamped(tessaw::Format("Download Stage is: %d / 65536\r\n", step * 4096));
+        for (int step = 1; step <= 16; ++step)
+            log += stamped(tessaw::Format("Verify Stage is: %d / 65536\r\n", step * 4096));
+        log += stamped("Current FW version = REV_0022\r\n");
+    }
+    return log + Plain(tessaw::kUpdateFinished) + Plain(tessaw::kUpdatedSuccessfully) + kClosing;
+}
+
+TEST_F(TessawE2E, SilentRealtekUpdatesOfASingleCameraAndACombo) {
+    struct Case {
+        const char* templ;
+        std::vector<RealtekCamera> cameras;
+        const char* workerThreadCamera;  // calls back on a thread of the library's own
+    } cases[] = {
+        {"realtek", {{"cam0", 0x5610, "21"}}, nullptr},
+        {"realtek-combo", {{"rgb", 0x5611, "22"}, {"ir", 0x5612, "23"}}, "ir"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.templ);
+        Folder folder(c.templ);
+        std::map<std::string, std::string> images = RealtekBench(folder, c.templ, c.cameras);
+        if (c.workerThreadCamera) AddBenchKey(folder.BenchDir(), c.workerThreadCamera, "callback_thread=worker");
+
+        e2e::RunResult r = folder.Run();
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        for (const RealtekCamera& cam : c.cameras)
+            EXPECT_EQ(Slurp(folder.BenchDir() / (cam.name + ".eeprom")),
+                      images[cam.name] + std::string(65536 - images[cam.name].size(), '\xFF'))
+                << cam.name;
+        EXPECT_EQ(Unstamped(folder.Log()), RealtekSuccessLog(folder, c.cameras));
+        EXPECT_TRUE(Has(r.trace, "EEPROMInfo2(0)=0 => eepromID=3, size=65536\r\n"));
+        EXPECT_TRUE(Has(r.trace, "pfnProgressCallBack(131072, 131072)\n"));
+        // The stand-in keeps no clock of its own: whatever it leaves is reported with the time.
+        const std::string counters = Slurp(folder.BenchDir() / "counters.txt");
+        std::printf("[ measure  ] silent %s update: %.2f s wall; bench counters: %s\n", c.templ, r.seconds,
+                    counters == "<none>" ? "none written" : counters.c_str());
+        RecordProperty(std::string(c.templ) + "_seconds", std::to_string(r.seconds));
+    }
+}
+
+TEST_F(TessawE2E, TessacReportsASuccessfulRealtekUpdate) {
+    Folder folder("tessac-realtek");
+    folder.Copy(e2e::KitProgram("Tessac.exe"), "Tessac.exe");
+    RealtekBench(folder, "realtek", {{"cam0", 0x5610, "21"}});
+    e2e::RunResult r = e2e::RunWine(folder.Dir() / "Tessac.exe", {"-s"}, folder.Options({}, 60));
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    // A dot for every second of waiting: the run takes over five.
+    static const std::regex out(
+        "Korvath Camera firmware update in progress\\.\r\nPlease wait\\.+done\\.\r\n"
+        "Update successfully, please reboot\\.\r\n");
+    EXPECT_TRUE(std::regex_match(r.out, out)) << r.out;
+    EXPECT_NE(folder.Log().find(Plain(tessaw::kUpdatedSuccessfully)), std::string::npos);
+}
+
+TEST_F(TessawE2E, InteractiveRealtekUpdateStaysPaintedAndEndsGreen) {
+    const XServer& x = Screen();
+    Folder folder("gui-realtek");
+    RealtekBench(folder, "realtek", {{"cam0", 0x5610, "21"}});
+    // 256 reports, each sent to the dialog at once: a flood that leaves the dialog no idle moment.
+    // A blank control shows only between two reports, so the more reports, the surer the watch.
+    AddBenchKey(folder.BenchDir(), "cam0", "progress_block=512");
+
+    std::future<e2e::RunResult> tessaw = std::async(std::launch::async, [&] {
+        return e2e::RunWine(folder.Dir() / "Tessaw.exe", {}, folder.Options({}, 180));
+    });
+    e2e::RunOptions options = folder.Options({}, 150);
+    const fs::path midBmp = folder.Dir() / "mid-update.bmp";
+    e2e::RunResult run = e2e::RunWine(e2e::TestProgram("tessaw_gui.exe"),
+                                      {"find", kCaption, "rect", "click", "1004", "watch-paint",
+                                       e2e::WindowsPath(midBmp), "wait-enabled", "1005", "1", "fields",
+                                       "colour", "1009", "008000"},
+                                      options);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    std::map<std::string, std::string> f = Fields(run);
+    EXPECT_GE(std::atoi(f["samples"].c_str()), 10) << "the run was watched while it reported";
+    EXPECT_EQ(f["unpainted"], "0") << "controls seen blank: " << f["blank"] << " in " << f["samples"];
+    EXPECT_EQ(f["midshot"], "saved");
+    EXPECT_EQ(f["result"], "Update successfully");
+    EXPECT_GT(std::atoi(f["colour1009"].c_str()), 0) << "the result is written in green";
+    EXPECT_EQ(f["status"], "Updated successfully\\r\\n");
+    EXPECT_EQ(f["progress"], "0");
+    EXPECT_EQ(f["exit"], "enabled");
+    EXPECT_EQ(f["flash"], "disabled");
+    EXPECT_NE(f["view"].find("Verify Stage is: 65536 / 65536"), std::string::npos);
+
+    const Rect dialog = ParseRect(f["rect"]);
+    EXPECT_TRUE(x.Screenshot(ScreenshotDir() / "tessaw-realtek-success.png", dialog.x, dialog.y, dialog.width,
+                             dialog.height));
+    const std::string convert = "timeout 30 convert '" + midBmp.string() + "' '" +
+                                (ScreenshotDir() / "tessaw-realtek-mid-update.png").string() + "'";
+    EXPECT_EQ(std::system(convert.c_str()), 0) << convert;
+
+    folder.Drive({"find", kCaption, "key", "27", "wait-gone"});
+    ASSERT_EQ(tessaw.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    e2e::RunResult r = tessaw.get();
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "camlib/exports/quelmar_camera.h"
 #include "kit/library_loader.h"
 #include "kit/trace.h"
+#include "vendor/RvcLib.h"
 
 namespace tessaw {
 
@@ -31,6 +32,18 @@ public:
     bool Loaded() const { return module_ != nullptr; }
     // The entry point of one of kNames, or nullptr.
     kit::EntryPoint Find(const char* name) const;
+
+    // The calls of the Realtek flow. A missing entry point is not called; the call then answers
+    // its default: 0, or kMissingEeprom for the two EEPROM calls.
+    static constexpr int32_t kMissingEeprom = -1;
+    int32_t Initialize(int32_t reserved, int32_t mode) const;
+    int32_t UnInitialize(int32_t mode) const;
+    RvcHandle Open(int32_t index) const;
+    int32_t Close(RvcHandle handle) const;
+    int32_t GetDevVidPid(RvcHandle handle, uint16_t* vid, uint16_t* pid) const;
+    int32_t EepromInfo2(int32_t index, int32_t* memoryType, int32_t* size) const;
+    int32_t EepromWrite3(int32_t memoryType, int32_t index, int32_t size, const uint8_t* image,
+                         RvcProgressCallback progress) const;
     // The same, as the caller's function pointer type (the PFN_ types of the library's header).
     template <typename Fn>
     Fn As(const char* name) const {

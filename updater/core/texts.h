@@ -72,6 +72,32 @@ inline constexpr const char* kResultFailure = "Update unsuccessful";
 inline constexpr const char* kPleaseRebootRetry = "Please reboot computer and try it again\r\n";
 inline constexpr const char* kAllCleaningUp = "All cleaning up...\n";
 
+// Realtek flashing flow.
+inline constexpr const char* kUvcOpen = "UVC_Open(%d)=0x%x\n";
+inline constexpr const char* kUvcVidPid = "UVC_GetDevVIDPID(0x%x) => VID=%04x\tPID=%04x\r\n";
+inline constexpr const char* kFoundDevice = "Device #%d ID:\tVID=%04x\tPID=%04x\r\n";
+inline constexpr const char* kFindDevices = "Find %d camera device\r\n";
+inline constexpr const char* kComboMismatch = "UVCOpen() miss-match, abort!\r\n";
+inline constexpr const char* kDeviceRule = "----------------------------------------\r\n";
+inline constexpr const char* kDeviceHeading = "Device #%d, VID=%04x, PID=%04x\r\n";
+inline constexpr const char* kEepromInfo = "EEPROMInfo2(%d)=%d => eepromID=%d, size=%d\r\n";
+inline constexpr const char* kEepromInfoFailed = "GetEEPROMInfo return %d.\n";
+inline constexpr const char* kDownloadMode = "Change to download mode ...\r\n";
+inline constexpr const char* kBeforeWrite = "Before EEPROMWrite3(%d, %d, %d, 0x%x, pfnProgressCallBack) ...\r\n";
+inline constexpr const char* kAfterWrite = "After EEPROMWrite3(%d, %d, %d, 0x%x, pfnProgressCallBack)=%d\r\n";
+inline constexpr const char* kFwUpdateError = "FW update error (%d)\r\n";
+inline constexpr const char* kProgressTrace = "pfnProgressCallBack(%d, %d)\n";
+inline constexpr const char* kDownloadStage = "Download Stage is: %d / %d\r\n";
+inline constexpr const char* kVerifyStage = "Verify Stage is: %d / %d\r\n";
+// A camera whose firmware cannot be prepared is left alone, and so are the ones after it.
+inline constexpr const char* kRtkNoBinName =
+    "No FW file is named for PID %s in config.ini, please name one and try again!\r\n";
+inline constexpr const char* kRtkFileNotOpened = "Fail to open file %s, please check the file and try again!\r\n";
+inline constexpr const char* kRtkFileEmpty = "File %s is empty, please check the file and try again!\r\n";
+inline constexpr const char* kRtkBadSize =
+    "EEPROM size %d of device #%d is not usable, please reconnect the camera and try again!\r\n";
+inline constexpr const char* kRtkTooManyDevices = "UVC_Open answers beyond %d cameras, enumeration stopped\r\n";
+
 // Quelmar flashing flow.
 inline constexpr const char* kReadBackFile = "C:\\Read.bin";
 inline constexpr const char* kReadBackNotSaved = "%s cannot be written\r\n";

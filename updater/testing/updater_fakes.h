@@ -426,6 +426,7 @@ class Libraries final : public kit::LibraryPort {
 public:
     std::set<std::string> unloadable;      // lower-case full paths or names
     std::set<std::string> missingExports;  // names of exports the libraries lack
+    std::map<std::string, kit::EntryPoint> rvcExports;  // RvcLib.dll's callable exports, by name
     std::vector<std::string> byPath, byName, lookups;
     std::vector<void*> freed;
 
@@ -440,7 +441,10 @@ public:
     kit::EntryPoint Find(void* module, const char* name) override {
         lookups.push_back(name);
         if (missingExports.count(name)) return nullptr;
-        if (module != &quelmar_) return &QuelmarStub::Unused;  // RvcLib's are not called here
+        if (module != &quelmar_) {
+            auto rvc = rvcExports.find(name);
+            return rvc != rvcExports.end() ? rvc->second : &QuelmarStub::Unused;
+        }
         const std::string n = name;
         if (n == "QuelmarCam_Init") return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::Init);
         if (n == "Get_FlashType") return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::FlashType);

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <vector>
 
+#include "ports_win32.h"
 #include "quelmar_flow.h"
+#include "realtek_flow.h"
 #include "resource.h"
 #include "sonix_flow.h"
 #include "texts.h"
@@ -42,6 +44,10 @@ std::string InterfaceName(const std::string& hardwareId) {
 // Hold no state between runs, so one of each for the process serves every dialog.
 tessaw::QuelmarFlow quelmarFlow;
 tessaw::SonixFlow sonixFlow;
+// Made with the program: the progress callback's log stamps count seconds from the program's start.
+Win32Files realtekFiles;
+Win32Clock realtekClock;
+tessaw::RealtekFlow realtekFlow(realtekFiles, realtekClock);
 
 }  // namespace
 
@@ -55,7 +61,7 @@ CUpdateDlg::CUpdateDlg(const std::string& commandLine, const UpdaterPorts& ports
         tessaw::SessionPorts{*this, ports.trace, ports.profile, ports.system, ports.files, ports.clock,
                              ports.programs, ports.usb, ports.stillCapture, ports.registry, ports.libraries,
                              ports.threads, ports.sonix},
-        tessaw::FlashFlows{nullptr, &sonixFlow, &quelmarFlow});
+        tessaw::FlashFlows{&realtekFlow, &sonixFlow, &quelmarFlow});
     if (benchUsb) plugWatch_ = std::make_unique<tessaw::bench::PlugWatch>(*benchUsb);
 }
 
@@ -223,6 +229,8 @@ void CUpdateDlg::SetProgressRange(uint32_t upper) {
 void CUpdateDlg::SetProgressPos(uint32_t position) {
     SendDlgItemMessageA(Window(), IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(position)),
                         0);
+    // Shown now: a flow that reports at full speed leaves no idle moment for WM_PAINT.
+    UpdateWindow(GetDlgItem(Window(), IDC_PROGRESS));
 }
 
 void CUpdateDlg::AppendToLogView(const char* text) {
@@ -249,8 +257,10 @@ void CUpdateDlg::SetResult(const char* text, uint32_t colour) {
 void CUpdateDlg::Repaint() {
     HWND window = Window();
     if (!window) return;
-    InvalidateRect(window, nullptr, TRUE);
-    UpdateWindow(window);
+    // Paints now whatever has changed, the controls included. Invalidating the whole dialog would
+    // erase its controls too (it has no WS_CLIPCHILDREN), and they would stay blank until their
+    // WM_PAINT, which never comes while a flow reports at full speed: sent messages go first.
+    RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 void CUpdateDlg::Hide() { ShowWindow(Window(), SW_HIDE); }

@@ -22,13 +22,26 @@
 //   wait-gone                waits until the dialog has been destroyed
 //   wait-exit                waits for the launched process: exitcode=<code>
 //   sleep <ms>
+//   colour <id> <rrggbb>     colour<id>=<n>: how many pixels of the control on the screen have
+//                            that colour (read from the screen, so only what was really painted)
+//   watch-paint <bmp>        waits until the result field says "Now updating ...", then looks at
+//                            the screen every 25 ms until it says anything else (at most 120 s):
+//                            a sample where the log view, the progress bar or a button shows
+//                            nothing but the dialog's background is an unpainted one. Prints
+//                            samples=, unpainted= (samples with such a control) and the IDs
+//                            seen unpainted; saves one sample as a 24-bit BMP: the first
+//                            unpainted one, else one taken while the write verified, else one
+//                            taken while it downloaded.
 // Texts are printed with \r and \n written as escapes, one line each.
 #include <windows.h>
 // After windows.h:
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -188,6 +201,140 @@ void Fields() {
     std::printf("view=%s\n", Escape(Text(GetDlgItem(g_dialog, 1002))).c_str());
 }
 
+// The screen's pixels of one rectangle, top-down, 0x00RRGGBB.
+struct Pixels {
+    RECT rect{};
+    std::vector<uint32_t> bits;
+    uint32_t At(LONG x, LONG y) const {
+        return bits[static_cast<size_t>((y - rect.top) * (rect.right - rect.left) + (x - rect.left))];
+    }
+};
+
+bool Grab(const RECT& rect, Pixels& out) {
+    out.rect = rect;
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return false;
+    out.bits.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (section && bits) {
+        HGDIOBJ old = SelectObject(memory, section);
+        ok = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+        GdiFlush();
+        std::memcpy(out.bits.data(), bits, out.bits.size() * sizeof(uint32_t));
+        for (uint32_t& p : out.bits) p &= 0xFFFFFF;
+        SelectObject(memory, old);
+    }
+    if (section) DeleteObject(section);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+RECT ScreenRect(int id) {
+    RECT r{};
+    GetWindowRect(GetDlgItem(g_dialog, id), &r);
+    return r;
+}
+
+RECT ClientScreenRect() {
+    RECT r{};
+    GetClientRect(g_dialog, &r);
+    POINT origin{0, 0};
+    ClientToScreen(g_dialog, &origin);
+    OffsetRect(&r, origin.x, origin.y);
+    return r;
+}
+
+// True when every pixel of the control is the dialog's background: nothing of it was drawn.
+bool Blank(const Pixels& shot, int id, uint32_t background) {
+    RECT r = ScreenRect(id), inside{};
+    if (!IntersectRect(&inside, &r, &shot.rect)) return false;
+    for (LONG y = inside.top; y < inside.bottom; ++y)
+        for (LONG x = inside.left; x < inside.right; ++x)
+            if (shot.At(x, y) != background) return false;
+    return true;
+}
+
+bool SaveBmp(const std::string& path, const Pixels& shot) {
+    const int width = shot.rect.right - shot.rect.left, height = shot.rect.bottom - shot.rect.top;
+    const int stride = (width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;  // bottom-up
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biSizeImage = static_cast<DWORD>(stride * height);
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + info.biSizeImage;
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    std::fwrite(&file, sizeof file, 1, out);
+    std::fwrite(&info, sizeof info, 1, out);
+    std::vector<unsigned char> row(static_cast<size_t>(stride), 0);
+    for (int y = height - 1; y >= 0; --y) {
+        for (int x = 0; x < width; ++x) {
+            uint32_t p = shot.bits[static_cast<size_t>(y * width + x)];
+            row[static_cast<size_t>(x * 3)] = static_cast<unsigned char>(p);
+            row[static_cast<size_t>(x * 3 + 1)] = static_cast<unsigned char>(p >> 8);
+            row[static_cast<size_t>(x * 3 + 2)] = static_cast<unsigned char>(p >> 16);
+        }
+        std::fwrite(row.data(), 1, row.size(), out);
+    }
+    return std::fclose(out) == 0;
+}
+
+void WatchPaint(const std::string& bmp) {
+    const char* updating = "Now updating ...";
+    HWND result = GetDlgItem(g_dialog, 1009), status = GetDlgItem(g_dialog, 1003);
+    WaitFor("watch-paint: the run starts", [&] { return Text(result) == updating; });
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const uint32_t background = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+    const int watched[] = {1002, 1001, 1004, 1005};
+    int samples = 0, unpainted = 0;
+    // What the saved sample shows: 0 nothing yet, 1 a download report, 2 a verify report, 3 a
+    // control left blank. A better one replaces it.
+    int savedRank = 0;
+    std::string blankIds;
+    for (DWORD waited = 0; waited < 120000 && Text(result) == updating; waited += 25) {
+        Pixels shot;
+        const std::string before = Text(status);
+        if (Grab(ClientScreenRect(), shot)) {
+            ++samples;
+            bool any = false;
+            for (int id : watched) {
+                if (!Blank(shot, id, background)) continue;
+                any = true;
+                const std::string tag = std::to_string(id);
+                if (blankIds.find(tag) == std::string::npos) blankIds += (blankIds.empty() ? "" : ",") + tag;
+            }
+            if (any) ++unpainted;
+            // Reports come faster than pictures: the status read before the picture tells the stage.
+            int rank = any ? 3 : 0;
+            if (!rank && before.find("Verify Stage is") != std::string::npos) rank = 2;
+            if (!rank && before.find("Download Stage is") != std::string::npos) rank = 1;
+            if (rank > savedRank && SaveBmp(bmp, shot)) savedRank = rank;
+        }
+        Sleep(25);
+    }
+    std::printf("samples=%d\nunpainted=%d\nblank=%s\nmidshot=%s\n", samples, unpainted, blankIds.c_str(),
+                savedRank ? "saved" : "none");
+}
+
 int Number(const std::string& text, const std::string& step) {
     char* end = nullptr;
     long value = std::strtol(text.c_str(), &end, 10);
@@ -293,6 +440,18 @@ int main(int argc, char** argv) {
             DWORD code = 0;
             GetExitCodeProcess(g_launched.handle, &code);
             std::printf("exitcode=%lu\n", code);
+        } else if (step == "colour") {
+            NeedDialog(step);
+            const int id = Number(next(i, step), step);
+            const uint32_t want = static_cast<uint32_t>(std::strtoul(next(i, step).c_str(), nullptr, 16));
+            Pixels shot;
+            int count = 0;
+            if (Grab(ScreenRect(id), shot))
+                count = static_cast<int>(std::count(shot.bits.begin(), shot.bits.end(), want));
+            std::printf("colour%d=%d\n", id, count);
+        } else if (step == "watch-paint") {
+            NeedDialog(step);
+            WatchPaint(next(i, step));
         } else if (step == "sleep") {
             Sleep(static_cast<DWORD>(Number(next(i, step), step)));
         } else {
