@@ -313,8 +313,4 @@ int ImportedSonixLibrary::InitializeDriverInterface() { return Initialize_Driver
 
 bool ImportedSonixLibrary::GetRomVersion(char* version16) { return ::GetRomVersion(version16); }
 
-// ---------------------------------------------------------------------------------------------
-
-int32_t StillCaptureNotBuilt::InitStillGraph(uint16_t, uint16_t) { return static_cast<int32_t>(E_NOTIMPL); }
-
 }  // namespace tw32
