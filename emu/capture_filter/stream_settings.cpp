@@ -14,7 +14,8 @@ bool ParseFormats(const std::string& text, std::vector<StreamFormat>& out, std::
         return false;
     }
     if (items.size() > kMaxFormats) {
-        error = "more than " + std::to_string(kMaxFormats) + " formats";
+        error = "more than 32 formats";
+        static_assert(kMaxFormats == 32);
         return false;
     }
     for (const std::string& item : items) {
