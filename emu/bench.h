@@ -23,6 +23,8 @@
 //   path=                      ; explicit DevicePath, replacing the derived one
 //   nopath=0                   ; 1: the device's property bag has no "DevicePath"
 //   chip=none                  ; quelmar | realtek | sonix | none: which model answers for it
+//   formats=640x480            ; the video formats the camera streams, in_use=1: held by another
+//                              ; program (emu/capture_filter/stream_settings.h)
 // Keys of the chip models are read by those models from the record's key table.
 #pragma once
 

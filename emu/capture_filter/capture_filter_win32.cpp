@@ -3,12 +3,12 @@
 // towards the kit: IBaseFilter, IPersistPropertyBag (the device enumerator hands it the moniker's
 // property bag, whose DevicePath names the bench camera), and, as the camera's carrier key says,
 // IKsControl + IKsTopologyInfo and/or the chip maker's ICustomCameraProp; the answers come from
-// the bench's chip model (standin_device.h).
+// the bench's chip model (standin_device.h). Its one pin, "Capture", is a video output pin with the
+// camera's stream formats (video_pin_win32.h), so that a capture graph can be built and run on it.
 //
 // Choices:
-//  - The filter has no pins: it stands in for the camera's control path only, and a graph that
-//    tries to stream from it fails plainly (VFW_E_NOT_FOUND / an empty enumerator) rather than
-//    with fake frames. Its state methods keep the state they are given.
+//  - A live source: Pause, and GetState while paused, answer VFW_S_CANT_CUE; the pin delivers
+//    frames only while the filter runs. Stop ends the pin's streaming before it returns.
 //  - Like the system's kernel-streaming proxy, which carrier interfaces it answers to is known
 //    only once Load has named the device: before Load it exposes IBaseFilter and
 //    IPersistPropertyBag alone, and Load may run once. The device enumerator's BindToObject
@@ -33,6 +33,8 @@
 
 #include "emu/capture_filter/registration.h"
 #include "emu/capture_filter/standin_device.h"
+#include "emu/capture_filter/stream_settings.h"
+#include "emu/capture_filter/video_pin_win32.h"
 #include "kit/custom_camera_prop.h"
 #include "kit/ks_interfaces.h"
 #include "kit/win32_util.h"
@@ -56,6 +58,8 @@ constexpr GUID kCategories[] = {
     {0x6994AD05, 0x93EF, 0x11D0, {0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}},
 };
 constexpr ULONG kNodePinOut = 0, kNodePinIn = 1;
+// What Pause and GetState in the paused state answer: a live source has nothing to cue.
+constexpr HRESULT kPausedResult = VFW_S_CANT_CUE;
 
 // Objects, enumerators, class-factory references and server locks alive in the process.
 std::atomic<LONG> g_moduleRefs{0};
@@ -122,12 +126,13 @@ SharedBench* ProcessBench(std::string& problem) {
     return bench.get();
 }
 
-class EmptyPinEnum final : public IEnumPins {
+// The filter's pins: its video pin, or none.
+class PinEnum final : public IEnumPins {
 public:
-    EmptyPinEnum() { ++g_moduleRefs; }
-    ~EmptyPinEnum() { --g_moduleRefs; }
-    EmptyPinEnum(const EmptyPinEnum&) = delete;
-    EmptyPinEnum& operator=(const EmptyPinEnum&) = delete;
+    explicit PinEnum(IPin* pin, bool done = false) : pin_(pin), done_(done || !pin) { ++g_moduleRefs; }
+    ~PinEnum() { --g_moduleRefs; }
+    PinEnum(const PinEnum&) = delete;
+    PinEnum& operator=(const PinEnum&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
@@ -146,19 +151,36 @@ public:
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
         if (!pins || (count != 1 && !fetched)) return E_POINTER;
-        if (fetched) *fetched = 0;
-        return count == 0 ? S_OK : S_FALSE;
+        ULONG n = 0;
+        if (count > 0 && !done_) {
+            pins[0] = pin_.Get();
+            pins[0]->AddRef();
+            done_ = true;
+            n = 1;
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { return count == 0 ? S_OK : S_FALSE; }
-    HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        if (count == 0) return S_OK;
+        const bool had = !done_;
+        done_ = true;
+        return had && count == 1 ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        done_ = !pin_;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE Clone(IEnumPins** copy) override {
         if (!copy) return E_POINTER;
-        *copy = new (std::nothrow) EmptyPinEnum();
+        *copy = new (std::nothrow) PinEnum(pin_.Get(), done_);
         return *copy ? S_OK : E_OUTOFMEMORY;
     }
 
 private:
     std::atomic<LONG> refs_{1};
+    ComPtr<IPin> pin_;
+    bool done_;
 };
 
 class StandInFilter final : public IBaseFilter,
@@ -212,14 +234,28 @@ public:
     }
 
     // IMediaFilter.
-    HRESULT STDMETHODCALLTYPE Stop() override { return SetState(State_Stopped); }
-    HRESULT STDMETHODCALLTYPE Pause() override { return SetState(State_Paused); }
-    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override { return SetState(State_Running); }
+    HRESULT STDMETHODCALLTYPE Stop() override {
+        pin_.Deactivate();
+        return SetState(State_Stopped);
+    }
+    HRESULT STDMETHODCALLTYPE Pause() override {
+        HRESULT hr = pin_.Activate();
+        if (FAILED(hr)) return hr;
+        pin_.SetRunning(false);
+        SetState(State_Paused);
+        return kPausedResult;
+    }
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME) override {
+        HRESULT hr = pin_.Activate();
+        if (FAILED(hr)) return hr;
+        pin_.SetRunning(true);
+        return SetState(State_Running);
+    }
     HRESULT STDMETHODCALLTYPE GetState(DWORD, FILTER_STATE* state) override {
         if (!state) return E_POINTER;
         std::lock_guard<std::mutex> hold(lock_);
         *state = state_;
-        return S_OK;
+        return state_ == State_Paused ? kPausedResult : S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock* clock) override {
         std::lock_guard<std::mutex> hold(lock_);
@@ -237,13 +273,16 @@ public:
     // IBaseFilter.
     HRESULT STDMETHODCALLTYPE EnumPins(IEnumPins** pins) override {
         if (!pins) return E_POINTER;
-        *pins = new (std::nothrow) EmptyPinEnum();
+        *pins = new (std::nothrow) PinEnum(static_cast<IPin*>(&pin_));
         return *pins ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR, IPin** pin) override {
+    HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin** pin) override {
         if (!pin) return E_POINTER;
         *pin = nullptr;
-        return VFW_E_NOT_FOUND;
+        if (!id || lstrcmpW(id, L"Capture") != 0) return VFW_E_NOT_FOUND;
+        *pin = static_cast<IPin*>(&pin_);
+        (*pin)->AddRef();
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE QueryFilterInfo(FILTER_INFO* info) override {
         if (!info) return E_POINTER;
@@ -294,6 +333,12 @@ public:
         if (camera) {
             device_ = StandInDevice(*bench, *camera, problem);
             device_.SetTrace(&kit::SystemTrace());
+            StreamSettings stream;
+            std::string streamProblem;
+            if (!ReadStreamSettings(*camera, stream, streamProblem))
+                kit::TraceF(kit::SystemTrace(), "capture filter stand-in: %s: %s: its pin offers no format\n",
+                            path.c_str(), streamProblem.c_str());
+            pin_.Configure(stream);
         }
         if (!problem.empty())
             kit::TraceF(kit::SystemTrace(), "capture filter stand-in: %s: %s: every request fails\n",
@@ -407,6 +452,7 @@ private:
     IFilterGraph* graph_ = nullptr;
     std::wstring name_;
     StandInDevice device_;
+    VideoPin pin_{static_cast<IBaseFilter*>(this)};
 };
 
 class ClassFactory final : public IClassFactory {

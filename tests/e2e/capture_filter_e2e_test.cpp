@@ -268,8 +268,8 @@ TEST_F(CaptureFilterE2E, PrivateCarrierRecords) {
     ExpectLine(r, "cp-raw:35:01008203: hr=0x80070032");
     ExpectLine(
         r,
-        "info: class={2A51A045-7D26-44D2-8407-7637C5FDD517} hr=0x00000000 state=0 hr=0x00000000 pins=0 "
-        "next=0x00000001 driver=0x00010000 hr=0x00000000 identity=same");
+        "info: class={2A51A045-7D26-44D2-8407-7637C5FDD517} hr=0x00000000 state=0 hr=0x00000000 pins=1 "
+        "next=0x00000000 driver=0x00010000 hr=0x00000000 identity=same");
 }
 
 TEST_F(CaptureFilterE2E, WritesReachTheFlashFileAtOnce) {

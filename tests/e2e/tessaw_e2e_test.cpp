@@ -29,6 +29,7 @@
 #include "texts.h"
 #include "update_log.h"
 #include "wine.h"
+#include "xserver.h"
 
 namespace {
 
@@ -130,91 +131,8 @@ fs::path QuelmarLibrary(const std::string& variant = "") {
            "QuelmarCamera.dll";
 }
 
-// An X server of the test process's own on a free display; stopped when the process ends.
-class XServer {
-public:
-    XServer() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            close(fds[0]);
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 0), dup2(devnull, 1), dup2(devnull, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-                   "tcp", "-nocursor", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        // Xvfb writes the display number once it accepts connections.
-        pollfd p{fds[0], POLLIN, 0};
-        std::string number;
-        for (int waited = 0; waited < 10000 && number.find('\n') == std::string::npos; waited += 100) {
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buf[16];
-            ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n <= 0) break;
-            number.append(buf, static_cast<size_t>(n));
-        }
-        close(fds[0]);
-        if (number.find('\n') != std::string::npos) display_ = ":" + number.substr(0, number.find('\n'));
-    }
-    ~XServer() {
-        if (pid_ <= 0) return;
-        kill(-pid_, SIGTERM);
-        for (int i = 0; i < 50 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) usleep(100000);
-        kill(-pid_, SIGKILL);
-        waitpid(pid_, nullptr, WNOHANG);
-    }
-    const std::string& Display() const { return display_; }
-
-    // A PNG of the screen cut to the rectangle; false when the tools failed.
-    bool Screenshot(const fs::path& png, int x, int y, int width, int height) const {
-        fs::create_directories(png.parent_path());
-        std::ostringstream cmd;
-        cmd << "timeout 30 sh -c 'xwd -root -silent -display " << display_ << " | convert xwd:- -crop "
-            << width << "x" << height << "+" << x << "+" << y << " +repage png:" << png.string()
-            << "' >/dev/null 2>&1";
-        return std::system(cmd.str().c_str()) == 0 && fs::file_size(png) > 0;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
-// Ends the prefix's wine server and every program in it, and starts a new one. The prefix's desktop
-// takes its display driver from the first program that needs a desktop, for good; the one the
-// prefix was made with had no display. The next program, which has one, makes the desktop anew.
-void RestartWineServer() {
-    std::string prefix = e2e::RunWine("cmd", {"/c", "echo %WINEPREFIX%"}, {}).out;
-    while (!prefix.empty() && (prefix.back() == '\n' || prefix.back() == '\r')) prefix.pop_back();
-    ASSERT_TRUE(fs::is_directory(prefix)) << "wine did not name its prefix: " << prefix;
-    std::string server =
-        access("/usr/lib/wine/wineserver64", X_OK) == 0 ? "/usr/lib/wine/wineserver64" : "wineserver";
-    for (const char* flag : {"-k", "-p"}) {
-        std::string cmd =
-            "WINEPREFIX='" + prefix + "' timeout 60 " + server + " " + flag + " >/dev/null 2>&1";
-        int rc = std::system(cmd.c_str());
-        if (std::string(flag) == "-p") {
-            ASSERT_EQ(rc, 0) << cmd;
-        }
-    }
-}
-
-// The display of every wine program the tests run (the registry tool too); empty when Xvfb cannot
-// be started.
-const XServer& Screen() {
-    static XServer server;
-    static bool restarted = false;
-    if (!restarted && !server.Display().empty()) {
-        restarted = true;
-        RestartWineServer();
-    }
-    return server;
-}
+using e2e::Screen;
+using e2e::XServer;
 
 int RunReg(const std::vector<std::string>& args) {
     e2e::RunOptions options;

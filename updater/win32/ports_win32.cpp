@@ -325,8 +325,4 @@ bool ImportedSonixLibrary::EraseSF() { return ::EraseSF(); }
 
 int ImportedSonixLibrary::ResetDevice() { return ::ResetDevice(); }
 
-// ---------------------------------------------------------------------------------------------
-
-int32_t StillCaptureNotBuilt::InitStillGraph(uint16_t, uint16_t) { return static_cast<int32_t>(E_NOTIMPL); }
-
 }  // namespace tw32

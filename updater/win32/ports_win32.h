@@ -9,7 +9,6 @@
 #include "kit/file_system.h"
 #include "kit/hidden_start.h"
 #include "kit/library_loader.h"
-#include "kit/still_capture.h"
 #include "kit/usb_devices.h"
 #include "kit/wall_clock.h"
 #include "kit/worker_thread.h"
@@ -80,14 +79,6 @@ public:
     bool SetWriteProtect(bool enable, uint16_t& word, uint8_t& byte) override;
     bool EraseSF() override;
     int ResetDevice() override;
-};
-
-// The still-capture graph (CStillCap) arrives with the Realtek flow. Until then the start-up probe
-// builds nothing and reports E_NOTIMPL, which the session does not act on.
-class StillCaptureNotBuilt final : public kit::StillCapturePort {
-public:
-    int32_t InitStillGraph(uint16_t vid, uint16_t pid) override;
-    void ClearGraphs() override {}
 };
 
 }  // namespace tw32

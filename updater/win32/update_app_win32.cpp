@@ -1,7 +1,8 @@
 // Win32-only: CUpdateApp, the updater Tessaw's application object and entry point. Interactive
 // mode shows the dialog and runs until the user closes it; silent mode ("-s") keeps it hidden,
 // clicks FLASH itself and runs until the session closes the dialog. Either way the process ends
-// with the session's exit code.
+// with the session's exit code, unless the still-capture graph asked the program to quit (a
+// camera without a 640x480 format): then with the code of that request, once no update runs.
 #include <windows.h>
 // After windows.h:
 #include <commctrl.h>
@@ -11,13 +12,17 @@
 #include <optional>
 #include <string>
 
+#include "bench_still_graph.h"
 #include "emu/bench.h"
+#include "emu/capture_filter/registration.h"
 #include "emulated_usb.h"
 #include "kit/process.h"
 #include "kit/profile.h"
+#include "kit/text.h"
 #include "kit/trace.h"
 #include "ports_win32.h"
 #include "resource.h"
+#include "still_cap_win32.h"
 #include "update_dlg_win32.h"
 
 namespace {
@@ -28,22 +33,58 @@ public:
     [[noreturn]] void InitInstance(const char* commandLine);
 
 private:
-    static void RunMessageLoop(tw32::CUpdateDlg& dialog);
+    // Until the dialog is gone, or until a quit request; returns the request's code. A request
+    // that comes while an update runs is honoured when the run is over: a camera is never left
+    // half-written.
+    static std::optional<int> RunMessageLoop(tw32::CUpdateDlg& dialog);
 
     tw32::Module richEdit_;
 };
 
-void CUpdateApp::RunMessageLoop(tw32::CUpdateDlg& dialog) {
+std::optional<int> CUpdateApp::RunMessageLoop(tw32::CUpdateDlg& dialog) {
+    // How often a pending quit looks whether the update has ended.
+    constexpr DWORD kQuitPollMs = 100;
+    std::optional<int> quit;
     MSG message;
     while (dialog.Handle()) {
-        BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0 || got == -1) break;
+        if (quit) {
+            if (!dialog.Session().Flashing()) break;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, kQuitPollMs, QS_ALLINPUT);
+            if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) || message.message == WM_QUIT) continue;
+        } else {
+            BOOL got = GetMessageW(&message, nullptr, 0, 0);
+            if (got == -1) break;
+            if (got == 0) {
+                quit = static_cast<int>(message.wParam);
+                continue;
+            }
+        }
         if (dialog.PreTranslateMessage(message)) continue;
         HWND window = dialog.Handle();
         if (window && IsDialogMessageW(window, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    return quit;
+}
+
+// True when the capture-filter stand-in is registered for this bench: its cameras are then
+// DirectShow devices, and the real still-capture graph can stream from them.
+bool StandInServesBench(const std::string& folder) {
+    const std::string key = emu::capture::ClassKey();
+    char registered[MAX_PATH] = {};
+    DWORD bytes = sizeof registered - 1;
+    if (RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), emu::capture::kBenchValue, RRF_RT_REG_SZ, nullptr,
+                     registered, &bytes) != ERROR_SUCCESS)
+        return false;
+    auto full = [](const char* path) {
+        char out[MAX_PATH] = {};
+        DWORD n = GetFullPathNameA(path, MAX_PATH, out, nullptr);
+        std::string text = n > 0 && n < MAX_PATH ? std::string(out, n) : std::string(path);
+        while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+        return kit::Lower(text);
+    };
+    return full(registered) == full(folder.c_str());
 }
 
 void CUpdateApp::InitInstance(const char* commandLine) {
@@ -61,8 +102,9 @@ void CUpdateApp::InitInstance(const char* commandLine) {
     kit::Trace& trace = kit::SystemTrace();
     std::unique_ptr<kit::UsbDevicePort> usb;
     kit::UsbDevicePort* benchUsb = nullptr;
-    std::string notice;
+    std::string notice, benchFolder;
     if (std::optional<std::string> folder = emu::BenchFolderFromEnvironment()) {
+        benchFolder = *folder;
         emu::TraceBenchInUse(trace, *folder);
         auto emulated = std::make_unique<tessaw::bench::EmulatedUsbDevices>(*folder, trace);
         benchUsb = emulated.get();
@@ -75,7 +117,14 @@ void CUpdateApp::InitInstance(const char* commandLine) {
     tw32::Win32Files files;
     tw32::Win32Clock clock;
     tw32::HiddenStart programs;
-    tw32::StillCaptureNotBuilt stillCapture;
+    stillcap::Win32StillCapHost stillHost(GetCurrentThreadId());
+    std::unique_ptr<kit::StillCapturePort> stillCapture;
+    if (benchUsb && !StandInServesBench(benchFolder)) {
+        trace.Write("still capture: emulated from the bench (no capture-filter stand-in is registered for it)\n");
+        stillCapture = std::make_unique<stillcap::BenchStillCapture>(benchFolder, stillHost, trace);
+    } else {
+        stillCapture = std::make_unique<stillcap::CStillCap>(stillHost, trace);
+    }
     tw32::Win32Registry registry;
     tw32::SafeLibraries libraries;
     tw32::BelowNormalThreads threads;
@@ -87,7 +136,7 @@ void CUpdateApp::InitInstance(const char* commandLine) {
                              clock,
                              programs,
                              *usb,
-                             stillCapture,
+                             *stillCapture,
                              registry,
                              libraries,
                              threads,
@@ -106,8 +155,14 @@ void CUpdateApp::InitInstance(const char* commandLine) {
         kit::TraceF(trace, "Tessaw: the dialog cannot be created (error %lu)\n", GetLastError());
         ExitProcess(tessaw::kExitNoDialog);
     }
-    if (window && silent && session.Ready()) PostMessageW(GetDlgItem(window, IDC_FLASH), BM_CLICK, 0, 0);
-    RunMessageLoop(*dialog);
+    // A quit asked for during start-up (the still-capture probe's) comes before any update.
+    if (window && silent && session.Ready() && !stillHost.QuitRequested())
+        PostMessageW(GetDlgItem(window, IDC_FLASH), BM_CLICK, 0, 0);
+    if (std::optional<int> quit = RunMessageLoop(*dialog)) {
+        // The closing steps run as for any other end of the dialog.
+        dialog->Destroy();
+        ExitProcess(static_cast<UINT>(*quit));
+    }
     ExitProcess(static_cast<UINT>(session.ExitCode()));
 }
 
