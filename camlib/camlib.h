@@ -7,8 +7,10 @@
 // handle trace to, sleep on and reach devices through the platform the handle was created on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "camlib/ports.h"
@@ -72,6 +74,16 @@ struct DownloadJob {
     uint8_t* statusOut = nullptr;
     uint8_t* progressOut = nullptr;
 };
+// The job is handed over by value as seven machine words; a 32-bit caller lays it out as 28 bytes
+// with every field on a word boundary, whatever compiler built it.
+static_assert(std::is_standard_layout_v<DownloadJob> && std::is_trivially_copyable_v<DownloadJob>);
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(DownloadJob) == 28 && offsetof(DownloadJob, image) == 0 &&
+                   offsetof(DownloadJob, length) == 4 && offsetof(DownloadJob, flashType) == 8 &&
+                   offsetof(DownloadJob, checksumOut) == 12 &&
+                   offsetof(DownloadJob, deviceChecksumOut) == 16 && offsetof(DownloadJob, statusOut) == 20 &&
+                   offsetof(DownloadJob, progressOut) == 24),
+              "DownloadJob must be seven 32-bit words on a 32-bit target");
 
 // The caller's record of a job to keep for later.
 struct StoredJob {

@@ -1,4 +1,5 @@
-# Cross build for 32-bit Windows (compile and link only here) with mingw-w64 (posix threads model).
+# Cross build for 32-bit Windows with mingw-w64 (posix threads model): the kit that ships beside the
+# vendors' 32-bit libraries. Nothing here can run it; the win64 build is its tested twin.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KIT_MINGW_TRIPLE i686-w64-mingw32)

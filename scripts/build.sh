@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds the three presets: native (tests, ASan+UBSan), win64 (the kit), win32.
+# Configures and builds the three presets: native (tests, ASan+UBSan), win64 (the tested twin of the
+# kit), win32 (the kit a packager ships).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=${KIT_JOBS:-$(nproc)}

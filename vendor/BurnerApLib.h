@@ -78,6 +78,26 @@ int32_t BURNERAP_CALL ResetDevice(void);
 
 #ifdef __cplusplus
 }
+
+#include "call_abi.h"
+
+/* Imported by name from a 32-bit library: __cdecl, one stack slot per argument. */
+KIT_ABI_SLOTS(Initialize_DriverInterface);
+KIT_ABI_SLOTS(GetDeviceList);
+KIT_ABI_SLOTS(GetRomVersion);
+KIT_ABI_SLOTS(GetSectorTableAddr);
+KIT_ABI_SLOTS(ProcReadFromASIC);
+KIT_ABI_SLOTS(ReqToDriver);
+KIT_ABI_SLOTS(SetWriteProtect);
+KIT_ABI_SLOTS(EraseSF);
+KIT_ABI_SLOTS(GetProgress);
+KIT_ABI_SLOTS(ResetDevice);
+/* The library's bool results and argument are one byte, and its device paths UTF-16. */
+static_assert(sizeof(bool) == 1, "bool must be one byte");
+#if defined(_WIN32)
+static_assert(sizeof(wchar_t) == 2 && sizeof(wchar_t[BURNERAP_MAX_DEVICES][BURNERAP_PATH_CHARS]) == 12480,
+              "GetDeviceList's block is 24 paths of 260 UTF-16 units");
+#endif
 #endif
 
 #endif /* KIT_VENDOR_BURNERAPLIB_H */

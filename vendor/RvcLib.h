@@ -86,6 +86,35 @@ typedef int32_t(RVCLIB_CALL* PFN_UVC_ResetToDLFW)(RvcHandle);
 
 #ifdef __cplusplus
 }
+
+#include "call_abi.h"
+
+/* The kit calls every entry point through its PFN_ type: each must be the declaration's own type,
+ * and take and return 32-bit values only, with the caller cleaning the stack. */
+#define RVCLIB_CHECK_ENTRY(name)                                       \
+    static_assert(std::is_same_v<PFN_##name, decltype(&name)>, #name); \
+    KIT_ABI_ALL_WORDS(name)
+RVCLIB_CHECK_ENTRY(RvcLib_Initialize);
+RVCLIB_CHECK_ENTRY(RvcLib_UnInitialize);
+RVCLIB_CHECK_ENTRY(UVC_Open);
+RVCLIB_CHECK_ENTRY(UVC_Close);
+RVCLIB_CHECK_ENTRY(UVC_GetDevVIDPID);
+RVCLIB_CHECK_ENTRY(UVC_GetDevVIDPIDRev);
+RVCLIB_CHECK_ENTRY(EEPROMInfo);
+RVCLIB_CHECK_ENTRY(EEPROMInfo2);
+RVCLIB_CHECK_ENTRY(EEPROMWrite3);
+RVCLIB_CHECK_ENTRY(ReadSensorRegister8);
+RVCLIB_CHECK_ENTRY(WriteSensorRegister8);
+RVCLIB_CHECK_ENTRY(ReadSensorRegister16);
+RVCLIB_CHECK_ENTRY(WriteSensorRegister16);
+RVCLIB_CHECK_ENTRY(EEPROMWrite);
+RVCLIB_CHECK_ENTRY(EEPROMRead);
+RVCLIB_CHECK_ENTRY(EEPROMErase);
+RVCLIB_CHECK_ENTRY(UVC_ResetToRom);
+RVCLIB_CHECK_ENTRY(UVC_ResetToDLFW);
+#undef RVCLIB_CHECK_ENTRY
+/* The library calls back into the kit the same way. */
+static_assert(kit_abi::kWordCall<RvcProgressCallback, true>, "RvcProgressCallback");
 #endif
 
 #endif /* KIT_VENDOR_RVCLIB_H */

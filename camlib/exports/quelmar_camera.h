@@ -43,3 +43,15 @@ int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsi
 int QUELMAR_CALL Upload_Sector(unsigned char* buffer, unsigned int sector, unsigned char table);
 int QUELMAR_CALL ResetCamera(void);
 }
+
+// Tessaw looks these up and calls them as declared here, whoever built the DLL.
+#include "vendor/call_abi.h"
+KIT_ABI_SLOTS(QuelmarCam_Init);
+KIT_ABI_SLOTS(QuelmarCam_UnInit);
+KIT_ABI_SLOTS(Get_FlashType);
+KIT_ABI_SLOTS(SetSF_WProtect_OFF);
+KIT_ABI_SLOTS(SetSF_WProtect_ON);
+KIT_ABI_SLOTS(EraseSF);
+KIT_ABI_SLOTS(Download_Sector);
+KIT_ABI_SLOTS(Upload_Sector);
+KIT_ABI_SLOTS(ResetCamera);

@@ -19,6 +19,10 @@ class Win32Processes final : public ProcessPort {
 public:
     bool Create(const char* application, char* commandLine, ProcessHandles& out,
                 uint32_t& lastError) override {
+#if !defined(_WIN64)
+        // The launchers ship as 32-bit programs: a 68-byte start-up record, a 16-byte process record.
+        static_assert(sizeof(STARTUPINFOA) == 68 && sizeof(PROCESS_INFORMATION) == 16);
+#endif
         STARTUPINFOA si;
         ZeroMemory(&si, sizeof si);
         si.cb = sizeof si;
