@@ -169,6 +169,7 @@ public:
     char family = 'i';
     uint8_t flashType = 121;
     std::vector<uint8_t> downloadProgress;  // written to the progress byte in turn by Download
+    std::function<void()> onProgress;       // after each of them, as if the dialog's timer came
     bool handle = false;
     int creates = 0, destroys = 0, switches = 0, downloads = 0;
     std::vector<uint8_t> written;  // the image of the last download
@@ -202,8 +203,11 @@ public:
     int Download(uint8_t* image, uint32_t length, uint8_t, uint8_t* status, uint8_t* progress) override {
         ++downloads;
         written.assign(image, image + length);
-        *status = 20;
-        for (uint8_t p : downloadProgress) *progress = p;
+        *status = 21;
+        for (uint8_t p : downloadProgress) {
+            *progress = p;
+            if (onProgress) onProgress();
+        }
         *status = 23;
         *progress = 100;
         return downloadResult;

@@ -70,6 +70,8 @@ struct SectionsCase {
     std::vector<std::string> skipped;
 };
 
+void PrintTo(const SectionsCase& c, std::ostream* os) { *os << c.name; }
+
 class OrlindeSections : public ::testing::TestWithParam<SectionsCase> {};
 
 TEST_P(OrlindeSections, ListedInFileOrder) {
