@@ -341,20 +341,6 @@ TEST(OrlindeBenchRealtek, EachDeviceOfAModuleGetsTheFileOfItsOwnKey) {
     EXPECT_EQ(rig.tool->RealtekDevices().size(), 2u);
 }
 
-TEST(OrlindeBenchRealtek, ReversedModuleOrderStillMatchesEachKey) {
-    RealtekBench r(Cameras{{"041F", "0021", {}}, {"0604", "0021", {}}});
-    r.rig.PidIni(kComboIni);
-    r.rig.Bin("rgb.bin", orfakes::Image(100, 3));
-    r.rig.Bin("ir.bin", orfakes::Image(200, 4));
-    ASSERT_TRUE(r.rig.Start());
-    EXPECT_EQ(r.rig.tool->ComboPath(0), "C:\\Bench\\bin\\ir.bin");
-    EXPECT_EQ(r.rig.tool->ComboPath(1), "C:\\Bench\\bin\\rgb.bin");
-    r.rig.tool->OnFlash();
-    r.RunDownload();
-    EXPECT_TRUE(std::equal(r.Memory(0).begin(), r.Memory(0).begin() + 200, Bytes(orfakes::Image(200, 4)).begin()));
-    EXPECT_TRUE(std::equal(r.Memory(1).begin(), r.Memory(1).begin() + 100, Bytes(orfakes::Image(100, 3)).begin()));
-}
-
 struct RealtekFailCase {
     const char* name;
     std::string benchKeys;

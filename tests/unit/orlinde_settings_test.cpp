@@ -210,12 +210,4 @@ TEST(OrlindeTimers, ProgressPeriodAndPictures) {
     for (uint8_t stage = 20; stage <= 25; ++stage) EXPECT_EQ(orlinde::StatusPicture(stage), 0);
 }
 
-TEST(OrlindeVer, ReadAsHexadecimal) {
-    EXPECT_EQ(orlinde::ParseVer("0101"), 0x0101);
-    EXPECT_EQ(orlinde::ParseVer("00a2"), 0x00A2);
-    EXPECT_EQ(orlinde::ParseVer("0000"), 0);
-    EXPECT_EQ(orlinde::ParseVer("zz"), 0);
-    EXPECT_EQ(orlinde::ParseVer("12 3"), 0x12);
-}
-
 }  // namespace

@@ -424,17 +424,4 @@ TEST(OrlindePlug, OnlyVideoInterfaceArrivalsAndRemovals) {
     EXPECT_EQ(rig.scripted.creates, creates);
 }
 
-TEST(OrlindeClose, DestroyReleasesEverythingOnce) {
-    Rig rig;
-    QuelmarBench(rig);
-    rig.Start();
-    EXPECT_TRUE(rig.tool->OnClose());
-    rig.tool->OnDestroy();
-    EXPECT_FALSE(rig.scripted.handle);
-    EXPECT_TRUE(rig.tool->Image().empty());
-    const int destroys = rig.scripted.destroys;
-    rig.tool->OnDestroy();
-    EXPECT_EQ(rig.scripted.destroys, destroys);
-}
-
 }  // namespace
