@@ -23,7 +23,8 @@ public:
     int ChipFamily(char& family) override;
     int ProbeFlashType(uint8_t& code) override;
     int SwitchMode(int device) override;
-    int Download(uint8_t* image, uint32_t length, uint8_t flashType, uint8_t* status, uint8_t* progress) override;
+    int Download(uint8_t* image, uint32_t length, uint8_t flashType, uint8_t* status,
+                 uint8_t* progress) override;
 
 private:
     camlib::CamHolder holder_ = nullptr;

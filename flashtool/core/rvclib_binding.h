@@ -16,12 +16,23 @@ namespace orlinde {
 class RvcLibBinding {
 public:
     // Every name the tool looks up, in lookup order; the tool calls only some of them.
-    static constexpr std::array<const char*, 17> kNames = {
-        "RvcLib_Initialize",    "RvcLib_UnInitialize",   "UVC_Open",          "UVC_Close",
-        "UVC_GetDevVIDPIDRev",  "EEPROMWrite3",          "ReadSensorRegister8", "WriteSensorRegister8",
-        "ReadSensorRegister16", "WriteSensorRegister16", "EEPROMWrite",       "EEPROMRead",
-        "EEPROMErase",          "EEPROMInfo",            "EEPROMInfo2",       "UVC_ResetToRom",
-        "UVC_ResetToDLFW"};
+    static constexpr std::array<const char*, 17> kNames = {"RvcLib_Initialize",
+                                                           "RvcLib_UnInitialize",
+                                                           "UVC_Open",
+                                                           "UVC_Close",
+                                                           "UVC_GetDevVIDPIDRev",
+                                                           "EEPROMWrite3",
+                                                           "ReadSensorRegister8",
+                                                           "WriteSensorRegister8",
+                                                           "ReadSensorRegister16",
+                                                           "WriteSensorRegister16",
+                                                           "EEPROMWrite",
+                                                           "EEPROMRead",
+                                                           "EEPROMErase",
+                                                           "EEPROMInfo",
+                                                           "EEPROMInfo2",
+                                                           "UVC_ResetToRom",
+                                                           "UVC_ResetToDLFW"};
     static constexpr int32_t kMissingFailure = -1;
 
     explicit RvcLibBinding(kit::LibraryPort& libraries) : libraries_(libraries) {}

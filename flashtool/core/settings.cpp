@@ -29,8 +29,8 @@ Settings ReadSettings(kit::ProfileReader& profile, const std::string& file) {
     return s;
 }
 
-std::string ReadText(kit::ProfileReader& profile, const std::string& file, const char* section, const char* key,
-                     const char* def, uint32_t chars) {
+std::string ReadText(kit::ProfileReader& profile, const std::string& file, const char* section,
+                     const char* key, const char* def, uint32_t chars) {
     std::vector<char> value(chars, '\0');
     profile.GetString(section, key, def, value.data(), chars, file.c_str());
     value[chars - 1] = '\0';

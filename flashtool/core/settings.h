@@ -28,8 +28,8 @@ inline constexpr uint32_t kVerChars = 5;
 bool ReadFlag(kit::ProfileReader& profile, const std::string& file, const char* key);
 Settings ReadSettings(kit::ProfileReader& profile, const std::string& file);
 // A value of at most `chars` - 1 characters, `def` when missing.
-std::string ReadText(kit::ProfileReader& profile, const std::string& file, const char* section, const char* key,
-                     const char* def, uint32_t chars = kTextChars);
+std::string ReadText(kit::ProfileReader& profile, const std::string& file, const char* section,
+                     const char* key, const char* def, uint32_t chars = kTextChars);
 
 // pid.ini's section list is read with this size into a buffer of twice that.
 inline constexpr uint32_t kSectionListChars = 1000;
@@ -68,7 +68,9 @@ struct RomAddress {
 };
 RomAddress SonixRomAddress(const char* romVersion8);
 // The ROM address from the first byte read at the sector table's address + 8.
-constexpr uint16_t SectorTableRomAddress(uint8_t firstByte) { return static_cast<uint16_t>(firstByte * 256 + 0x34); }
+constexpr uint16_t SectorTableRomAddress(uint8_t firstByte) {
+    return static_cast<uint16_t>(firstByte * 256 + 0x34);
+}
 
 // The device release of a Quelmar image's identity block at its family's offset (0x8008 'f', 'g';
 // 0xB70A 'h'; 0x678A 'i'; 0xF000 the others). Unknown when the image is too short to hold the block

@@ -30,8 +30,7 @@ uint16_t HexText(const std::string& text) {
 // The characters of a device path in one byte each; what is not ASCII cannot be part of an ID.
 std::string Narrow(const char16_t* text, size_t maxChars) {
     std::string out;
-    for (size_t i = 0; i < maxChars && text[i]; ++i)
-        out += text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    for (size_t i = 0; i < maxChars && text[i]; ++i) out += text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     return out;
 }
 
@@ -214,7 +213,8 @@ void WriteTool::SonixPath() {
     // IDs of an earlier camera must not stand in for this one's.
     sonixVidText_.clear();
     sonixPidText_.clear();
-    std::vector<char16_t> block(static_cast<size_t>(SonixBurnerPort::kMaxPaths) * SonixBurnerPort::kPathChars, 0);
+    std::vector<char16_t> block(static_cast<size_t>(SonixBurnerPort::kMaxPaths) * SonixBurnerPort::kPathChars,
+                                0);
     auto* paths = reinterpret_cast<char16_t(*)[SonixBurnerPort::kPathChars]>(block.data());
     int32_t count = 0;
     if (!ports_.sonix.GetDeviceList(paths, SonixBurnerPort::kMaxPaths, SonixBurnerPort::kPathChars, &count)) {
@@ -384,7 +384,8 @@ bool WriteTool::ReadWholeFile(const std::string& path, std::vector<uint8_t>& out
         return false;
     }
     if (size > out.size()) {
-        LogF(kFileTooLarge, path.c_str(), static_cast<unsigned long long>(size), static_cast<unsigned>(out.size()));
+        LogF(kFileTooLarge, path.c_str(), static_cast<unsigned long long>(size),
+             static_cast<unsigned>(out.size()));
         RefreshLog();
         return false;
     }
@@ -510,7 +511,8 @@ void WriteTool::StartWorker(void (WriteTool::*body)(), uint32_t imageSize) {
 void WriteTool::QuelmarWorker() {
     Log(kDownloading);
     RefreshLog();
-    if (ports_.quelmar.Download(image_.data(), imageSize_, flashType_, &status_, &progress_) == 0) success_ = true;
+    if (ports_.quelmar.Download(image_.data(), imageSize_, flashType_, &status_, &progress_) == 0)
+        success_ = true;
     finished_ = true;
     busy_ = 0;
 }
@@ -594,7 +596,8 @@ void WriteTool::RealtekDownload() {
     for (size_t i = 0; i < realtekDevices_.size() && ok; ++i) {
         const RealtekDevice& d = realtekDevices_[i];
         Job job{&d, kRealtekMemoryType, kRealtekPresetSize, {}};
-        if (rvc_.EepromInfo(d.index, &job.type, &job.size) != 0 || job.size <= 0 || job.size > kRealtekMaxSize) {
+        if (rvc_.EepromInfo(d.index, &job.type, &job.size) != 0 || job.size <= 0 ||
+            job.size > kRealtekMaxSize) {
             fail(d);
             break;
         }
@@ -610,8 +613,8 @@ void WriteTool::RealtekDownload() {
     for (size_t i = 0; i < jobs.size() && ok; ++i) {
         const Job& job = jobs[i];
         g_writing = this;
-        const int32_t result =
-            rvc_.EepromWrite3(job.type, job.device->index, job.size, job.image.data(), &WriteTool::RealtekProgress);
+        const int32_t result = rvc_.EepromWrite3(job.type, job.device->index, job.size, job.image.data(),
+                                                 &WriteTool::RealtekProgress);
         g_writing = nullptr;
         if (result != 0) {
             fail(*job.device);

@@ -90,7 +90,9 @@ public:
         pumpThread = std::this_thread::get_id();
         if (onPump) onPump();
     }
-    void ShowMessage(const char* text, const char* boxCaption) override { boxes.push_back({text, boxCaption}); }
+    void ShowMessage(const char* text, const char* boxCaption) override {
+        boxes.push_back({text, boxCaption});
+    }
     void RequestClose() override {
         ++closeRequests;
         closeAllowed = tool && tool->OnClose();
@@ -224,7 +226,8 @@ public:
         calls.push_back("Initialize_DriverInterface");
         return lib ? lib->InitializeDriverInterface() : -1;
     }
-    bool GetDeviceList(char16_t (*paths)[kPathChars], int32_t maxPaths, int32_t pathChars, int32_t* count) override {
+    bool GetDeviceList(char16_t (*paths)[kPathChars], int32_t maxPaths, int32_t pathChars,
+                       int32_t* count) override {
         calls.push_back("GetDeviceList");
         std::vector<std::string> list;
         if (!lib || !lib->GetDeviceList(list)) return false;
@@ -283,8 +286,11 @@ struct RvcModel {
     static int32_t RVCLIB_CALL GetVidPidRev(RvcHandle h, uint16_t* v, uint16_t* p, uint16_t* r) {
         return lib->GetVidPidRev(h, v, p, r);
     }
-    static int32_t RVCLIB_CALL Info(int32_t i, int32_t* t, int32_t* s) { return lib->EepromInfo("EEPROMInfo", i, t, s); }
-    static int32_t RVCLIB_CALL Write3(int32_t t, int32_t i, int32_t s, const uint8_t* image, RvcProgressCallback cb) {
+    static int32_t RVCLIB_CALL Info(int32_t i, int32_t* t, int32_t* s) {
+        return lib->EepromInfo("EEPROMInfo", i, t, s);
+    }
+    static int32_t RVCLIB_CALL Write3(int32_t t, int32_t i, int32_t s, const uint8_t* image,
+                                      RvcProgressCallback cb) {
         emu::vendor::RealtekLibrary::Progress report;
         if (cb)
             report = [cb](uint32_t done, uint32_t total) {
@@ -354,7 +360,7 @@ struct Rig {
         RvcModel::lib = nullptr;
     }
     orlinde::WriteTool& Make() {
-        orlinde::WriteToolPorts ports{dialog, com,     workers, sonix,   *camera, libraries,
+        orlinde::WriteToolPorts ports{dialog,  com,   workers, sonix,   *camera, libraries,
                                       profile, files, machine, console, trace};
         tool = std::make_unique<orlinde::WriteTool>(ports);
         dialog.tool = tool.get();
@@ -380,7 +386,8 @@ struct Rig {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
         while (dialog.Running(orlinde::kTimerProgress) && std::chrono::steady_clock::now() < deadline) {
             tool->OnTimer(orlinde::kTimerProgress);
-            if (dialog.Running(orlinde::kTimerProgress)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (dialog.Running(orlinde::kTimerProgress))
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
 };

@@ -29,8 +29,8 @@ using orlinde::kTimerRealtekStart;
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 void PutFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Realtek cameras of a bench: product ID, revision, further keys.
@@ -138,9 +138,10 @@ TEST(OrlindeBenchSonix, DownloadWritesTheFileAndErasedBytesAfterIt) {
     EXPECT_EQ(rig.dialog.timerPeriods.back(), 40000u / 110);
     rig.TickUntilDone();
     EXPECT_EQ(rig.tool->LogText(), kSonixIdentified + kEnd + "Download complete.\r\n");
-    EXPECT_EQ(rig.sonix.calls, (std::vector<std::string>{"GetRomVersion", "GetSectorTableAddr", "ProcReadFromASIC",
-                                                         "ReqToDriver7", "SetWriteProtect(off)", "EraseSF",
-                                                         "ReqToDriver6", "SetWriteProtect(on)", "ResetDevice"}));
+    EXPECT_EQ(rig.sonix.calls,
+              (std::vector<std::string>{"GetRomVersion", "GetSectorTableAddr", "ProcReadFromASIC",
+                                        "ReqToDriver7", "SetWriteProtect(off)", "EraseSF", "ReqToDriver6",
+                                        "SetWriteProtect(on)", "ResetDevice"}));
     EXPECT_EQ(s.lib->LastProtectByte(), 0x5A) << "protect byte read at the sector table's ROM address";
     std::vector<uint8_t> expected = Bytes(orfakes::Image(40000, 7));
     expected.resize(65536, 0xFF);
@@ -186,14 +187,15 @@ INSTANTIATE_TEST_SUITE_P(
     Table, OrlindeBenchSonixFail,
     ::testing::Values(
         SonixFailCase{"RomVersion", "GetRomVersion:1:0", "Get Rom Version Failed!Download fail.\r\n", false},
-        SonixFailCase{"ProtectOff", "SetWriteProtect:1:0", "SetWriteProtect to disable Failed!Download fail.\r\n",
-                      false},
+        SonixFailCase{"ProtectOff", "SetWriteProtect:1:0",
+                      "SetWriteProtect to disable Failed!Download fail.\r\n", false},
         SonixFailCase{"Erase", "EraseSF:1:0", "Flash Erase Failed!Download fail.\r\n", false},
         SonixFailCase{"Write", "ReqToDriver.write:1:0", "REQ to Driver Failed!Download fail.\r\n", true},
-        SonixFailCase{"Unplugged", "ReqToDriver.write:1:unplug:8", "REQ to Driver Failed!Download fail.\r\n", true},
+        SonixFailCase{"Unplugged", "ReqToDriver.write:1:unplug:8", "REQ to Driver Failed!Download fail.\r\n",
+                      true},
         // The firmware is in; only the protection could not be restored.
-        SonixFailCase{"ProtectOn", "SetWriteProtect:2:0", "SetWriteProtect to enable Failed!Download complete.\r\n",
-                      true}),
+        SonixFailCase{"ProtectOn", "SetWriteProtect:2:0",
+                      "SetWriteProtect to enable Failed!Download complete.\r\n", true}),
     [](const ::testing::TestParamInfo<SonixFailCase>& info) { return std::string(info.param.name); });
 
 TEST(OrlindeBenchSonix, AFileThatCannotBeWrittenWholeIsRefusedBeforeTheErase) {
@@ -242,9 +244,7 @@ struct RealtekBench {
     Rig rig;
 
     // Cameras as (pid, rev, extra keys); bench keys for faults.
-    RealtekBench(const Cameras& cameras,
-                 const std::string& benchKeys = "")
-        : bench(Ini(cameras, benchKeys)) {
+    RealtekBench(const Cameras& cameras, const std::string& benchKeys = "") : bench(Ini(cameras, benchKeys)) {
         EXPECT_TRUE(bench.Ok()) << bench.Error();
         std::string error;
         EXPECT_TRUE(emu::vendor::RealtekLibrary::FromBench(bench.Bench(), lib, error)) << error;
@@ -252,8 +252,7 @@ struct RealtekBench {
         rig.camera = &camera;
         rig.Settings();
     }
-    static std::string Ini(const Cameras& cameras,
-                           const std::string& benchKeys) {
+    static std::string Ini(const Cameras& cameras, const std::string& benchKeys) {
         std::vector<std::string> names, sections;
         for (size_t i = 0; i < cameras.size(); ++i) {
             const auto& [pid, rev, extra] = cameras[i];
@@ -272,11 +271,12 @@ struct RealtekBench {
     }
 };
 
-const std::string kComboIni = "[PID_0604]\r\n041f=ir.bin\r\n0604=rgb.bin\r\nBIN=single.bin\r\nModuleID=Combo\r\nVER=0022\r\n";
+const std::string kComboIni =
+    "[PID_0604]\r\n041f=ir.bin\r\n0604=rgb.bin\r\nBIN=single.bin\r\nModuleID=Combo\r\nVER=0022\r\n";
 
 std::string DeviceLines(const char* rev, const char* pid) {
-    return std::string("(Camera) Current bcdDevice version = ") + rev + "\r\n(Camera) Current VID number = 3A7C\r\n" +
-           "(Camera) Current PID number = " + pid + "\r\n";
+    return std::string("(Camera) Current bcdDevice version = ") + rev +
+           "\r\n(Camera) Current VID number = 3A7C\r\n" + "(Camera) Current PID number = " + pid + "\r\n";
 }
 
 TEST(OrlindeBenchRealtek, EachDeviceOfAModuleGetsTheFileOfItsOwnKey) {
@@ -292,15 +292,16 @@ TEST(OrlindeBenchRealtek, EachDeviceOfAModuleGetsTheFileOfItsOwnKey) {
                                    "(File) New bcdDevice version = 0022\r\n";
     EXPECT_EQ(rig.tool->LogText(), identified);
     EXPECT_EQ(rig.libraries.byName, std::vector<std::string>{"RvcLib.dll"});
-    EXPECT_EQ(rig.libraries.lookups,
-              std::vector<std::string>(orlinde::RvcLibBinding::kNames.begin(), orlinde::RvcLibBinding::kNames.end()));
+    EXPECT_EQ(rig.libraries.lookups, std::vector<std::string>(orlinde::RvcLibBinding::kNames.begin(),
+                                                              orlinde::RvcLibBinding::kNames.end()));
     EXPECT_EQ(rig.dialog.texts[orlinde::kIdcModuleId], "Combo");
     EXPECT_EQ(rig.dialog.texts[orlinde::kIdcFirmwarePath], "C:\\Bench\\bin\\rgb.bin");
 
     // Plug events and close requests that the write's message pump dispatches are turned away.
     int pumpedHandled = 0, pumpedClosed = 0;
     rig.dialog.onPump = [&] {
-        pumpedHandled += rig.tool->OnDeviceChange(orlinde::kDeviceRemoveComplete, 5, &orlinde::kKsCategoryVideo);
+        pumpedHandled +=
+            rig.tool->OnDeviceChange(orlinde::kDeviceRemoveComplete, 5, &orlinde::kKsCategoryVideo);
         pumpedClosed += rig.tool->OnClose();
         rig.tool->OnFlash();
     };
@@ -388,9 +389,11 @@ INSTANTIATE_TEST_SUITE_P(
                         "PID = 0604 Download Fail\r\n", false},
         RealtekFailCase{"SecondWriteFails", "rvclib_fault1=EEPROMWrite3:2:-5\n", nullptr,
                         "PID = 0604 Download complete\r\nPID = 041F Download Fail\r\n", true},
-        RealtekFailCase{"WriteMissing", "", [](RealtekBench& r) { r.rig.libraries.missing.insert("EEPROMWrite3"); },
+        RealtekFailCase{"WriteMissing", "",
+                        [](RealtekBench& r) { r.rig.libraries.missing.insert("EEPROMWrite3"); },
                         "PID = 0604 Download Fail\r\n", false},
-        RealtekFailCase{"InfoMissing", "", [](RealtekBench& r) { r.rig.libraries.missing.insert("EEPROMInfo"); },
+        RealtekFailCase{"InfoMissing", "",
+                        [](RealtekBench& r) { r.rig.libraries.missing.insert("EEPROMInfo"); },
                         "PID = 0604 Download Fail\r\n", false},
         RealtekFailCase{"SecondFileMissing", "",
                         [](RealtekBench& r) { r.rig.files.Remove("C:\\Bench\\bin\\ir.bin"); },

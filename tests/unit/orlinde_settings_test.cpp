@@ -20,9 +20,9 @@ TEST(OrlindeFlags, OnlyTheFirstCharacterCountsAsANumber) {
         bool on;
     };
     const Case cases[] = {
-        {"AutoDL=12", true},  {"AutoDL=0x1", false}, {"AutoDL=1", true},   {"AutoDL=9", true},
-        {"AutoDL=10", true},  {"AutoDL=0", false},   {"AutoDL=a", false},  {"AutoDL=", false},
-        {"AutoDL = 7 ", true}, {"AutoDL=-1", false}, {"Other=1", false},
+        {"AutoDL=12", true},   {"AutoDL=0x1", false}, {"AutoDL=1", true},  {"AutoDL=9", true},
+        {"AutoDL=10", true},   {"AutoDL=0", false},   {"AutoDL=a", false}, {"AutoDL=", false},
+        {"AutoDL = 7 ", true}, {"AutoDL=-1", false},  {"Other=1", false},
     };
     for (const Case& c : cases) {
         twfakes::Machine machine;
@@ -37,8 +37,9 @@ TEST(OrlindeFlags, FiveFlagsOfSectionSetting) {
     twfakes::Machine machine;
     twfakes::Files files{machine};
     twfakes::Profile profile{files};
-    files.Put(kSetting, "[SETTING]\r\nCmdLineMode=1\r\nCmdLineMsg=0\r\nWriteLog=1\r\nAutoDL=0\r\n"
-                        "ChooseBinUsePid=1\r\n[OTHER]\r\nCmdLineMsg=1\r\n");
+    files.Put(kSetting,
+              "[SETTING]\r\nCmdLineMode=1\r\nCmdLineMsg=0\r\nWriteLog=1\r\nAutoDL=0\r\n"
+              "ChooseBinUsePid=1\r\n[OTHER]\r\nCmdLineMsg=1\r\n");
     const orlinde::Settings s = orlinde::ReadSettings(profile, kSetting);
     EXPECT_TRUE(s.cmdLineMode);
     EXPECT_FALSE(s.cmdLineMsg);
@@ -56,9 +57,9 @@ TEST(OrlindeProductId, DigitsOddCharactersAndPlaceKeepers) {
         uint16_t pid;
     };
     const Case cases[] = {
-        {"0B10", 0x0B10}, {"0b10", 0x0B10}, {"FfFf", 0xFFFF}, {":;<=", 0xABCD}, {">?09", 0xEF09},
-        {"1 2 ", 0x1020}, {"12", 0x1200},   {"", 0x0000},     {"0G10", 0xFFFF}, {"-001", 0xFFFF},
-        {"_0B1", 0xFFFF}, {"041f", 0x041F},
+        {"0B10", 0x0B10}, {"0b10", 0x0B10}, {"FfFf", 0xFFFF}, {":;<=", 0xABCD},
+        {">?09", 0xEF09}, {"1 2 ", 0x1020}, {"12", 0x1200},   {"", 0x0000},
+        {"0G10", 0xFFFF}, {"-001", 0xFFFF}, {"_0B1", 0xFFFF}, {"041f", 0x041F},
     };
     for (const Case& c : cases) EXPECT_EQ(orlinde::ParseProductId(c.text), c.pid) << '"' << c.text << '"';
 }
@@ -100,8 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                      {{0x0B10, "PID_0B10"}, {0x0604, "PID_0604"}},
                      {"PID_12345", "PID_B5A"}},
         // Any eight characters count as four after a prefix, and the section is addressed as PID_.
-        SectionsCase{"OtherPrefixAddressedAsPid", "[ABC_041F]\r\n[SETTINGS]\r\n",
-                     {{0x041F, "PID_041F"}, {0xFFFF, "PID_INGS"}}, {}},
+        SectionsCase{"OtherPrefixAddressedAsPid",
+                     "[ABC_041F]\r\n[SETTINGS]\r\n",
+                     {{0x041F, "PID_041F"}, {0xFFFF, "PID_INGS"}},
+                     {}},
         SectionsCase{"NoFile", "", {}, {}}),
     [](const ::testing::TestParamInfo<SectionsCase>& info) { return std::string(info.param.name); });
 
@@ -146,7 +149,7 @@ TEST(OrlindeSonixRom, AddressTable) {
         uint16_t address;
     };
     const Case cases[] = {
-        {"231RO", 2, false, 0x000F}, {"231r", 2, false, 0x000F}, {"231RO", 1, false, 0x8034},
+        {"231RO", 2, false, 0x000F}, {"231r", 2, false, 0x000F},  {"231RO", 1, false, 0x8034},
         {"232RO", 1, false, 0xC034}, {"275ro", 1, false, 0xC034}, {"276RO", 1, false, 0xC034},
         {"290RO", 1, false, 0xC034}, {"232RO", 2, true, 0},       {"232R", 3, false, 0x8034},
         {"286RO", 1, true, 0},       {"288RO", 1, true, 0},       {"289RO", 1, true, 0},

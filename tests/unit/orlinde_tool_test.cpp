@@ -26,7 +26,8 @@ constexpr uint32_t kIdentityI = 0x678A;
 const std::string kFw = "C:\\Bench\\bin\\fw.bin";
 
 // A Quelmar camera B5A4 of family 'i' at revision 0012, and a 64 KiB file for it at revision 0013.
-void QuelmarBench(Rig& rig, const std::string& settings = "ChooseBinUsePid=1\r\n", const std::string& module = "MOD-1") {
+void QuelmarBench(Rig& rig, const std::string& settings = "ChooseBinUsePid=1\r\n",
+                  const std::string& module = "MOD-1") {
     rig.Settings(settings);
     rig.PidIni("[PID_0604]\r\nBIN=other.bin\r\n[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=" + module + "\r\n");
     rig.Bin("fw.bin", orfakes::WithRevision(orfakes::Image(65536), kIdentityI, 0x0013));
@@ -128,11 +129,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "auto choose bin fail, device not match.\r\n(File) New bcdDevice version = 0000\r\n",
                      true},
         IdentifyCase{"LowerCaseSectionKeysReadAsWritten",
-                     [](Rig& r) { r.PidIni("[PID_b5a4]\r\nBIN=fw.bin\r\n"); }, kCameraLines + kFileLines, true},
-        IdentifyCase{"MisSizedSectionBeforeIt",
-                     [](Rig& r) { r.PidIni("[PID_12345]\r\n[PID_B5A4]\r\nBIN=fw.bin\r\n"); },
-                     kCameraLines + "pid.ini section [PID_12345] skipped: not PID_ and four digits.\r\n" + kFileLines,
+                     [](Rig& r) { r.PidIni("[PID_b5a4]\r\nBIN=fw.bin\r\n"); }, kCameraLines + kFileLines,
                      true},
+        IdentifyCase{
+            "MisSizedSectionBeforeIt",
+            [](Rig& r) { r.PidIni("[PID_12345]\r\n[PID_B5A4]\r\nBIN=fw.bin\r\n"); },
+            kCameraLines + "pid.ini section [PID_12345] skipped: not PID_ and four digits.\r\n" + kFileLines,
+            true},
         IdentifyCase{"FileMissing", [](Rig& r) { r.files.Remove(kFw); },
                      kCameraLines + "(File) New bcdDevice version = 0000\r\n", true},
         IdentifyCase{"FileEmpty", [](Rig& r) { r.Bin("fw.bin", ""); },
@@ -140,12 +143,14 @@ INSTANTIATE_TEST_SUITE_P(
                                     "(File) New bcdDevice version = 0000\r\n",
                      true},
         IdentifyCase{"FileLargerThanTheBuffer", [](Rig& r) { r.Bin("fw.bin", std::string(196609, 'a')); },
-                     kCameraLines + "File C:\\Bench\\bin\\fw.bin has 196609 bytes, more than the 196608 bytes it "
-                                    "may have, not used.\r\n(File) New bcdDevice version = 0000\r\n",
+                     kCameraLines +
+                         "File C:\\Bench\\bin\\fw.bin has 196609 bytes, more than the 196608 bytes it "
+                         "may have, not used.\r\n(File) New bcdDevice version = 0000\r\n",
                      true},
         IdentifyCase{"FileOfTheWholeBuffer", [](Rig& r) { r.Bin("fw.bin", std::string(196608, 'a')); },
-                     kCameraLines + "Open File C:\\Bench\\bin\\fw.bin\r\n196608 bytes (192.0 KB) has been read\r\n"
-                                    "(File) New bcdDevice version = 6161\r\n",
+                     kCameraLines +
+                         "Open File C:\\Bench\\bin\\fw.bin\r\n196608 bytes (192.0 KB) has been read\r\n"
+                         "(File) New bcdDevice version = 6161\r\n",
                      true}),
     [](const ::testing::TestParamInfo<IdentifyCase>& info) { return std::string(info.param.name); });
 
@@ -157,7 +162,8 @@ TEST(OrlindeChoice, ChipDefaultIdentityWithoutSectionGetsTheDefaultFile) {
     rig.Start();
     const std::string log = rig.tool->LogText();
     EXPECT_EQ(log.find("auto choose bin fail"), std::string::npos);
-    EXPECT_NE(log.find("Open File C:\\Bench\\bin\\SF.bin\r\n1000 bytes (1.0 KB) has been read\r\n"), std::string::npos);
+    EXPECT_NE(log.find("Open File C:\\Bench\\bin\\SF.bin\r\n1000 bytes (1.0 KB) has been read\r\n"),
+              std::string::npos);
     EXPECT_EQ(rig.dialog.texts[orlinde::kIdcModuleId], "");
     EXPECT_TRUE(rig.tool->Loaded());
 
@@ -179,7 +185,8 @@ TEST(OrlindeChoice, WithoutPidChoiceTheBinFileIsNamedButNotRead) {
     EXPECT_EQ(rig.tool->FirmwarePath(), "C:\\Bench\\bench.bin");
     EXPECT_FALSE(rig.tool->Loaded());
     rig.tool->OnFlash();
-    EXPECT_EQ(rig.tool->LogText(), kCameraLines + "(File) New bcdDevice version = 0000\r\nPlease load file first.\r\n");
+    EXPECT_EQ(rig.tool->LogText(),
+              kCameraLines + "(File) New bcdDevice version = 0000\r\nPlease load file first.\r\n");
     EXPECT_EQ(rig.scripted.downloads, 0);
 }
 
@@ -304,7 +311,8 @@ TEST(OrlindeFlash, QuelmarDownloadTickByTick) {
     EXPECT_EQ(rig.scripted.written.size(), 65536u);
 
     rig.Tick(kTimerProgress);
-    EXPECT_EQ(tool.LogText(), kCameraLines + kFileLines + " Start Download\r\n Downloading...\r\nDownload complete.\r\n");
+    EXPECT_EQ(tool.LogText(),
+              kCameraLines + kFileLines + " Start Download\r\n Downloading...\r\nDownload complete.\r\n");
     EXPECT_EQ(rig.dialog.View(), tool.LogText());
     EXPECT_EQ(tool.StatusByte(), orlinde::kStatusSuccess);
     EXPECT_EQ(rig.dialog.pictures.back(), kBmpSuccess);
@@ -412,7 +420,8 @@ TEST(OrlindePlug, OnlyVideoInterfaceArrivalsAndRemovals) {
     QuelmarBench(rig);
     rig.Start();
     Download(rig);
-    const camlib::Guid other = camlib::MakeGuid(0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED});
+    const camlib::Guid other =
+        camlib::MakeGuid(0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED});
     const std::string log = rig.tool->LogText();
     const int creates = rig.scripted.creates;
     EXPECT_FALSE(rig.tool->OnDeviceChange(0x8001, 5, &orlinde::kKsCategoryVideo));
