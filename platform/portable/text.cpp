@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 
 namespace kit {
@@ -47,6 +49,28 @@ bool ParseNumber(const std::string& text, uint64_t high, uint64_t& out) {
     if (errno == ERANGE || *end != '\0' || v > high) return false;
     out = v;
     return true;
+}
+
+std::string FormatV(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string out;
+    if (n > 0) {
+        out.resize(static_cast<size_t>(n) + 1);
+        std::vsnprintf(out.data(), out.size(), fmt, args);
+        out.resize(static_cast<size_t>(n));
+    }
+    return out;
+}
+
+std::string Format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string out = FormatV(fmt, args);
+    va_end(args);
+    return out;
 }
 
 }  // namespace kit

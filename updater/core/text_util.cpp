@@ -9,23 +9,6 @@
 
 namespace tessaw {
 
-std::string Format(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string out;
-    if (n > 0) {
-        std::vector<char> buf(static_cast<size_t>(n) + 1);
-        std::vsnprintf(buf.data(), buf.size(), fmt, args);
-        out.assign(buf.data(), static_cast<size_t>(n));
-    }
-    va_end(args);
-    return out;
-}
-
 std::string Token(const std::string& text, size_t from, const char* delimiters, size_t* next) {
     size_t begin = text.find_first_not_of(delimiters, std::min(from, text.size()));
     if (begin == std::string::npos) {

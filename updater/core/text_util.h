@@ -8,11 +8,7 @@
 namespace tessaw {
 
 // printf into a string of any length.
-std::string Format(const char* fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+using kit::Format;
 
 // ASCII case folding (the texts are hexadecimal IDs and INI values).
 using kit::Lower;

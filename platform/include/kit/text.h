@@ -1,7 +1,8 @@
 // Small text helpers shared by the kit's portable code: ASCII case folding, blank trimming,
-// comma-separated lists and numbers from configuration values.
+// comma-separated lists, numbers from configuration values and formatted text.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,5 +19,12 @@ std::vector<std::string> SplitList(const std::string& text, char separator = ','
 // A whole decimal or 0x-hexadecimal number no greater than `high`; false for anything else
 // (empty, a sign, trailing text, too large).
 bool ParseNumber(const std::string& text, uint64_t high, uint64_t& out);
+// printf into a string of any length.
+std::string Format(const char* fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+std::string FormatV(const char* fmt, va_list args);
 
 }  // namespace kit

@@ -1,0 +1,41 @@
+#include "linked_camera.h"
+
+namespace orlinde {
+
+void LinkedQuelmarCamera::CreateHandle() {
+    if (!holder_) camlib::CamCreate(&holder_);
+}
+
+void LinkedQuelmarCamera::DestroyHandle() {
+    if (holder_) camlib::CamDestroy(&holder_);
+    holder_ = nullptr;
+}
+
+int LinkedQuelmarCamera::Init(char family, int device) {
+    if (!holder_) return camlib::kResultFail;
+    return camlib::CamInit(&holder_, family, device);
+}
+
+int LinkedQuelmarCamera::UsbIdentity(CameraIdentity& out) {
+    camlib::UsbIdentity identity;
+    const int result = camlib::CamUsbIdentity(holder_, &identity);
+    out = {identity.vid, identity.pid, identity.rev};
+    return result;
+}
+
+int LinkedQuelmarCamera::ChipFamily(char& family) { return camlib::CamChipFamily(holder_, &family); }
+
+int LinkedQuelmarCamera::ProbeFlashType(uint8_t& code) { return camlib::CamProbeFlashType(holder_, &code); }
+
+int LinkedQuelmarCamera::SwitchMode(int device) {
+    if (!holder_) return camlib::kResultFail;
+    return camlib::CamSwitchMode(&holder_, device);
+}
+
+int LinkedQuelmarCamera::Download(uint8_t* image, uint32_t length, uint8_t flashType, uint8_t* status,
+                                  uint8_t* progress) {
+    camlib::DownloadJob job{image, length, flashType, &checksum_, &deviceChecksum_, status, progress};
+    return camlib::CamDownload(holder_, job);
+}
+
+}  // namespace orlinde
