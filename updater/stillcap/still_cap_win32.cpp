@@ -339,6 +339,10 @@ UtcTime Win32StillCapHost::NowUtc() {
 }
 
 void Win32StillCapHost::ShowExclamation(const char* text) {
+    if (silent_) {
+        kit::TraceF(kit::SystemTrace(), "still capture: %s (silent run: no message box)\n", text);
+        return;
+    }
     MessageBoxA(nullptr, text, kBoxCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 

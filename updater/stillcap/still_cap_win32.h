@@ -116,9 +116,12 @@ public:
     [[noreturn]] void EndProcess(int code) override { ExitProcess(static_cast<UINT>(code)); }
 
     bool QuitRequested() const { return quitRequested_; }
+    // An unattended run has nobody to dismiss a box: its text goes to the debug trace instead.
+    void SetSilent(bool silent) { silent_ = silent; }
 
 private:
     const DWORD mainThread_;
+    std::atomic<bool> silent_{false};
     std::atomic<bool> quitRequested_{false};
 };
 

@@ -148,6 +148,7 @@ void CUpdateApp::InitInstance(const char* commandLine) {
     tessaw::UpdateSession& session = dialog->Session();
     session.SetLogNotice(notice);
     const bool silent = session.Silent();
+    stillHost.SetSilent(silent);
 
     HWND window = dialog->Create(nullptr, !silent);
     if (!window && !session.Closed()) {
