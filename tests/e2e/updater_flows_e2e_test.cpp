@@ -440,7 +440,7 @@ TEST_F(QuelmarUpdateE2E, ViewShowsTheSixteenPercentagesOfBothStages) {
     e2e::RunResult r = kit.Drive({"launch", e2e::WindowsPath(kit.Dir() / "Tessaw.exe"), "", "find",
                                   "Korvath Firmware Update Tool", "click", "1004", "wait-text", "1003",
                                   "Reset camera device ...\\r\\n", "wait-text", "1009", "Update successfully",
-                                  "fields", "click", "1005", "wait-exit"});
+                                  "wait-enabled", "1005", "1", "fields", "click", "1005", "wait-exit"});
     ASSERT_EQ(r.exitCode, 0) << r.out;
     std::string view;
     for (std::istringstream in(r.out); std::getline(in, view);)
