@@ -13,6 +13,9 @@
 //   wait-enabled <id> <0|1>  waits until the control is disabled (0) or enabled (1)
 //   wait-picture <name>      waits until the status picture shows idle, running, countdown,
 //                            success or fail (read from the screen: only what was really painted)
+//   shot <bmp>               saves the dialog's client area as it is on the screen now (24-bit BMP):
+//                            taken at once, so it shows a state that a screenshot from outside
+//                            would come too late for
 //   wait-exit                waits for the launched process: exitcode=<code>
 //   sleep <ms>
 // Texts are printed with \r and \n written as escapes, one line each.
@@ -160,6 +163,50 @@ void Fields() {
     std::printf("picture=%s\n", Picture().c_str());
 }
 
+// The dialog's client area from the screen, saved bottom-up as a 24-bit BMP.
+bool Shot(const std::string& path) {
+    RECT r{};
+    GetClientRect(g_dialog, &r);
+    POINT origin{0, 0};
+    ClientToScreen(g_dialog, &origin);
+    const int width = r.right, height = r.bottom;
+    if (width <= 0 || height <= 0) return false;
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    const int stride = (width * 3 + 3) & ~3;
+    info.bmiHeader.biSizeImage = static_cast<DWORD>(stride * height);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (section && bits) {
+        HGDIOBJ old = SelectObject(memory, section);
+        ok = BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY) != FALSE;
+        GdiFlush();
+        SelectObject(memory, old);
+        BITMAPFILEHEADER file{};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + info.bmiHeader.biSizeImage;
+        std::FILE* out = ok ? std::fopen(path.c_str(), "wb") : nullptr;
+        ok = out && std::fwrite(&file, sizeof file, 1, out) == 1 &&
+             std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+             std::fwrite(bits, 1, info.bmiHeader.biSizeImage, out) == info.bmiHeader.biSizeImage;
+        if (out && std::fclose(out) != 0) ok = false;
+    }
+    if (section) DeleteObject(section);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
 int Number(const std::string& text, const std::string& step) {
     char* end = nullptr;
     long value = std::strtol(text.c_str(), &end, 10);
@@ -227,6 +274,11 @@ int main(int argc, char** argv) {
             std::string want = next(i, step);
             WaitFor(step + " " + want, [&] { return Picture() == want; });
             std::printf("picture=%s\n", want.c_str());
+        } else if (step == "shot") {
+            NeedDialog(step);
+            const std::string path = next(i, step);
+            if (!Shot(path)) Stop(3, "shot: cannot save " + path);
+            std::printf("shot=%s\n", path.c_str());
         } else if (step == "wait-exit") {
             if (!g_launched) Stop(3, "wait-exit: nothing launched");
             if (WaitForSingleObject(g_launched, kWaitMs) != WAIT_OBJECT_0) Stop(2, "timeout: wait-exit");
