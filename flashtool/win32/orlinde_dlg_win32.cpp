@@ -51,9 +51,9 @@ std::string VideoInterfacePath(const emu::CameraRecord& camera) {
 
 CDUDevodAvozDlg::CDUDevodAvozDlg(const ShellPorts& ports, std::string benchFolder)
     : CDialog(IDD_DUDEVODAVOZ_DIALOG), benchFolder_(std::move(benchFolder)) {
-    orlinde::WriteToolPorts own{*this,         ports.com,     ports.workers, ports.sonix,
+    orlinde::WriteToolPorts own{*this,         ports.com,       ports.workers, ports.sonix,
                                 ports.quelmar, ports.libraries, ports.profile, ports.files,
-                                ports.system,  ports.console, ports.trace};
+                                ports.system,  ports.console,   ports.trace};
     tool_ = std::make_unique<orlinde::WriteTool>(own);
 }
 
@@ -64,7 +64,8 @@ CDUDevodAvozDlg::~CDUDevodAvozDlg() { tool_->OnDestroy(); }
 
 BOOL CDUDevodAvozDlg::OnInitDialog() {
     window_ = Handle();
-    SetWindowSubclass(Item(IDC_STATUS_PICTURE), PictureProc, kPictureSubclass, reinterpret_cast<DWORD_PTR>(this));
+    SetWindowSubclass(Item(IDC_STATUS_PICTURE), PictureProc, kPictureSubclass,
+                      reinterpret_cast<DWORD_PTR>(this));
     SendDlgItemMessageW(Handle(), IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
     tool_->OnInitDialog();
     return TRUE;
@@ -110,10 +111,12 @@ bool CDUDevodAvozDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRES
             const camlib::Guid* interfaceClass = nullptr;
             if (header && type == DBT_DEVTYP_DEVICEINTERFACE &&
                 header->dbch_size >= offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name)) {
-                category = AsGuid(reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam)->dbcc_classguid);
+                category =
+                    AsGuid(reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam)->dbcc_classguid);
                 interfaceClass = &category;
             }
-            result = tool_->OnDeviceChange(static_cast<uint32_t>(wParam), type, interfaceClass) ? TRUE : FALSE;
+            result =
+                tool_->OnDeviceChange(static_cast<uint32_t>(wParam), type, interfaceClass) ? TRUE : FALSE;
             return true;
         }
         case WM_ACTIVATE:
@@ -177,8 +180,9 @@ void CDUDevodAvozDlg::ShowPicture(int bitmap) {
 
 void CDUDevodAvozDlg::SetAppIcon() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    icon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                          GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    icon_ =
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
     smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                                LR_SHARED));

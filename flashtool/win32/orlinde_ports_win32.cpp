@@ -60,7 +60,7 @@ int32_t ImportedBurner::InitializeDriverInterface() { return ::Initialize_Driver
 
 bool ImportedBurner::GetDeviceList(char16_t (*paths)[kPathChars], int32_t maxPaths, int32_t pathChars,
                                    int32_t* count) {
-    return ::GetDeviceList(reinterpret_cast<wchar_t (*)[BURNERAP_PATH_CHARS]>(paths), maxPaths, pathChars,
+    return ::GetDeviceList(reinterpret_cast<wchar_t(*)[BURNERAP_PATH_CHARS]>(paths), maxPaths, pathChars,
                            count);
 }
 

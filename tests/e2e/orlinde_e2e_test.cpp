@@ -28,7 +28,8 @@ constexpr uint32_t kFlashCode = 124;
 constexpr uint16_t kFileRevision = 0x0013;
 
 std::string Camera(const std::string& extra = "") {
-    return "[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\nrev=0012\nmi=00\nport=3\nfamily=i\n"
+    return "[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\nrev=0012\nmi=00\nport=3\nfamily="
+           "i\n"
            "flash=124\ncarrier=ks\n" +
            extra;
 }
@@ -76,7 +77,8 @@ std::map<std::string, std::string> Fields(const std::string& out) {
 // The helper prints \r and \n as escapes.
 std::string Escaped(const std::string& text) {
     std::string out;
-    for (char c : text) out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    for (char c : text)
+        out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
     return out;
 }
 
@@ -96,7 +98,8 @@ public:
     ToolFolder(const std::string& name, const std::string& settings, const std::string& bench = Camera())
         : dir_(e2e::FreshWorkDir("orlinde-" + name)) {
         Copy(e2e::KitProgram("Orlinde.exe"), "Orlinde.exe");
-        for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"}) Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
+        for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
+            Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
         Write("setting.ini", "[SETTING]\r\n" + settings);
         Write("pid.ini", "[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n");
         fs::create_directories(dir_ / "bin");
@@ -112,6 +115,11 @@ public:
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
     }
+    // Replaced in one step: the tool's look at the bench never sees half a file.
+    void SetBench(const std::string& ini) {
+        Write("bench/bench.ini.new", ini);
+        fs::rename(dir_ / "bench" / "bench.ini.new", dir_ / "bench" / "bench.ini");
+    }
     e2e::RunOptions Options(int seconds) const {
         e2e::RunOptions options;
         options.workingDirectory = dir_;
@@ -122,8 +130,9 @@ public:
     }
     // Starts the tool; the future ends with it.
     std::future<e2e::RunResult> Start(int seconds = 120) const {
-        return std::async(std::launch::async,
-                          [this, seconds] { return e2e::RunWine(dir_ / "Orlinde.exe", {}, Options(seconds)); });
+        return std::async(std::launch::async, [this, seconds] {
+            return e2e::RunWine(dir_ / "Orlinde.exe", {}, Options(seconds));
+        });
     }
     // Runs the helper on the dialog with the steps.
     std::map<std::string, std::string> Drive(std::vector<std::string> steps) const {
@@ -134,8 +143,8 @@ public:
     }
     const fs::path& Dir() const { return dir_; }
     std::string WindowsDir() const { return e2e::WindowsPath(dir_); }
-    Bytes Flash() const {
-        Bytes f = ReadFile(dir_ / "bench" / "cam0.flash");
+    Bytes Flash(const std::string& camera = "cam0") const {
+        Bytes f = ReadFile(dir_ / "bench" / (camera + ".flash"));
         if (f.size() > image_.size()) f.resize(image_.size());
         return f;
     }
@@ -146,8 +155,10 @@ private:
     Bytes image_;
 };
 
-std::string Identified(const ToolFolder& folder) {
-    return "\r\n Driver Connected, initial ok.\r\n(Camera) Current bcdDevice version = 0012\r\n"
+// The log of an identification of the bench's camera with release `rev`.
+std::string Identified(const ToolFolder& folder, const std::string& rev = "0012") {
+    return "\r\n Driver Connected, initial ok.\r\n(Camera) Current bcdDevice version = " + rev +
+           "\r\n"
            "(Camera) Current VID number = 3A7C\r\n(Camera) Current PID number = B5A4\r\n"
            "Open File " +
            folder.WindowsDir() +
@@ -208,7 +219,8 @@ TEST_F(OrlindeE2E, AQuelmarDownloadLandsInTheFlashAndShowsSuccess) {
 
     f = folder.Drive({"wait-picture", "success", "wait-enabled", "1033", "1", "rect", "fields"});
     Shoot(f, "orlinde-success.png");
-    EXPECT_EQ(f["view"], Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n"));
+    EXPECT_EQ(f["view"],
+              Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n"));
     EXPECT_EQ(f["progress"], "100");
     EXPECT_EQ(f["flash"], "enabled");
     EXPECT_EQ(f["picture"], "success");
@@ -216,15 +228,47 @@ TEST_F(OrlindeE2E, AQuelmarDownloadLandsInTheFlashAndShowsSuccess) {
     Close(folder, tool);
 }
 
+TEST_F(OrlindeE2E, BenchPlugEventsAfterADownloadReidentifyTheCamera) {
+    ToolFolder folder("plug", "ChooseBinUsePid=1\r\n");
+    std::future<e2e::RunResult> tool = folder.Start();
+    // Before a first download has ended, plug events are not acted on.
+    folder.Drive({"wait-enabled", "1003", "1"});
+    folder.SetBench("[bench]\ncameras=\n");
+    folder.Drive({"sleep", "1500"});
+    folder.SetBench(Camera());
+    std::map<std::string, std::string> f = folder.Drive(
+        {"sleep", "1500", "click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    const std::string downloaded =
+        Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n";
+    EXPECT_EQ(f["view"], Escaped(downloaded));
+
+    // Unplugged: the blank picture and one line.
+    folder.SetBench("[bench]\ncameras=\n");
+    f = folder.Drive({"wait-text", "1000", "Camera Plug out", "wait-picture", "idle", "fields"});
+    EXPECT_EQ(f["view"], Escaped(downloaded + "Camera Plug out\r\n"));
+
+    // Plugged in again: identified afresh, with the release its new firmware carries.
+    folder.SetBench(Camera());
+    f = folder.Drive(
+        {"wait-text", "1000", "(Camera) Current bcdDevice version = 0013", "sleep", "500", "fields"});
+    EXPECT_EQ(f["view"], Escaped(downloaded +
+                                 "Camera Plug out\r\n====================================\r\n"
+                                 "Camera Plug in\r\n" +
+                                 Identified(folder, "0013")));
+    EXPECT_EQ(f["flash"], "enabled");
+    Close(folder, tool);
+}
+
 TEST_F(OrlindeE2E, ADownloadTheCameraFailsShowsFail) {
     // From the third chunk on, the camera refuses the image's chunks.
     ToolFolder folder("fail", "ChooseBinUsePid=1\r\n", Camera("fault=fail=xu_write:10@3+\n"));
     std::future<e2e::RunResult> tool = folder.Start();
-    std::map<std::string, std::string> f = folder.Drive(
-        {"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "fail", "wait-enabled", "1033", "1", "rect",
-         "fields"});
+    std::map<std::string, std::string> f =
+        folder.Drive({"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "fail", "wait-enabled",
+                      "1033", "1", "rect", "fields"});
     Shoot(f, "orlinde-fail.png");
-    EXPECT_EQ(f["view"], Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload fail.\r\n"));
+    EXPECT_EQ(f["view"],
+              Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload fail.\r\n"));
     EXPECT_EQ(f["progress"], "100");
     EXPECT_EQ(f["flash"], "enabled");
     EXPECT_NE(folder.Flash(), Downloaded(folder.Sent()));

@@ -76,7 +76,8 @@ std::string Unescape(const std::string& text) {
 std::string Text(HWND window) {
     if (!window) return "<none>";
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return "<hung>";
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+        return "<hung>";
     std::vector<char> buffer(length + 2, '\0');
     DWORD_PTR got = 0;
     SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
@@ -132,11 +133,16 @@ std::string Picture() {
         for (int x = 0; x < width; ++x) {
             const COLORREF p = GetPixel(screen, origin.x + x, origin.y + y);
             const int r = GetRValue(p), g = GetGValue(p), b = GetBValue(p);
-            if (r < 40 && g > 215 && b < 40) ++green;
-            else if (r > 215 && g < 40 && b < 40) ++red;
-            else if (r > 215 && g > 215 && b < 40) ++yellow;
-            else if (r == 0xC0 && g == 0xC0 && b == 0xC0) ++grey;
-            else if (r < 40 && g < 40 && b < 40) ++black;
+            if (r < 40 && g > 215 && b < 40)
+                ++green;
+            else if (r > 215 && g < 40 && b < 40)
+                ++red;
+            else if (r > 215 && g > 215 && b < 40)
+                ++yellow;
+            else if (r == 0xC0 && g == 0xC0 && b == 0xC0)
+                ++grey;
+            else if (r < 40 && g < 40 && b < 40)
+                ++black;
         }
     }
     ReleaseDC(nullptr, screen);
@@ -159,7 +165,8 @@ void Fields() {
     std::printf("close=%s\n", Enabled(1033).c_str());
     std::printf("autoscroll=%d\n",
                 SendMessageA(GetDlgItem(g_dialog, 1014), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
-    std::printf("progress=%d\n", static_cast<int>(SendMessageA(GetDlgItem(g_dialog, 1012), PBM_GETPOS, 0, 0)));
+    std::printf("progress=%d\n",
+                static_cast<int>(SendMessageA(GetDlgItem(g_dialog, 1012), PBM_GETPOS, 0, 0)));
     std::printf("picture=%s\n", Picture().c_str());
 }
 
@@ -233,8 +240,8 @@ int main(int argc, char** argv) {
             ZeroMemory(&startup, sizeof startup);
             startup.cb = sizeof startup;
             PROCESS_INFORMATION started;
-            if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                &started))
+            if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &started))
                 Stop(3, "launch: error " + std::to_string(GetLastError()));
             CloseHandle(started.hThread);
             g_launched = started.hProcess;
