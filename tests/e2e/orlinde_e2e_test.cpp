@@ -142,6 +142,10 @@ public:
         return Fields(r.out);
     }
     const fs::path& Dir() const { return dir_; }
+    void Firmware(const std::string& name, const Bytes& image) {
+        image_ = image;
+        Write("bin/" + name, std::string(image.begin(), image.end()));
+    }
     std::string WindowsDir() const { return e2e::WindowsPath(dir_); }
     Bytes Flash(const std::string& camera = "cam0") const {
         Bytes f = ReadFile(dir_ / "bench" / (camera + ".flash"));
@@ -273,6 +277,37 @@ TEST_F(OrlindeE2E, ADownloadTheCameraFailsShowsFail) {
     EXPECT_EQ(f["flash"], "enabled");
     EXPECT_NE(folder.Flash(), Downloaded(folder.Sent()));
     Close(folder, tool);
+}
+
+TEST_F(OrlindeE2E, ARealtekDownloadWritesTheFileIntoTheCamerasMemory) {
+    // No Quelmar camera and no Sonix device: RvcLib.dll, loaded by name from the tool's folder.
+    ToolFolder folder(
+        "realtek", "ChooseBinUsePid=1\r\n",
+        "[bench]\ncameras=rt0\n[rt0]\nchip=realtek\nvid=3A7C\npid=5611\nrev=0021\nmi=00\nport=4\n");
+    folder.Write("pid.ini", "[PID_5611]\r\nBIN=rt.bin\r\nModuleID=RT-5611\r\nVER=0022\r\n");
+    Bytes image(65536);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    folder.Firmware("rt.bin", image);
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
+    const std::string identified =
+        "\r\n Driver Connected, initial ok.\r\n(Camera) Current bcdDevice version = 0021\r\n"
+        "(Camera) Current VID number = 3A7C\r\n(Camera) Current PID number = 5611\r\nOpen File " +
+        folder.WindowsDir() + "\\bin\\rt.bin\r\n(File) New bcdDevice version = 0022\r\n";
+    EXPECT_EQ(f["view"], Escaped(identified));
+    EXPECT_EQ(f["module"], "RT-5611");
+
+    f = folder.Drive({"click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    EXPECT_EQ(f["view"],
+              Escaped(identified + " Start Download\r\n Downloading...\r\nPID = 5611 Download complete\r\n"
+                                   "Download complete.\r\n"));
+    EXPECT_EQ(f["progress"], "100");
+    EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "rt0.eeprom"), image);
+    folder.Drive({"click", "1033"});
+    e2e::RunResult r = tool.get();
+    EXPECT_FALSE(r.timedOut);
+    // The library's progress reports, on standard output.
+    EXPECT_NE(r.out.find("\rDownload Stage is: 65536 / 65536"), std::string::npos) << r.out.substr(0, 200);
 }
 
 TEST_F(OrlindeE2E, CommandLineModeDownloadsAndEndsByItself) {
