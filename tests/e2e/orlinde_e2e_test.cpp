@@ -147,9 +147,10 @@ public:
         Write("bin/" + name, std::string(image.begin(), image.end()));
     }
     std::string WindowsDir() const { return e2e::WindowsPath(dir_); }
-    Bytes Flash(const std::string& camera = "cam0") const {
-        Bytes f = ReadFile(dir_ / "bench" / (camera + ".flash"));
-        if (f.size() > image_.size()) f.resize(image_.size());
+    // The first 64 KiB of a camera's flash (the bench keeps a larger part).
+    Bytes Flash() const {
+        Bytes f = ReadFile(dir_ / "bench" / "cam0.flash");
+        if (f.size() > 65536) f.resize(65536);
         return f;
     }
     const Bytes& Sent() const { return image_; }
@@ -308,6 +309,42 @@ TEST_F(OrlindeE2E, ARealtekDownloadWritesTheFileIntoTheCamerasMemory) {
     EXPECT_FALSE(r.timedOut);
     // The library's progress reports, on standard output.
     EXPECT_NE(r.out.find("\rDownload Stage is: 65536 / 65536"), std::string::npos) << r.out.substr(0, 200);
+}
+
+TEST_F(OrlindeE2E, ASonixDownloadWritesTheFileAndErasedBytesAfterIt) {
+    // The ROM's sector table puts the protect byte at 0xC034; the version lies at 0x200A.
+    ToolFolder folder(
+        "sonix", "ChooseBinUsePid=1\r\n",
+        "[bench]\ncameras=cam0\n[cam0]\nchip=sonix\nvid=3A7C\npid=6366\nrev=0100\nmi=00\nport=3\n"
+        "rom_version=232RO\nrom_index=2\nsector_table=0x1000\nasic=0x1008:C0\n");
+    Bytes before(65536, 0x3C);
+    before[0x168] = 0x20;
+    before[0x200A] = 0x01;
+    before[0x200B] = 0x05;
+    before[0xC034] = 0x5A;
+    folder.Write("bench/cam0.flash", std::string(before.begin(), before.end()));
+    folder.Write("pid.ini", "[PID_6366]\r\nBIN=sx.bin\r\n");
+    Bytes image(40000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 11 + (i >> 7));
+    folder.Firmware("sx.bin", image);
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
+    const std::string identified =
+        "\r\n Driver Connected, (Camera) Current bcdDevice version = 0105\r\n"
+        "(Camera) Current VID number = 3a7c\r\n(Camera) Current PID number = 6366\r\nOpen File " +
+        folder.WindowsDir() +
+        "\\bin\\sx.bin\r\n40000 bytes (39.1 KB) has been read\r\n"
+        "(File) New bcdDevice version = 0101\r\n";
+    EXPECT_EQ(f["view"], Escaped(identified));
+    EXPECT_EQ(f["module"], "Sonix Camera");
+
+    f = folder.Drive({"click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    EXPECT_EQ(f["view"],
+              Escaped(identified + " Start Download\r\n Downloading...\r\nDownload complete.\r\n"));
+    Close(folder, tool);
+    Bytes expected = image;
+    expected.resize(65536, 0xFF);
+    EXPECT_EQ(folder.Flash(), expected);
 }
 
 TEST_F(OrlindeE2E, CommandLineModeDownloadsAndEndsByItself) {
