@@ -120,18 +120,18 @@ public:
         Write("bench/bench.ini.new", ini);
         fs::rename(dir_ / "bench" / "bench.ini.new", dir_ / "bench" / "bench.ini");
     }
-    e2e::RunOptions Options(int seconds) const {
+    e2e::RunOptions Options(int seconds, const fs::path& cwd = {}) const {
         e2e::RunOptions options;
-        options.workingDirectory = dir_;
+        options.workingDirectory = cwd.empty() ? dir_ : cwd;
         options.env["CAMKIT_BENCH"] = e2e::WindowsPath(dir_ / "bench");
         options.env["DISPLAY"] = e2e::Screen().Display();
         options.timeout = std::chrono::seconds(seconds);
         return options;
     }
     // Starts the tool; the future ends with it.
-    std::future<e2e::RunResult> Start(int seconds = 120) const {
-        return std::async(std::launch::async, [this, seconds] {
-            return e2e::RunWine(dir_ / "Orlinde.exe", {}, Options(seconds));
+    std::future<e2e::RunResult> Start(int seconds = 120, const fs::path& cwd = {}) const {
+        return std::async(std::launch::async, [this, seconds, cwd] {
+            return e2e::RunWine(dir_ / "Orlinde.exe", {}, Options(seconds, cwd));
         });
     }
     // Runs the helper on the dialog with the steps.
@@ -175,6 +175,14 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(e2e::Screen().Display().empty()) << "Xvfb did not start (scripts/setup.sh installs it)";
         fs::create_directories(ScreenshotDir());
+        // The prefix is made by the first program run in it: the tool and the helper, started side by
+        // side, must not both set it up.
+        static const bool warm = [] {
+            e2e::RunOptions options;
+            options.env["DISPLAY"] = e2e::Screen().Display();
+            return e2e::RunWine(e2e::TestProgram("orlinde_gui.exe"), {"sleep", "0"}, options).exitCode == 0;
+        }();
+        ASSERT_TRUE(warm) << "the helper does not run under wine";
     }
     static fs::path ScreenshotDir() { return fs::path(KIT_E2E_WORK_DIR) / "screenshots"; }
     static void Shoot(const std::map<std::string, std::string>& f, const std::string& name) {
@@ -345,6 +353,23 @@ TEST_F(OrlindeE2E, ASonixDownloadWritesTheFileAndErasedBytesAfterIt) {
     Bytes expected = image;
     expected.resize(65536, 0xFF);
     EXPECT_EQ(folder.Flash(), expected);
+}
+
+TEST_F(OrlindeE2E, RvcLibInTheCurrentFolderIsNeverLoaded) {
+    // The tool's folder has no RvcLib.dll; the folder it is started from has one.
+    const std::string realtek =
+        "[bench]\ncameras=rt0\n[rt0]\nchip=realtek\nvid=3A7C\npid=5611\nrev=0021\nmi=00\nport=4\n";
+    ToolFolder folder("planted", "ChooseBinUsePid=1\r\n", realtek);
+    fs::remove(folder.Dir() / "RvcLib.dll");
+    const fs::path elsewhere = folder.Dir() / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy_file(e2e::Win64Dir() / "emu" / "RvcLib.dll", elsewhere / "RvcLib.dll");
+    std::future<e2e::RunResult> tool = folder.Start(120, elsewhere);
+    // Neither a Quelmar camera, a Sonix device nor RvcLib.dll: the log holds the empty line alone.
+    std::map<std::string, std::string> f = folder.Drive({"sleep", "1000", "fields"});
+    EXPECT_EQ(f["view"], "\\r\\n");
+    EXPECT_EQ(f["flash"], "disabled");
+    Close(folder, tool);
 }
 
 TEST_F(OrlindeE2E, CommandLineModeDownloadsAndEndsByItself) {
