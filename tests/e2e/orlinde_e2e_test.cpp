@@ -1,0 +1,383 @@
+// Orlinde under wine on an emulated Quelmar camera, driven from outside by a helper that finds the
+// dialog by its caption and works its controls by ID: the identification at start-up (the exact log
+// view), a download that succeeds (what lands in the camera's flash), one the camera fails, and the
+// command-line mode that downloads and closes by itself. Screenshots of the running, success and
+// fail pictures are saved.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+#include "camlib/camlib.h"
+#include "camlib/internals.h"
+#include "wine.h"
+#include "xserver.h"
+
+namespace {
+
+namespace fs = e2e::fs;
+using Bytes = std::vector<uint8_t>;
+
+const std::string kCaption = "Brevant Serial Flash Write Tool for ALL IC v1.0.2.3_ZR";
+constexpr char kFamily = 'i';
+constexpr uint32_t kFlashCode = 124;
+constexpr uint16_t kFileRevision = 0x0013;
+
+std::string Camera(const std::string& extra = "") {
+    return "[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\nrev=0012\nmi=00\nport=3\nfamily="
+           "i\n"
+           "flash=124\ncarrier=ks\n" +
+           extra;
+}
+
+// A 64 KiB image: an erased header (the download marks it valid), a pattern, and the identity block
+// with the release the file carries.
+Bytes Image() {
+    Bytes b(65536);
+    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 29 + (i >> 9) + 3);
+    b[0] = b[1] = 0xFF;
+    const uint32_t at = camlib::IdentityOffset(kFamily);
+    b[at + 4] = kFileRevision & 0xFF;
+    b[at + 5] = kFileRevision >> 8;
+    return b;
+}
+
+// What the camera's flash must hold after the image was downloaded: the flash-type byte the
+// download patches for the part, and the valid mark written over the header once the checksums
+// agreed.
+Bytes Downloaded(Bytes image) {
+    image[static_cast<size_t>(camlib::PatchOffset(kFamily))] =
+        camlib::PatchValue(kFamily, camlib::FlashTableIndex(kFlashCode));
+    image[0] = 0x89;
+    image[1] = 0x16;
+    return image;
+}
+
+Bytes ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// "key=value" lines of the helper, carriage returns of its C runtime dropped.
+std::map<std::string, std::string> Fields(const std::string& out) {
+    std::map<std::string, std::string> fields;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return fields;
+}
+
+// The helper prints \r and \n as escapes.
+std::string Escaped(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        out += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    return out;
+}
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+Rect ParseRect(const std::string& text) {
+    Rect r;
+    std::sscanf(text.c_str(), "%d,%d,%d,%d", &r.x, &r.y, &r.width, &r.height);
+    return r;
+}
+
+// The tool's folder as a bench user sets it up: the program, the two vendor library stand-ins, the
+// settings, the product-ID map and the firmware file, and a bench with one Quelmar camera.
+class ToolFolder {
+public:
+    ToolFolder(const std::string& name, const std::string& settings, const std::string& bench = Camera())
+        : dir_(e2e::FreshWorkDir("orlinde-" + name)) {
+        Copy(e2e::KitProgram("Orlinde.exe"), "Orlinde.exe");
+        for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
+            Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
+        Write("setting.ini", "[SETTING]\r\n" + settings);
+        Write("pid.ini", "[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n");
+        fs::create_directories(dir_ / "bin");
+        image_ = Image();
+        Write("bin/fw.bin", std::string(image_.begin(), image_.end()));
+        fs::create_directories(dir_ / "bench");
+        Write("bench/bench.ini", bench);
+    }
+    void Copy(const fs::path& from, const std::string& name) {
+        ASSERT_TRUE(fs::exists(from)) << from << " is missing: build the win64 preset first";
+        fs::copy_file(from, dir_ / name, fs::copy_options::overwrite_existing);
+    }
+    void Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    }
+    // Replaced in one step: the tool's look at the bench never sees half a file.
+    void SetBench(const std::string& ini) {
+        Write("bench/bench.ini.new", ini);
+        fs::rename(dir_ / "bench" / "bench.ini.new", dir_ / "bench" / "bench.ini");
+    }
+    e2e::RunOptions Options(int seconds, const fs::path& cwd = {}) const {
+        e2e::RunOptions options;
+        options.workingDirectory = cwd.empty() ? dir_ : cwd;
+        options.env["CAMKIT_BENCH"] = e2e::WindowsPath(dir_ / "bench");
+        options.env["DISPLAY"] = e2e::Screen().Display();
+        options.timeout = std::chrono::seconds(seconds);
+        return options;
+    }
+    // Starts the tool; the future ends with it.
+    std::future<e2e::RunResult> Start(int seconds = 120, const fs::path& cwd = {}) const {
+        return std::async(std::launch::async, [this, seconds, cwd] {
+            return e2e::RunWine(dir_ / "Orlinde.exe", {}, Options(seconds, cwd));
+        });
+    }
+    // Runs the helper on the dialog with the steps.
+    std::map<std::string, std::string> Drive(std::vector<std::string> steps) const {
+        steps.insert(steps.begin(), {"find", kCaption});
+        e2e::RunResult r = e2e::RunWine(e2e::TestProgram("orlinde_gui.exe"), steps, Options(60));
+        EXPECT_EQ(r.exitCode, 0) << "helper: " << r.out;
+        return Fields(r.out);
+    }
+    const fs::path& Dir() const { return dir_; }
+    void Firmware(const std::string& name, const Bytes& image) {
+        image_ = image;
+        Write("bin/" + name, std::string(image.begin(), image.end()));
+    }
+    std::string WindowsDir() const { return e2e::WindowsPath(dir_); }
+    // The first 64 KiB of a camera's flash (the bench keeps a larger part).
+    Bytes Flash() const {
+        Bytes f = ReadFile(dir_ / "bench" / "cam0.flash");
+        if (f.size() > 65536) f.resize(65536);
+        return f;
+    }
+    const Bytes& Sent() const { return image_; }
+
+private:
+    fs::path dir_;
+    Bytes image_;
+};
+
+// The log of an identification of the bench's camera with release `rev`.
+std::string Identified(const ToolFolder& folder, const std::string& rev = "0012") {
+    return "\r\n Driver Connected, initial ok.\r\n(Camera) Current bcdDevice version = " + rev +
+           "\r\n"
+           "(Camera) Current VID number = 3A7C\r\n(Camera) Current PID number = B5A4\r\n"
+           "Open File " +
+           folder.WindowsDir() +
+           "\\bin\\fw.bin\r\n65536 bytes (64.0 KB) has been read\r\n(File) New bcdDevice version = 0013\r\n";
+}
+
+class OrlindeE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(e2e::Screen().Display().empty()) << "Xvfb did not start (scripts/setup.sh installs it)";
+        fs::create_directories(ScreenshotDir());
+        // The prefix is made by the first program run in it: the tool and the helper, started side by
+        // side, must not both set it up.
+        static const bool warm = [] {
+            e2e::RunOptions options;
+            options.env["DISPLAY"] = e2e::Screen().Display();
+            return e2e::RunWine(e2e::TestProgram("orlinde_gui.exe"), {"sleep", "0"}, options).exitCode == 0;
+        }();
+        ASSERT_TRUE(warm) << "the helper does not run under wine";
+    }
+    static fs::path ScreenshotDir() { return fs::path(KIT_E2E_WORK_DIR) / "screenshots"; }
+    static void Shoot(const std::map<std::string, std::string>& f, const std::string& name) {
+        const Rect r = ParseRect(f.count("rect") ? f.at("rect") : "");
+        EXPECT_TRUE(e2e::Screen().Screenshot(ScreenshotDir() / name, r.x, r.y, r.width, r.height)) << name;
+    }
+    // Closes the tool with its "Close" button and waits for the process to end.
+    static void Close(const ToolFolder& folder, std::future<e2e::RunResult>& tool) {
+        folder.Drive({"click", "1033"});
+        e2e::RunResult r = tool.get();
+        EXPECT_FALSE(r.timedOut) << "the tool did not end when closed";
+    }
+};
+
+TEST_F(OrlindeE2E, IdentifiesAQuelmarCameraAtStartUp) {
+    ToolFolder folder("identify", "ChooseBinUsePid=1\r\n");
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
+    EXPECT_EQ(f["caption"], kCaption);
+    EXPECT_EQ(f["view"], Escaped(Identified(folder)));
+    EXPECT_EQ(f["module"], "QM-B5A4");
+    EXPECT_EQ(f["path"], folder.WindowsDir() + "\\bin\\fw.bin");
+    EXPECT_EQ(f["flash"], "enabled");
+    EXPECT_EQ(f["close"], "enabled");
+    EXPECT_EQ(f["autoscroll"], "1");
+    EXPECT_EQ(f["progress"], "0");
+    EXPECT_EQ(f["picture"], "idle");
+    Close(folder, tool);
+    // Identification alone writes nothing to the camera.
+    EXPECT_NE(folder.Flash(), Downloaded(folder.Sent()));
+}
+
+TEST_F(OrlindeE2E, AQuelmarDownloadLandsInTheFlashAndShowsSuccess) {
+    // Small chunks stretch the download to a few seconds, long enough to see it running.
+    ToolFolder folder("download", "ChooseBinUsePid=1\r\n", Camera("fault=chunk=64\n"));
+    std::future<e2e::RunResult> tool = folder.Start();
+    // The helper reads the buttons and takes the picture itself the moment it sees "Running".
+    const fs::path running = folder.Dir() / "running.bmp";
+    std::map<std::string, std::string> f =
+        folder.Drive({"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "running", "shot",
+                      e2e::WindowsPath(running), "fields"});
+    EXPECT_EQ(f["flash"], "disabled");
+    EXPECT_EQ(f["close"], "disabled");
+    const std::string convert =
+        "convert '" + running.string() + "' '" + (ScreenshotDir() / "orlinde-running.png").string() + "'";
+    EXPECT_EQ(std::system(convert.c_str()), 0) << convert;
+
+    f = folder.Drive({"wait-picture", "success", "wait-enabled", "1033", "1", "rect", "fields"});
+    Shoot(f, "orlinde-success.png");
+    EXPECT_EQ(f["view"],
+              Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n"));
+    EXPECT_EQ(f["progress"], "100");
+    EXPECT_EQ(f["flash"], "enabled");
+    EXPECT_EQ(f["picture"], "success");
+    EXPECT_EQ(folder.Flash(), Downloaded(folder.Sent()));
+    Close(folder, tool);
+}
+
+TEST_F(OrlindeE2E, BenchPlugEventsAfterADownloadReidentifyTheCamera) {
+    ToolFolder folder("plug", "ChooseBinUsePid=1\r\n");
+    std::future<e2e::RunResult> tool = folder.Start();
+    // Before a first download has ended, plug events are not acted on.
+    folder.Drive({"wait-enabled", "1003", "1"});
+    folder.SetBench("[bench]\ncameras=\n");
+    folder.Drive({"sleep", "1500"});
+    folder.SetBench(Camera());
+    std::map<std::string, std::string> f = folder.Drive(
+        {"sleep", "1500", "click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    const std::string downloaded =
+        Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n";
+    EXPECT_EQ(f["view"], Escaped(downloaded));
+
+    // Unplugged: the blank picture and one line.
+    folder.SetBench("[bench]\ncameras=\n");
+    f = folder.Drive({"wait-text", "1000", "Camera Plug out", "wait-picture", "idle", "fields"});
+    EXPECT_EQ(f["view"], Escaped(downloaded + "Camera Plug out\r\n"));
+
+    // Plugged in again: identified afresh, with the release its new firmware carries.
+    folder.SetBench(Camera());
+    f = folder.Drive(
+        {"wait-text", "1000", "(Camera) Current bcdDevice version = 0013", "sleep", "500", "fields"});
+    EXPECT_EQ(f["view"], Escaped(downloaded +
+                                 "Camera Plug out\r\n====================================\r\n"
+                                 "Camera Plug in\r\n" +
+                                 Identified(folder, "0013")));
+    EXPECT_EQ(f["flash"], "enabled");
+    Close(folder, tool);
+}
+
+TEST_F(OrlindeE2E, ADownloadTheCameraFailsShowsFail) {
+    // From the third chunk on, the camera refuses the image's chunks.
+    ToolFolder folder("fail", "ChooseBinUsePid=1\r\n", Camera("fault=fail=xu_write:10@3+\n"));
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f =
+        folder.Drive({"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "fail", "wait-enabled",
+                      "1033", "1", "rect", "fields"});
+    Shoot(f, "orlinde-fail.png");
+    EXPECT_EQ(f["view"],
+              Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload fail.\r\n"));
+    EXPECT_EQ(f["progress"], "100");
+    EXPECT_EQ(f["flash"], "enabled");
+    EXPECT_NE(folder.Flash(), Downloaded(folder.Sent()));
+    Close(folder, tool);
+}
+
+TEST_F(OrlindeE2E, ARealtekDownloadWritesTheFileIntoTheCamerasMemory) {
+    // No Quelmar camera and no Sonix device: RvcLib.dll, loaded by name from the tool's folder.
+    ToolFolder folder(
+        "realtek", "ChooseBinUsePid=1\r\n",
+        "[bench]\ncameras=rt0\n[rt0]\nchip=realtek\nvid=3A7C\npid=5611\nrev=0021\nmi=00\nport=4\n");
+    folder.Write("pid.ini", "[PID_5611]\r\nBIN=rt.bin\r\nModuleID=RT-5611\r\nVER=0022\r\n");
+    Bytes image(65536);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    folder.Firmware("rt.bin", image);
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
+    const std::string identified =
+        "\r\n Driver Connected, initial ok.\r\n(Camera) Current bcdDevice version = 0021\r\n"
+        "(Camera) Current VID number = 3A7C\r\n(Camera) Current PID number = 5611\r\nOpen File " +
+        folder.WindowsDir() + "\\bin\\rt.bin\r\n(File) New bcdDevice version = 0022\r\n";
+    EXPECT_EQ(f["view"], Escaped(identified));
+    EXPECT_EQ(f["module"], "RT-5611");
+
+    f = folder.Drive({"click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    EXPECT_EQ(f["view"],
+              Escaped(identified + " Start Download\r\n Downloading...\r\nPID = 5611 Download complete\r\n"
+                                   "Download complete.\r\n"));
+    EXPECT_EQ(f["progress"], "100");
+    EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "rt0.eeprom"), image);
+    folder.Drive({"click", "1033"});
+    e2e::RunResult r = tool.get();
+    EXPECT_FALSE(r.timedOut);
+    // The library's progress reports, on standard output.
+    EXPECT_NE(r.out.find("\rDownload Stage is: 65536 / 65536"), std::string::npos) << r.out.substr(0, 200);
+}
+
+TEST_F(OrlindeE2E, ASonixDownloadWritesTheFileAndErasedBytesAfterIt) {
+    // The ROM's sector table puts the protect byte at 0xC034; the version lies at 0x200A.
+    ToolFolder folder(
+        "sonix", "ChooseBinUsePid=1\r\n",
+        "[bench]\ncameras=cam0\n[cam0]\nchip=sonix\nvid=3A7C\npid=6366\nrev=0100\nmi=00\nport=3\n"
+        "rom_version=232RO\nrom_index=2\nsector_table=0x1000\nasic=0x1008:C0\n");
+    Bytes before(65536, 0x3C);
+    before[0x168] = 0x20;
+    before[0x200A] = 0x01;
+    before[0x200B] = 0x05;
+    before[0xC034] = 0x5A;
+    folder.Write("bench/cam0.flash", std::string(before.begin(), before.end()));
+    folder.Write("pid.ini", "[PID_6366]\r\nBIN=sx.bin\r\n");
+    Bytes image(40000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 11 + (i >> 7));
+    folder.Firmware("sx.bin", image);
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
+    const std::string identified =
+        "\r\n Driver Connected, (Camera) Current bcdDevice version = 0105\r\n"
+        "(Camera) Current VID number = 3a7c\r\n(Camera) Current PID number = 6366\r\nOpen File " +
+        folder.WindowsDir() +
+        "\\bin\\sx.bin\r\n40000 bytes (39.1 KB) has been read\r\n"
+        "(File) New bcdDevice version = 0101\r\n";
+    EXPECT_EQ(f["view"], Escaped(identified));
+    EXPECT_EQ(f["module"], "Sonix Camera");
+
+    f = folder.Drive({"click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    EXPECT_EQ(f["view"],
+              Escaped(identified + " Start Download\r\n Downloading...\r\nDownload complete.\r\n"));
+    Close(folder, tool);
+    Bytes expected = image;
+    expected.resize(65536, 0xFF);
+    EXPECT_EQ(folder.Flash(), expected);
+}
+
+TEST_F(OrlindeE2E, RvcLibInTheCurrentFolderIsNeverLoaded) {
+    // The tool's folder has no RvcLib.dll; the folder it is started from has one.
+    const std::string realtek =
+        "[bench]\ncameras=rt0\n[rt0]\nchip=realtek\nvid=3A7C\npid=5611\nrev=0021\nmi=00\nport=4\n";
+    ToolFolder folder("planted", "ChooseBinUsePid=1\r\n", realtek);
+    fs::remove(folder.Dir() / "RvcLib.dll");
+    const fs::path elsewhere = folder.Dir() / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::copy_file(e2e::Win64Dir() / "emu" / "RvcLib.dll", elsewhere / "RvcLib.dll");
+    std::future<e2e::RunResult> tool = folder.Start(120, elsewhere);
+    // Neither a Quelmar camera, a Sonix device nor RvcLib.dll: the log holds the empty line alone.
+    std::map<std::string, std::string> f = folder.Drive({"sleep", "1000", "fields"});
+    EXPECT_EQ(f["view"], "\\r\\n");
+    EXPECT_EQ(f["flash"], "disabled");
+    Close(folder, tool);
+}
+
+TEST_F(OrlindeE2E, CommandLineModeDownloadsAndEndsByItself) {
+    // The camera's release (0012) is below the file's (0013): the automatic download goes ahead.
+    ToolFolder folder("cmdline", "ChooseBinUsePid=1\r\nAutoDL=1\r\nCmdLineMode=1\r\n");
+    e2e::RunResult r = folder.Start(90).get();
+    EXPECT_FALSE(r.timedOut) << "the tool did not close itself";
+    EXPECT_EQ(folder.Flash(), Downloaded(folder.Sent()));
+}
+
+}  // namespace
