@@ -8,12 +8,11 @@
 #include <array>
 #include <cstdint>
 
-#include "kit/library_loader.h"
-#include "vendor/RvcLib.h"
+#include "vendor/rvclib_binding.h"
 
 namespace orlinde {
 
-class RvcLibBinding {
+class RvcLibBinding : public vendor::RvcLibBinding {
 public:
     // Every name the tool looks up, in lookup order; the tool calls only some of them.
     static constexpr std::array<const char*, 17> kNames = {"RvcLib_Initialize",
@@ -33,39 +32,12 @@ public:
                                                            "EEPROMInfo2",
                                                            "UVC_ResetToRom",
                                                            "UVC_ResetToDLFW"};
-    static constexpr int32_t kMissingFailure = -1;
 
-    explicit RvcLibBinding(kit::LibraryPort& libraries) : libraries_(libraries) {}
-    ~RvcLibBinding() { Unload(); }
-    RvcLibBinding(const RvcLibBinding&) = delete;
-    RvcLibBinding& operator=(const RvcLibBinding&) = delete;
+    explicit RvcLibBinding(kit::LibraryPort& libraries)
+        : vendor::RvcLibBinding(libraries, {kNames.begin(), kNames.end()}) {}
 
     // Releases any module held, loads the library by name and looks every name up.
-    bool Load(const char* name);
-    // Releases the module and clears every entry point.
-    void Unload();
-    bool Loaded() const { return module_ != nullptr; }
-    bool Has(const char* name) const { return Find(name) != nullptr; }
-
-    int32_t Initialize(int32_t reserved, int32_t mode) const;
-    int32_t UnInitialize(int32_t mode) const;
-    RvcHandle Open(int32_t index) const;
-    int32_t Close(RvcHandle handle) const;
-    int32_t GetDevVidPidRev(RvcHandle handle, uint16_t* vid, uint16_t* pid, uint16_t* rev) const;
-    int32_t EepromInfo(int32_t index, int32_t* memoryType, int32_t* size) const;
-    int32_t EepromWrite3(int32_t memoryType, int32_t index, int32_t size, const uint8_t* image,
-                         RvcProgressCallback progress) const;
-
-private:
-    kit::EntryPoint Find(const char* name) const;
-    template <typename Fn>
-    Fn As(const char* name) const {
-        return reinterpret_cast<Fn>(Find(name));
-    }
-
-    kit::LibraryPort& libraries_;
-    void* module_ = nullptr;
-    std::array<kit::EntryPoint, kNames.size()> entries_{};
+    bool Load(const char* name) { return LoadByName(name); }
 };
 
 }  // namespace orlinde

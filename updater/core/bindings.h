@@ -9,51 +9,24 @@
 #include "camlib/exports/quelmar_camera.h"
 #include "kit/library_loader.h"
 #include "kit/trace.h"
-#include "vendor/RvcLib.h"
+#include "vendor/rvclib_binding.h"
 
 namespace tessaw {
 
-// RvcLib.dll: module handle and the addresses of the entry points the Realtek flow calls. A missing
-// entry point stays null; the flow then skips the call and takes its documented default.
-class RvcLibBinding {
+// RvcLib.dll with the entry points the Realtek flow calls. A missing entry point stays null; the
+// flow then skips the call and takes its documented default.
+class RvcLibBinding : public vendor::RvcLibBinding {
 public:
     static constexpr std::array<const char*, 7> kNames = {
         "RvcLib_Initialize", "RvcLib_UnInitialize", "UVC_Open",    "UVC_Close",
         "UVC_GetDevVIDPID",  "EEPROMInfo2",         "EEPROMWrite3"};
+    static constexpr int32_t kMissingEeprom = kMissingFailure;
 
-    explicit RvcLibBinding(kit::LibraryPort& libraries) : libraries_(libraries) {}
-    ~RvcLibBinding() { Unload(); }
-    RvcLibBinding(const RvcLibBinding&) = delete;
-    RvcLibBinding& operator=(const RvcLibBinding&) = delete;
+    explicit RvcLibBinding(kit::LibraryPort& libraries)
+        : vendor::RvcLibBinding(libraries, {kNames.begin(), kNames.end()}) {}
 
     // Releases any module held, clears the entry points, loads `fullPath` and looks every name up.
-    bool Load(const std::string& fullPath);
-    void Unload();
-    bool Loaded() const { return module_ != nullptr; }
-    // The entry point of one of kNames, or nullptr.
-    kit::EntryPoint Find(const char* name) const;
-
-    // The calls of the Realtek flow. A missing entry point is not called; the call then answers
-    // its default: 0, or kMissingEeprom for the two EEPROM calls.
-    static constexpr int32_t kMissingEeprom = -1;
-    int32_t Initialize(int32_t reserved, int32_t mode) const;
-    int32_t UnInitialize(int32_t mode) const;
-    RvcHandle Open(int32_t index) const;
-    int32_t Close(RvcHandle handle) const;
-    int32_t GetDevVidPid(RvcHandle handle, uint16_t* vid, uint16_t* pid) const;
-    int32_t EepromInfo2(int32_t index, int32_t* memoryType, int32_t* size) const;
-    int32_t EepromWrite3(int32_t memoryType, int32_t index, int32_t size, const uint8_t* image,
-                         RvcProgressCallback progress) const;
-    // The same, as the caller's function pointer type (the PFN_ types of the library's header).
-    template <typename Fn>
-    Fn As(const char* name) const {
-        return reinterpret_cast<Fn>(Find(name));
-    }
-
-private:
-    kit::LibraryPort& libraries_;
-    void* module_ = nullptr;
-    std::array<kit::EntryPoint, kNames.size()> entries_{};
+    bool Load(const std::string& fullPath) { return LoadByPath(fullPath.c_str()); }
 };
 
 // The nine exports of QuelmarCamera.dll, typed from the library's own declarations so that the two

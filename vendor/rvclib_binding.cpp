@@ -1,26 +1,36 @@
-#include "rvclib_binding.h"
+#include "vendor/rvclib_binding.h"
 
+#include <algorithm>
 #include <cstring>
 
-namespace orlinde {
+namespace vendor {
 
-bool RvcLibBinding::Load(const char* name) {
-    Unload();
-    module_ = libraries_.LoadByName(name);
+bool RvcLibBinding::Bind(void* module) {
+    module_ = module;
     if (!module_) return false;
-    for (size_t i = 0; i < kNames.size(); ++i) entries_[i] = libraries_.Find(module_, kNames[i]);
+    for (size_t i = 0; i < names_.size(); ++i) entries_[i] = libraries_.Find(module_, names_[i]);
     return true;
+}
+
+bool RvcLibBinding::LoadByPath(const char* fullPath) {
+    Unload();
+    return Bind(libraries_.LoadByPath(fullPath));
+}
+
+bool RvcLibBinding::LoadByName(const char* name) {
+    Unload();
+    return Bind(libraries_.LoadByName(name));
 }
 
 void RvcLibBinding::Unload() {
     if (module_) libraries_.Free(module_);
     module_ = nullptr;
-    entries_.fill(nullptr);
+    std::fill(entries_.begin(), entries_.end(), nullptr);
 }
 
 kit::EntryPoint RvcLibBinding::Find(const char* name) const {
-    for (size_t i = 0; i < kNames.size(); ++i)
-        if (std::strcmp(kNames[i], name) == 0) return entries_[i];
+    for (size_t i = 0; i < names_.size(); ++i)
+        if (std::strcmp(names_[i], name) == 0) return entries_[i];
     return nullptr;
 }
 
@@ -44,6 +54,11 @@ int32_t RvcLibBinding::Close(RvcHandle handle) const {
     return fn ? fn(handle) : 0;
 }
 
+int32_t RvcLibBinding::GetDevVidPid(RvcHandle handle, uint16_t* vid, uint16_t* pid) const {
+    auto fn = As<PFN_UVC_GetDevVIDPID>("UVC_GetDevVIDPID");
+    return fn ? fn(handle, vid, pid) : 0;
+}
+
 int32_t RvcLibBinding::GetDevVidPidRev(RvcHandle handle, uint16_t* vid, uint16_t* pid, uint16_t* rev) const {
     auto fn = As<PFN_UVC_GetDevVIDPIDRev>("UVC_GetDevVIDPIDRev");
     return fn ? fn(handle, vid, pid, rev) : 0;
@@ -54,10 +69,15 @@ int32_t RvcLibBinding::EepromInfo(int32_t index, int32_t* memoryType, int32_t* s
     return fn ? fn(index, memoryType, size) : kMissingFailure;
 }
 
+int32_t RvcLibBinding::EepromInfo2(int32_t index, int32_t* memoryType, int32_t* size) const {
+    auto fn = As<PFN_EEPROMInfo2>("EEPROMInfo2");
+    return fn ? fn(index, memoryType, size) : kMissingFailure;
+}
+
 int32_t RvcLibBinding::EepromWrite3(int32_t memoryType, int32_t index, int32_t size, const uint8_t* image,
                                     RvcProgressCallback progress) const {
     auto fn = As<PFN_EEPROMWrite3>("EEPROMWrite3");
     return fn ? fn(memoryType, index, size, image, progress) : kMissingFailure;
 }
 
-}  // namespace orlinde
+}  // namespace vendor
