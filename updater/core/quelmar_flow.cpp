@@ -81,16 +81,16 @@ public:
 
         if (!keep) {
             if (lib_.WriteProtectOff(*table) != 0) return Fail(kProtectOffFailed);
-            Trace(kProtectOffDone);
+            s_.TraceText(kProtectOffDone);
         }
 
-        Report(kEraseMemory);
+        s_.ReportStep(kEraseMemory);
         s_.Log().Flush();
         if (lib_.Erase(*table) != 0) return Fail(kEraseFailed);
-        Report(kEraseDone);
+        s_.ReportStep(kEraseDone);
 
         s_.Log().Flush();
-        Report(kWriteFirmware);
+        s_.ReportStep(kWriteFirmware);
         for (uint32_t i = 0; i < sectors_; ++i) {
             if (lib_.DownloadSector(image_.quelmar.data(), *table, i, 0) != 0) return Fail(kWriteFailed);
             s_.ShowText(Format(kWriteProgress, Percent(i)));
@@ -98,15 +98,15 @@ public:
             s_.Log().Flush();
         }
         s_.SetProgressPos(position_);
-        Log(kWriteComplete);
+        s_.PlainLog(kWriteComplete);
 
         if (!keep) {
             if (lib_.WriteProtectOn(*table) != 0) return Fail(kProtectOnFailed);
-            Trace(kProtectOnDone);
+            s_.TraceText(kProtectOnDone);
         }
 
         s_.Log().Flush();
-        Report(kVerifyCode);
+        s_.ReportStep(kVerifyCode);
         std::fill(readBack.begin(), readBack.end(), 0xFF);
         for (uint32_t i = 0; i < sectors_; ++i) {
             if (lib_.UploadSector(readBack.data(), i, *table) != 0) return Fail(kVerifyFailed);
@@ -121,11 +121,11 @@ public:
             SaveReadBack(readBack);
             return Fail(kVerifyFailed);
         }
-        Log(kVerifyComplete);
+        s_.PlainLog(kVerifyComplete);
         readBack.clear();
         readBack.shrink_to_fit();
 
-        Report(kResetCamera);
+        s_.ReportStep(kResetCamera);
         int reset = lib_.ResetCamera();
         kit::TraceF(s_.Trace(), kResetResult, static_cast<unsigned>(reset));
         if (reset != 0) return Fail(kResetFailed);
@@ -140,15 +140,8 @@ private:
         position_ += kQuelmarSectorSize;
         s_.SetProgressPos(position_);
     }
-    void Trace(const std::string& text) { kit::TraceF(s_.Trace(), "%s", text.c_str()); }
-    void Log(const std::string& text) { s_.Log().WriteString(PlainLine(text)); }
-    void Report(const std::string& text) {
-        Trace(text);
-        Log(text);
-        s_.ShowText(text);
-    }
     void Fail(const std::string& text) {
-        Report(text);
+        s_.ReportStep(text);
         s_.SetSuccess(false);
     }
     // What the camera gave back, for whoever has to find out why the comparison failed. A file that

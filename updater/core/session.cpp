@@ -25,6 +25,12 @@ void UpdateSession::TraceText(const std::string& text) { kit::TraceF(ports_.trac
 
 void UpdateSession::PlainLog(const std::string& text) { log_.WriteString(PlainLine(text)); }
 
+void UpdateSession::ReportStep(const std::string& text) {
+    TraceText(text);
+    PlainLog(text);
+    ShowText(text);
+}
+
 void UpdateSession::RefreshControls() {
     ports_.dialog.SetControlText(kIdcStatus, status_.c_str());
     ports_.dialog.SetChecked(kIdcAutoScroll, autoScroll_);

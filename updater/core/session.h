@@ -182,6 +182,11 @@ public:
     void ShowText(const std::string& text, intptr_t lParam = kShowAndStatus);
     void SetProgressRange(uint32_t upper);
     void SetProgressPos(uint32_t position);
+    // A text to the debug trace; a plain line to the update log.
+    void TraceText(const std::string& text);
+    void PlainLog(const std::string& text);
+    // A flow's step: debug trace, plain log line, log view and Status field.
+    void ReportStep(const std::string& text);
     // Identifies the attached cameras again and shows the module IDs (the Module ID field keeps its
     // text when the present devices cannot be listed).
     void Identify();
@@ -194,8 +199,6 @@ private:
     bool WaitForSystemId();
     void Identify(bool first);
     void RefreshControls();
-    void TraceText(const std::string& text);
-    void PlainLog(const std::string& text);
     // true when the driver has to end at once (silent mode).
     bool DriverFailure(int code, const std::string& message, bool errorForm);
     bool LoadFirmwareFile();

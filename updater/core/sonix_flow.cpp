@@ -53,16 +53,16 @@ public:
         if (!lib_.ReqToDriver(kSonixReadRequest, address, &byte, 1))
             kit::TraceF(s_.Trace(), kSonixProtectByteUnread, static_cast<unsigned>(address));
         if (!lib_.SetWriteProtect(false, word, byte)) return Fail(kSonixProtectOffFailed);
-        Trace(kProtectOffDone);
+        s_.TraceText(kProtectOffDone);
 
-        Report(kUpdateStart);
+        s_.ReportStep(kUpdateStart);
         s_.Log().Flush();
 
-        Report(kEraseMemory);
+        s_.ReportStep(kEraseMemory);
         if (!lib_.EraseSF()) return Fail(kEraseFailed);
 
         s_.Log().Flush();
-        Report(kWriteFirmware);
+        s_.ReportStep(kWriteFirmware);
         for (uint32_t i = 0; i < requests_; ++i) {
             const uint32_t at = i * kSonixChunkSize, n = SonixRequestLength(length_, i);
             if (!lib_.ReqToDriver(kSonixWriteRequest, at, image_.sonix.data() + at, n))
@@ -72,14 +72,14 @@ public:
             s_.Log().Flush();
         }
         s_.SetProgressPos(position_);
-        Log(kWriteComplete);
+        s_.PlainLog(kWriteComplete);
         s_.Log().Flush();
 
         if (!lib_.SetWriteProtect(true, word, byte)) return Fail(kSonixProtectOnFailed);
-        Trace(kProtectOnDone);
+        s_.TraceText(kProtectOnDone);
         s_.Log().Flush();
 
-        Report(kVerifyCode);
+        s_.ReportStep(kVerifyCode);
         std::fill(readBack.begin(), readBack.end(), 0xFF);
         for (uint32_t i = 0; i < requests_; ++i) {
             const uint32_t at = i * kSonixChunkSize, n = SonixRequestLength(length_, i);
@@ -90,12 +90,12 @@ public:
         }
         s_.SetProgressPos(position_);
         if (std::memcmp(readBack.data(), image_.sonix.data(), length_) != 0) return Fail(kVerifyFailed);
-        Log(kVerifyComplete);
+        s_.PlainLog(kVerifyComplete);
         s_.Log().Flush();
         readBack.clear();
         readBack.shrink_to_fit();
 
-        Report(kResetCamera);
+        s_.ReportStep(kResetCamera);
         if (lib_.ResetDevice() == 0) return Fail(kResetFailed);
         s_.SetSuccess(true);
     }
@@ -105,15 +105,8 @@ private:
         position_ += bytes;
         s_.SetProgressPos(position_);
     }
-    void Trace(const std::string& text) { kit::TraceF(s_.Trace(), "%s", text.c_str()); }
-    void Log(const std::string& text) { s_.Log().WriteString(PlainLine(text)); }
-    void Report(const std::string& text) {
-        Trace(text);
-        Log(text);
-        s_.ShowText(text);
-    }
     void Fail(const std::string& text) {
-        Report(text);
+        s_.ReportStep(text);
         s_.SetSuccess(false);
     }
 
