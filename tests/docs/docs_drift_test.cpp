@@ -383,8 +383,12 @@ TEST(PackagingGuide, TessacsExitCodesAndConsoleTexts) {
         texts.insert(text);
         const std::string code = Cell(row, 0);
         // Rows whose code is a fixed number say which text goes with it.
-        if (code == "`0`") EXPECT_EQ(text, tessac::kSucceeded);
-        if (code == "`259`") EXPECT_EQ(text, tessac::kFailed);
+        if (code == "`0`") {
+            EXPECT_EQ(text, tessac::kSucceeded);
+        }
+        if (code == "`259`") {
+            EXPECT_EQ(text, tessac::kFailed);
+        }
         if (code == "`30840`") {
             EXPECT_EQ(tessac::kPathTooDeepCode, 30840);
             EXPECT_EQ(text, tessac::kPathTooDeep);
@@ -488,7 +492,9 @@ TEST(BenchGuide, StatusPicturesAreTheOnesTheToolShows) {
         ExpectPictureOf(Cell(row, 2), bitmap);
     }
     for (int p = 0; p <= 255; ++p)
-        if (!countdown.count(p)) EXPECT_EQ(orlinde::CountdownPicture(static_cast<uint8_t>(p)), 0) << p;
+        if (!countdown.count(p)) {
+            EXPECT_EQ(orlinde::CountdownPicture(static_cast<uint8_t>(p)), 0) << p;
+        }
 }
 
 TEST(BenchGuide, ExplainsEveryMessageOfTheLogView) {
