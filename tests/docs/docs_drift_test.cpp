@@ -378,6 +378,17 @@ TEST(PackagingGuide, WorkedExamplesChooseTheFileTheGuideSays) {
     EXPECT_EQ(examples, 4);
 }
 
+TEST(PackagingGuide, NamesTheVendorIdsAndFilesTheProgramsUse) {
+    const std::string doc = Doc("packaging.md");
+    for (const std::string& text :
+         {std::string("Only cameras of the vendor ID `") + tessaw::kVendorId + "`",
+          std::string("vendor ID `") + kestrim::kVendorId + "`", std::string("`") + kestrim::kListFile + "`",
+          std::string("`") + tessaw::kSubSystemIdName + "`", std::string("`") + tessaw::kQuelmarLibName + "`",
+          std::string("`") + tessaw::kRvcLibName + "`", std::string("`") + tessaw::kReadBackFile + "`",
+          std::string("`") + tessaw::kAnySystem + "`"})
+        EXPECT_NE(doc.find(text), std::string::npos) << text;
+}
+
 TEST(PackagingGuide, TessacsExitCodesAndConsoleTexts) {
     std::set<std::string> texts;
     for (const auto& row : Table(Doc("packaging.md"), "tessac")) {
