@@ -9,6 +9,7 @@ pkgs=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine64
   xvfb x11-apps imagemagick
+  zip unzip
 )
 
 missing=()
