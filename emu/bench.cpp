@@ -229,8 +229,10 @@ std::optional<std::string> BenchFolderFromEnvironment() {
     return std::string(value);
 }
 
+std::string BenchNotice(const std::string& folder) { return "emulated bench: " + folder; }
+
 void TraceBenchInUse(kit::Trace& trace, const std::string& folder) {
-    kit::TraceF(trace, "emulated bench: %s\n", folder.c_str());
+    trace.Write((BenchNotice(folder) + "\n").c_str());
 }
 
 int32_t EmulatedVideoInput::Enumerate(std::vector<kit::VideoInputDevice>& out) {

@@ -89,7 +89,11 @@ bool LoadBench(const std::string& folder, Bench& out, std::string& error);
 // The folder named by CAMKIT_BENCH, or nothing when the variable is unset or empty.
 std::optional<std::string> BenchFolderFromEnvironment();
 
-// Writes "emulated bench: <folder>\n" to the trace: every program that runs on a bench says so.
+// "emulated bench: <folder>", without a line end: what every program that runs on a bench says,
+// in its trace and, where it has one, in the log the user reads.
+std::string BenchNotice(const std::string& folder);
+
+// Writes BenchNotice(folder) and "\n" to the trace.
 void TraceBenchInUse(kit::Trace& trace, const std::string& folder);
 
 // DirectShow video-input devices of a bench, in the bench's order.

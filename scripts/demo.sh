@@ -12,14 +12,8 @@ if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a "$PWD/scripts/demo.sh" "$@"; fi
 [ -x build/win64/kit/Tessaw.exe ] && [ -x build/native/tools/benchtool/benchtool ] || scripts/build.sh
 benchtool=$PWD/build/native/tools/benchtool/benchtool
 
-template=${1:-quelmar-i}
-templates=$($benchtool list)
-if [ "$template" = list ]; then echo "$templates"; exit 0; fi
-if ! grep -q "^$template " <<<"$templates"; then
-  echo "demo.sh: there is no bench template \"$template\"; choose one of:" >&2
-  echo "$templates" >&2
-  exit 2
-fi
+. scripts/bench-common.sh
+choose_template demo.sh "${1:-}"
 
 demo=$PWD/build/demo
 bench=$demo/bench
@@ -30,14 +24,6 @@ $benchtool create "$template" "$bench"
 # The updater's folder: what a packager ships, plus the two vendor-library stand-ins (emulation only).
 cp build/win64/kit/* build/win64/emu/RvcLib.dll build/win64/emu/BurnerApLib.dll "$demo/kit/"
 
-# A key of a camera's section in bench.ini.
-key() {
-  awk -F= -v section="[$1]" -v key="$2" '
-    $0 == section { inside = 1; next }
-    /^\[/ { inside = 0 }
-    inside && $1 == key { sub(/[ \t]*;.*/, "", $2); gsub(/[ \t\r]/, "", $2); print $2; exit }' "$bench/bench.ini"
-}
-
 export WINEPREFIX="$demo/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export CAMKIT_BENCH="$bench"
 wine=/usr/lib/wine/wine64
@@ -46,23 +32,12 @@ wine=/usr/lib/wine/wine64
 # now with the next revision in its identity block (so the update shows in the revision afterwards),
 # and, for a Quelmar camera, the driver that the updater's driver check reads from the registry.
 for cam in $(key bench cameras | tr ',' ' '); do
-  chip=$(key "$cam" chip) vid=$(key "$cam" vid) pid=$(key "$cam" pid) rev=$(key "$cam" rev)
+  pid=$(key "$cam" pid)
   pid=${pid^^}
   name=$(grep -i "^SysID_XXXX_PID_${pid}_" "$demo/kit/config.ini" | head -1 | cut -d= -f2 | tr -d '\r ' || true)
   if [ -z "$name" ]; then echo "(camera $cam: config.ini names no firmware for product $pid)"; continue; fi
-  case $chip in
-    quelmar)
-      memory=$(key "$cam" flash_image)
-      case $(key "$cam" family) in f|g) offset=0x8008 ;; h) offset=0xB70A ;; i) offset=0x678A ;; *) offset=0xF000 ;; esac ;;
-    sonix) memory=$(key "$cam" flash_image); offset=0xF000 ;;
-    realtek) memory=$(key "$cam" eeprom_image); [ -n "$memory" ] || memory=$cam.eeprom; offset=0xF000 ;;
-    *) continue ;;
-  esac
-  [ -n "$memory" ] || memory=$cam.flash
-  new=$(printf '%04X' $((16#$rev + 1)))
-  # A Quelmar image is the first 64 KiB of the flash, whatever the part's size.
-  if [ "$chip" = quelmar ]; then head -c 65536 "$bench/$memory" > "$demo/kit/$name"; else cp "$bench/$memory" "$demo/kit/$name"; fi
-  printf "\\x${new:2:2}\\x${new:0:2}" | dd of="$demo/kit/$name" bs=1 seek=$((offset + 4)) conv=notrunc 2>/dev/null
+  make_firmware "$cam" "$demo/kit/$name" || continue
+  pid=${pid^^}
   echo "firmware for camera $cam ($chip, $vid:$pid, revision $rev): $name, revision $new"
 
   if [ "$chip" = quelmar ]; then

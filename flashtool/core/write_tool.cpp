@@ -103,7 +103,7 @@ bool WriteTool::OnInitDialog() {
 
     {
         std::lock_guard<std::mutex> hold(logLock_);
-        log_.clear();
+        log_ = logNotice_;
     }
     const std::string caption = std::string(kCaptionName) + kCaptionTool + kCaptionVersion;
     ports_.dialog.SetCaption(caption.c_str());

@@ -83,6 +83,10 @@ public:
     WriteTool(const WriteTool&) = delete;
     WriteTool& operator=(const WriteTool&) = delete;
 
+    // A line the log view shows first, above everything the start-up logs (an emulated bench says
+    // so there). Call before OnInitDialog.
+    void SetLogNotice(std::string line) { logNotice_ = std::move(line); }
+
     // --- Dialog events (dialog thread) ---
     // Start-up. false when device notifications could not be registered: the dialog then stays
     // open with an empty log and "Flash" disabled.
@@ -180,6 +184,7 @@ private:
 
     mutable std::mutex logLock_;
     std::string log_;
+    std::string logNotice_;
 
     std::string folder_;
     std::string settingsPath_;

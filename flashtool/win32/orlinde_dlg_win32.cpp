@@ -55,6 +55,8 @@ CDUDevodAvozDlg::CDUDevodAvozDlg(const ShellPorts& ports, std::string benchFolde
                                 ports.quelmar, ports.libraries, ports.profile, ports.files,
                                 ports.system,  ports.console,   ports.trace};
     tool_ = std::make_unique<orlinde::WriteTool>(own);
+    // Whoever reads the log view must see that no real camera was written.
+    if (!benchFolder_.empty()) tool_->SetLogNotice(emu::BenchNotice(benchFolder_) + "\r\n");
 }
 
 CDUDevodAvozDlg::~CDUDevodAvozDlg() { tool_->OnDestroy(); }

@@ -5,6 +5,7 @@
 // fail pictures are saved.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <future>
@@ -35,14 +36,44 @@ std::string Camera(const std::string& extra = "") {
 }
 
 // A 64 KiB image: an erased header (the download marks it valid), a pattern, and the identity block
-// with the release the file carries.
-Bytes Image() {
+// of the family with the release the file carries.
+Bytes Image(char family = kFamily) {
     Bytes b(65536);
     for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i * 29 + (i >> 9) + 3);
     b[0] = b[1] = 0xFF;
-    const uint32_t at = camlib::IdentityOffset(kFamily);
+    const uint32_t at = camlib::IdentityOffset(family);
     b[at + 4] = kFileRevision & 0xFF;
     b[at + 5] = kFileRevision >> 8;
+    return b;
+}
+
+// A Realtek camera record of a bench.
+std::string RealtekCamera(const std::string& name, const std::string& pid, const std::string& rev, int port) {
+    return "[" + name + "]\nchip=realtek\nvid=3A7C\npid=" + pid + "\nrev=" + rev + "\nmi=00\nport=" +
+           std::to_string(port) + "\n";
+}
+
+// A Sonix camera whose ROM's sector table puts the protect byte at 0xC034; `benchKeys` go to [bench].
+std::string SonixBench(const std::string& benchKeys = "") {
+    return "[bench]\ncameras=cam0\n" + benchKeys +
+           "[cam0]\nchip=sonix\nvid=3A7C\npid=6366\nrev=0100\nmi=00\nport=3\n"
+           "rom_version=232RO\nrom_index=2\nsector_table=0x1000\nasic=0x1008:C0\n";
+}
+
+// What that Sonix camera's flash holds before a download: its version (0105) lies at 0x200A.
+Bytes SonixFlash() {
+    Bytes before(65536, 0x3C);
+    before[0x168] = 0x20;
+    before[0x200A] = 0x01;
+    before[0x200B] = 0x05;
+    before[0xC034] = 0x5A;
+    return before;
+}
+
+// A pattern that no memory holds by chance.
+Bytes Pattern(size_t n, unsigned step) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * step + (i >> 8));
     return b;
 }
 
@@ -115,6 +146,7 @@ public:
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
     }
+    void Write(const std::string& name, const Bytes& bytes) { Write(name, std::string(bytes.begin(), bytes.end())); }
     // Replaced in one step: the tool's look at the bench never sees half a file.
     void SetBench(const std::string& ini) {
         Write("bench/bench.ini.new", ini);
@@ -147,6 +179,8 @@ public:
         Write("bin/" + name, std::string(image.begin(), image.end()));
     }
     std::string WindowsDir() const { return e2e::WindowsPath(dir_); }
+    // The first line of the log view on this bench.
+    std::string Notice() const { return "emulated bench: " + e2e::WindowsPath(dir_ / "bench") + "\r\n"; }
     // The first 64 KiB of a camera's flash (the bench keeps a larger part).
     Bytes Flash() const {
         Bytes f = ReadFile(dir_ / "bench" / "cam0.flash");
@@ -168,6 +202,22 @@ std::string Identified(const ToolFolder& folder, const std::string& rev = "0012"
            "Open File " +
            folder.WindowsDir() +
            "\\bin\\fw.bin\r\n65536 bytes (64.0 KB) has been read\r\n(File) New bcdDevice version = 0013\r\n";
+}
+
+// The log of an identification of the Sonix camera above with a 40000-byte file.
+std::string SonixIdentified(const ToolFolder& folder) {
+    return folder.Notice() +
+           "\r\n Driver Connected, (Camera) Current bcdDevice version = 0105\r\n"
+           "(Camera) Current VID number = 3a7c\r\n(Camera) Current PID number = 6366\r\nOpen File " +
+           folder.WindowsDir() +
+           "\\bin\\sx.bin\r\n40000 bytes (39.1 KB) has been read\r\n"
+           "(File) New bcdDevice version = 0101\r\n";
+}
+
+// The log lines of one Realtek camera found by the identification.
+std::string RealtekLines(const std::string& pid, const std::string& rev) {
+    return "(Camera) Current bcdDevice version = " + rev + "\r\n(Camera) Current VID number = 3A7C\r\n" +
+           "(Camera) Current PID number = " + pid + "\r\n";
 }
 
 class OrlindeE2E : public ::testing::Test {
@@ -202,7 +252,7 @@ TEST_F(OrlindeE2E, IdentifiesAQuelmarCameraAtStartUp) {
     std::future<e2e::RunResult> tool = folder.Start();
     std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
     EXPECT_EQ(f["caption"], kCaption);
-    EXPECT_EQ(f["view"], Escaped(Identified(folder)));
+    EXPECT_EQ(f["view"], Escaped(folder.Notice() + Identified(folder)));
     EXPECT_EQ(f["module"], "QM-B5A4");
     EXPECT_EQ(f["path"], folder.WindowsDir() + "\\bin\\fw.bin");
     EXPECT_EQ(f["flash"], "enabled");
@@ -233,7 +283,8 @@ TEST_F(OrlindeE2E, AQuelmarDownloadLandsInTheFlashAndShowsSuccess) {
     f = folder.Drive({"wait-picture", "success", "wait-enabled", "1033", "1", "rect", "fields"});
     Shoot(f, "orlinde-success.png");
     EXPECT_EQ(f["view"],
-              Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n"));
+              Escaped(folder.Notice() + Identified(folder) +
+                      " Start Download\r\n Downloading...\r\nDownload complete.\r\n"));
     EXPECT_EQ(f["progress"], "100");
     EXPECT_EQ(f["flash"], "enabled");
     EXPECT_EQ(f["picture"], "success");
@@ -252,7 +303,7 @@ TEST_F(OrlindeE2E, BenchPlugEventsAfterADownloadReidentifyTheCamera) {
     std::map<std::string, std::string> f = folder.Drive(
         {"sleep", "1500", "click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
     const std::string downloaded =
-        Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n";
+        folder.Notice() + Identified(folder) + " Start Download\r\n Downloading...\r\nDownload complete.\r\n";
     EXPECT_EQ(f["view"], Escaped(downloaded));
 
     // Unplugged: the blank picture and one line.
@@ -281,7 +332,8 @@ TEST_F(OrlindeE2E, ADownloadTheCameraFailsShowsFail) {
                       "1033", "1", "rect", "fields"});
     Shoot(f, "orlinde-fail.png");
     EXPECT_EQ(f["view"],
-              Escaped(Identified(folder) + " Start Download\r\n Downloading...\r\nDownload fail.\r\n"));
+              Escaped(folder.Notice() + Identified(folder) +
+                      " Start Download\r\n Downloading...\r\nDownload fail.\r\n"));
     EXPECT_EQ(f["progress"], "100");
     EXPECT_EQ(f["flash"], "enabled");
     EXPECT_NE(folder.Flash(), Downloaded(folder.Sent()));
@@ -300,6 +352,7 @@ TEST_F(OrlindeE2E, ARealtekDownloadWritesTheFileIntoTheCamerasMemory) {
     std::future<e2e::RunResult> tool = folder.Start();
     std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
     const std::string identified =
+        folder.Notice() +
         "\r\n Driver Connected, initial ok.\r\n(Camera) Current bcdDevice version = 0021\r\n"
         "(Camera) Current VID number = 3A7C\r\n(Camera) Current PID number = 5611\r\nOpen File " +
         folder.WindowsDir() + "\\bin\\rt.bin\r\n(File) New bcdDevice version = 0022\r\n";
@@ -321,28 +374,14 @@ TEST_F(OrlindeE2E, ARealtekDownloadWritesTheFileIntoTheCamerasMemory) {
 
 TEST_F(OrlindeE2E, ASonixDownloadWritesTheFileAndErasedBytesAfterIt) {
     // The ROM's sector table puts the protect byte at 0xC034; the version lies at 0x200A.
-    ToolFolder folder(
-        "sonix", "ChooseBinUsePid=1\r\n",
-        "[bench]\ncameras=cam0\n[cam0]\nchip=sonix\nvid=3A7C\npid=6366\nrev=0100\nmi=00\nport=3\n"
-        "rom_version=232RO\nrom_index=2\nsector_table=0x1000\nasic=0x1008:C0\n");
-    Bytes before(65536, 0x3C);
-    before[0x168] = 0x20;
-    before[0x200A] = 0x01;
-    before[0x200B] = 0x05;
-    before[0xC034] = 0x5A;
-    folder.Write("bench/cam0.flash", std::string(before.begin(), before.end()));
+    ToolFolder folder("sonix", "ChooseBinUsePid=1\r\n", SonixBench());
+    folder.Write("bench/cam0.flash", SonixFlash());
     folder.Write("pid.ini", "[PID_6366]\r\nBIN=sx.bin\r\n");
-    Bytes image(40000);
-    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 11 + (i >> 7));
+    const Bytes image = Pattern(40000, 11);
     folder.Firmware("sx.bin", image);
     std::future<e2e::RunResult> tool = folder.Start();
     std::map<std::string, std::string> f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
-    const std::string identified =
-        "\r\n Driver Connected, (Camera) Current bcdDevice version = 0105\r\n"
-        "(Camera) Current VID number = 3a7c\r\n(Camera) Current PID number = 6366\r\nOpen File " +
-        folder.WindowsDir() +
-        "\\bin\\sx.bin\r\n40000 bytes (39.1 KB) has been read\r\n"
-        "(File) New bcdDevice version = 0101\r\n";
+    const std::string identified = SonixIdentified(folder);
     EXPECT_EQ(f["view"], Escaped(identified));
     EXPECT_EQ(f["module"], "Sonix Camera");
 
@@ -367,7 +406,7 @@ TEST_F(OrlindeE2E, RvcLibInTheCurrentFolderIsNeverLoaded) {
     std::future<e2e::RunResult> tool = folder.Start(120, elsewhere);
     // Neither a Quelmar camera, a Sonix device nor RvcLib.dll: the log holds the empty line alone.
     std::map<std::string, std::string> f = folder.Drive({"sleep", "1000", "fields"});
-    EXPECT_EQ(f["view"], "\\r\\n");
+    EXPECT_EQ(f["view"], Escaped(folder.Notice() + "\r\n"));
     EXPECT_EQ(f["flash"], "disabled");
     Close(folder, tool);
 }
@@ -378,6 +417,143 @@ TEST_F(OrlindeE2E, CommandLineModeDownloadsAndEndsByItself) {
     e2e::RunResult r = folder.Start(90).get();
     EXPECT_FALSE(r.timedOut) << "the tool did not close itself";
     EXPECT_EQ(folder.Flash(), Downloaded(folder.Sent()));
+}
+
+
+TEST_F(OrlindeE2E, CommandLineModeWithMessageTellsTheResultAndEndsWhenItIsDismissed) {
+    struct Case {
+        const char* name;
+        std::string camera;
+        const char* box;
+        const char* picture;
+        bool written;
+    };
+    const Case cases[] = {
+        {"success", Camera(), "Success|Download complete!|icon=no", "success", true},
+        {"fail", Camera("fault=fail=xu_write:10@3+\n"), "Fail|Download Fail!|icon=no", "fail", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ToolFolder folder(std::string("cmdmsg-") + c.name,
+                          "ChooseBinUsePid=1\r\nAutoDL=1\r\nCmdLineMode=1\r\nCmdLineMsg=1\r\n", c.camera);
+        std::future<e2e::RunResult> tool = folder.Start(90);
+        // The box waits for the technician, with the result already on the dialog behind it.
+        std::map<std::string, std::string> f = folder.Drive({"box", "fields"});
+        EXPECT_EQ(f["box"], c.box);
+        EXPECT_EQ(f["picture"], c.picture);
+        EXPECT_EQ(tool.wait_for(std::chrono::seconds(2)), std::future_status::timeout)
+            << "the tool ended before its message was read";
+        folder.Drive({"box-ok"});
+        e2e::RunResult r = tool.get();
+        EXPECT_FALSE(r.timedOut) << "the tool did not close itself once the box was dismissed";
+        EXPECT_EQ(folder.Flash() == Downloaded(folder.Sent()), c.written);
+    }
+}
+
+// A module that is written into the chip's in-package flash: family 'l' (0xD2), whose mode switch
+// clears the serial flash's header and restarts the chip from its in-package flash.
+TEST_F(OrlindeE2E, ModuleKM27QX310BIsSwitchedAgainBeforeItsDownload) {
+    const std::string camera =
+        "[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A7\nrev=0012\nmi=00\nport=3\n"
+        "family=l\nchip_id=0xD2\nin_package=65536\nflash=121\ncarrier=ks\n";
+    // The library opens the camera at the identification and again after every mode switch.
+    std::map<std::string, size_t> opens;
+    for (const std::string module : {"KM27QX-310B", "KM27QX-310C"}) {
+        SCOPED_TRACE(module);
+        ToolFolder folder("km27-" + module, "ChooseBinUsePid=1\r\nAutoDL=1\r\nCmdLineMode=1\r\n", camera);
+        folder.Write("pid.ini", "[PID_B5A7]\r\nBIN=fw.bin\r\nModuleID=" + module + "\r\n");
+        folder.Firmware("fw.bin", Image('l'));
+        e2e::RunResult r = folder.Start(90).get();
+        ASSERT_FALSE(r.timedOut) << "the tool did not close itself";
+        for (const std::string& line : r.trace) opens[module] += line.find("in core QuelmarCam_Init") == 0;
+        // Written as it is into the in-package flash, which the chip now starts from.
+        EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "cam0.ipf"), folder.Sent());
+        const Bytes flash = ReadFile(folder.Dir() / "bench" / "cam0.flash");
+        ASSERT_GE(flash.size(), 2u);
+        EXPECT_EQ(flash[0], 0x00);
+        EXPECT_EQ(flash[1], 0x00);
+    }
+    EXPECT_EQ(opens["KM27QX-310C"], 2u) << "start-up: the identification and its mode switch";
+    EXPECT_EQ(opens["KM27QX-310B"], 3u) << "and once more, at the Flash action";
+}
+
+TEST_F(OrlindeE2E, AutoDownloadFlashesOneCameraAfterAnother) {
+    // Two cameras on the technician's bench, one plugged in at a time; both carry an older release
+    // than pid.ini's VER.
+    const std::string cameras = RealtekCamera("rt0", "5611", "0020", 4) + RealtekCamera("rt1", "5611", "0021", 5);
+    ToolFolder folder("autodl", "ChooseBinUsePid=1\r\nAutoDL=1\r\n", "[bench]\ncameras=rt0\n" + cameras);
+    folder.Write("pid.ini", "[PID_5611]\r\nBIN=rt.bin\r\nModuleID=RT-5611\r\nVER=0022\r\n");
+    const Bytes image = Pattern(65536, 7);
+    folder.Firmware("rt.bin", image);
+    std::future<e2e::RunResult> tool = folder.Start();
+    // The first camera is flashed as soon as the tool has found it.
+    folder.Drive({"wait-picture", "success", "wait-enabled", "1033", "1"});
+    EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "rt0.eeprom"), image);
+
+    // Out goes the first, in comes the second: flashed by itself too.
+    folder.SetBench("[bench]\ncameras=\n" + cameras);
+    std::map<std::string, std::string> f = folder.Drive({"wait-text", "1000", "Camera Plug out", "wait-picture", "idle"});
+    folder.SetBench("[bench]\ncameras=rt1\n" + cameras);
+    f = folder.Drive(
+        {"wait-text", "1000", "Camera Plug in", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    const std::string file = "Open File " + folder.WindowsDir() + "\\bin\\rt.bin\r\n(File) New bcdDevice version = 0022\r\n";
+    const std::string downloaded =
+        " Start Download\r\n Downloading...\r\nPID = 5611 Download complete\r\nDownload complete.\r\n";
+    EXPECT_EQ(f["view"], Escaped(folder.Notice() + "\r\n Driver Connected, initial ok.\r\n" +
+                                 RealtekLines("5611", "0020") + file + downloaded + "Camera Plug out\r\n" +
+                                 "====================================\r\nCamera Plug in\r\n" +
+                                 "\r\n Driver Connected, initial ok.\r\n" + RealtekLines("5611", "0021") + file +
+                                 downloaded));
+    EXPECT_EQ(f["flash"], "enabled");
+    EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "rt1.eeprom"), image);
+    Close(folder, tool);
+}
+
+TEST_F(OrlindeE2E, ARealtekModuleWhoseFirstDeviceFailsLeavesTheSecondUntouched) {
+    // The first EEPROMInfo call, the first device's, fails.
+    ToolFolder folder("realtek-two", "ChooseBinUsePid=1\r\n",
+                      "[bench]\ncameras=rt0,rt1\nrvclib_fault1=EEPROMInfo:1:-5\n" +
+                          RealtekCamera("rt0", "5611", "0021", 4) + RealtekCamera("rt1", "5612", "0021", 5));
+    folder.Write("pid.ini", "[PID_5611]\r\nBIN=rt.bin\r\nModuleID=RT-5611\r\nVER=0022\r\n");
+    folder.Firmware("rt.bin", Pattern(65536, 7));
+    // Memories with an erased identity block: the devices report their records' release.
+    Bytes before0 = Pattern(65536, 3), before1 = Pattern(65536, 5);
+    for (Bytes* memory : {&before0, &before1}) std::fill_n(memory->begin() + 0xF000, 6, 0xFF);
+    folder.Write("bench/rt0.eeprom", before0);
+    folder.Write("bench/rt1.eeprom", before1);
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f =
+        folder.Drive({"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "fail", "wait-enabled",
+                      "1033", "1", "fields"});
+    EXPECT_EQ(f["view"], Escaped(folder.Notice() + "\r\n Driver Connected, initial ok.\r\n" +
+                                 RealtekLines("5611", "0021") + RealtekLines("5612", "0021") + "Open File " +
+                                 folder.WindowsDir() +
+                                 "\\bin\\rt.bin\r\n(File) New bcdDevice version = 0022\r\n"
+                                 " Start Download\r\n Downloading...\r\nPID = 5611 Download Fail\r\n"
+                                 "Download fail.\r\n"));
+    EXPECT_EQ(f["flash"], "enabled");
+    EXPECT_EQ(f["close"], "enabled");
+    EXPECT_EQ(f["progress"], "100");
+    Close(folder, tool);
+    EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "rt0.eeprom"), before0);
+    EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "rt1.eeprom"), before1);
+}
+
+TEST_F(OrlindeE2E, ASonixDownloadWhoseEraseFailsShowsFailAndWritesNothing) {
+    ToolFolder folder("sonix-fail", "ChooseBinUsePid=1\r\n", SonixBench("burnerap_fault1=EraseSF:1:0\n"));
+    folder.Write("bench/cam0.flash", SonixFlash());
+    folder.Write("pid.ini", "[PID_6366]\r\nBIN=sx.bin\r\n");
+    folder.Firmware("sx.bin", Pattern(40000, 11));
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f =
+        folder.Drive({"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "fail", "wait-enabled",
+                      "1033", "1", "fields"});
+    EXPECT_EQ(f["view"], Escaped(SonixIdentified(folder) +
+                                 " Start Download\r\n Downloading...\r\nFlash Erase Failed!Download fail.\r\n"));
+    EXPECT_EQ(f["flash"], "enabled");
+    EXPECT_EQ(f["progress"], "100");
+    Close(folder, tool);
+    EXPECT_EQ(folder.Flash(), SonixFlash());
 }
 
 }  // namespace

@@ -89,6 +89,34 @@ TEST(OrlindeStartUp, WithoutDeviceNotificationsStartUpEndsThere) {
     EXPECT_EQ(rig.com.inits, 0);
 }
 
+TEST(OrlindeStartUp, ABenchNoticeIsTheFirstLineOfTheLogAndStaysIt) {
+    const std::string notice = "emulated bench: Z:\\benches\\one\r\n";
+    Rig rig;
+    QuelmarBench(rig);
+    rig.Make().SetLogNotice(notice);
+    ASSERT_TRUE(rig.tool->OnInitDialog());
+    EXPECT_EQ(rig.tool->LogText(), notice + kCameraLines + kFileLines);
+    EXPECT_EQ(rig.dialog.View(), rig.tool->LogText());
+
+    // A camera plugged in again after a download is logged below it; the notice is not repeated.
+    Download(rig);
+    EXPECT_TRUE(rig.tool->OnDeviceChange(orlinde::kDeviceArrival, 5, &orlinde::kKsCategoryVideo));
+    const std::string log = rig.tool->LogText();
+    EXPECT_EQ(log.rfind(notice), 0u) << log;
+
+    // Nothing found at all: the notice and the empty line; no notifications: nothing, as without one.
+    Rig none;
+    none.scripted.initResult = 1;
+    none.Make().SetLogNotice(notice);
+    none.tool->OnInitDialog();
+    EXPECT_EQ(none.dialog.View(), notice + "\r\n");
+    Rig unregistered;
+    unregistered.dialog.registers = false;
+    unregistered.Make().SetLogNotice(notice);
+    EXPECT_FALSE(unregistered.tool->OnInitDialog());
+    EXPECT_EQ(unregistered.tool->LogText(), "");
+}
+
 struct IdentifyCase {
     const char* name;
     std::function<void(Rig&)> change;

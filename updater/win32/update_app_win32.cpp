@@ -109,7 +109,7 @@ void CUpdateApp::InitInstance(const char* commandLine) {
         auto emulated = std::make_unique<tessaw::bench::EmulatedUsbDevices>(*folder, trace);
         benchUsb = emulated.get();
         usb = std::move(emulated);
-        notice = "emulated bench: " + *folder + "\r\n";
+        notice = emu::BenchNotice(*folder) + "\r\n";
     } else {
         usb = std::make_unique<tw32::SetupApiUsbDevices>();
     }

@@ -16,6 +16,11 @@
 //   shot <bmp>               saves the dialog's client area as it is on the screen now (24-bit BMP):
 //                            taken at once, so it shows a state that a screenshot from outside
 //                            would come too late for
+//   box                      waits for a message box of the tool: box=<caption>|<texts>|icon=<yes|no>
+//                            and boxrect=...
+//   box-ok                   clicks the OK button of that box, as a user would, and waits until it
+//                            is gone
+//   no-box                   prints "no box", or fails (exit code 4) when a box is up
 //   wait-exit                waits for the launched process: exitcode=<code>
 //   sleep <ms>
 // Texts are printed with \r and \n written as escapes, one line each.
@@ -23,104 +28,26 @@
 // After windows.h:
 #include <commctrl.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
+
+#include "gui_driver.h"
 
 namespace {
 
-constexpr DWORD kWaitMs = 30000;
-constexpr DWORD kPollMs = 50;
 constexpr int kFlash = 1003;
 constexpr int kPicture = 1006;
 
-HWND g_dialog = nullptr;
-HANDLE g_launched = nullptr;
+gui::Driver g_driver({kFlash, 30000, false});
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out += c;
-    }
-    return out;
-}
+using gui::Text;
 
-std::string Unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        char c = text[++i];
-        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-    }
-    return out;
-}
-
-[[noreturn]] void Stop(int code, const std::string& why) {
-    std::printf("%s\n", why.c_str());
-    std::fflush(stdout);
-    std::exit(code);
-}
-
-// WM_GETTEXT works across processes (the system copies the text).
-std::string Text(HWND window) {
-    if (!window) return "<none>";
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
-        return "<hung>";
-    std::vector<char> buffer(length + 2, '\0');
-    DWORD_PTR got = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                        SMTO_ABORTIFHUNG, 5000, &got);
-    return std::string(buffer.data());
-}
-
-std::string ClassOf(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-template <typename Condition>
-void WaitFor(const std::string& step, Condition condition) {
-    for (DWORD waited = 0; !condition(); waited += kPollMs) {
-        if (waited >= kWaitMs) Stop(2, "timeout: " + step);
-        Sleep(kPollMs);
-    }
-}
-
-void NeedDialog(const std::string& step) {
-    if (!g_dialog) Stop(3, step + ": no dialog (use find first)");
-}
-
-struct FindDialog {
-    std::string caption;
-    HWND found = nullptr;
-};
-
-BOOL CALLBACK FindDialogProc(HWND window, LPARAM data) {
-    auto* find = reinterpret_cast<FindDialog*>(data);
-    if (ClassOf(window) == "#32770" && Text(window) == find->caption && GetDlgItem(window, kFlash)) {
-        find->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
+std::string Escape(const std::string& text) { return g_driver.Escape(text); }
 
 // What the status picture shows, told by the colours on the screen inside the frame: the field's
 // colour, and for yellow the colour of the writing (black "Running", a red digit).
 std::string Picture() {
-    HWND control = GetDlgItem(g_dialog, kPicture);
+    HWND control = GetDlgItem(g_driver.Dialog(), kPicture);
     RECT client{};
     GetClientRect(control, &client);
     POINT origin{0, 0};
@@ -154,148 +81,55 @@ std::string Picture() {
     return "none";
 }
 
-std::string Enabled(int id) { return IsWindowEnabled(GetDlgItem(g_dialog, id)) ? "enabled" : "disabled"; }
-
 void Fields() {
-    std::printf("caption=%s\n", Escape(Text(g_dialog)).c_str());
-    std::printf("module=%s\n", Escape(Text(GetDlgItem(g_dialog, 1007))).c_str());
-    std::printf("path=%s\n", Escape(Text(GetDlgItem(g_dialog, 1001))).c_str());
-    std::printf("view=%s\n", Escape(Text(GetDlgItem(g_dialog, 1000))).c_str());
-    std::printf("flash=%s\n", Enabled(kFlash).c_str());
-    std::printf("close=%s\n", Enabled(1033).c_str());
+    std::printf("caption=%s\n", Escape(Text(g_driver.Dialog())).c_str());
+    std::printf("module=%s\n", Escape(Text(GetDlgItem(g_driver.Dialog(), 1007))).c_str());
+    std::printf("path=%s\n", Escape(Text(GetDlgItem(g_driver.Dialog(), 1001))).c_str());
+    std::printf("view=%s\n", Escape(Text(GetDlgItem(g_driver.Dialog(), 1000))).c_str());
+    std::printf("flash=%s\n", g_driver.Enabled(kFlash).c_str());
+    std::printf("close=%s\n", g_driver.Enabled(1033).c_str());
     std::printf("autoscroll=%d\n",
-                SendMessageA(GetDlgItem(g_dialog, 1014), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+                SendMessageA(GetDlgItem(g_driver.Dialog(), 1014), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
     std::printf("progress=%d\n",
-                static_cast<int>(SendMessageA(GetDlgItem(g_dialog, 1012), PBM_GETPOS, 0, 0)));
+                static_cast<int>(SendMessageA(GetDlgItem(g_driver.Dialog(), 1012), PBM_GETPOS, 0, 0)));
     std::printf("picture=%s\n", Picture().c_str());
-}
-
-// The dialog's client area from the screen, saved bottom-up as a 24-bit BMP.
-bool Shot(const std::string& path) {
-    RECT r{};
-    GetClientRect(g_dialog, &r);
-    POINT origin{0, 0};
-    ClientToScreen(g_dialog, &origin);
-    const int width = r.right, height = r.bottom;
-    if (width <= 0 || height <= 0) return false;
-    BITMAPINFO info;
-    ZeroMemory(&info, sizeof info);
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    const int stride = (width * 3 + 3) & ~3;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(stride * height);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool ok = false;
-    if (section && bits) {
-        HGDIOBJ old = SelectObject(memory, section);
-        ok = BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY) != FALSE;
-        GdiFlush();
-        SelectObject(memory, old);
-        BITMAPFILEHEADER file{};
-        file.bfType = 0x4D42;
-        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-        file.bfSize = file.bfOffBits + info.bmiHeader.biSizeImage;
-        std::FILE* out = ok ? std::fopen(path.c_str(), "wb") : nullptr;
-        ok = out && std::fwrite(&file, sizeof file, 1, out) == 1 &&
-             std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
-             std::fwrite(bits, 1, info.bmiHeader.biSizeImage, out) == info.bmiHeader.biSizeImage;
-        if (out && std::fclose(out) != 0) ok = false;
-    }
-    if (section) DeleteObject(section);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return ok;
-}
-
-int Number(const std::string& text, const std::string& step) {
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end) Stop(3, step + ": not a number: " + text);
-    return static_cast<int>(value);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    auto next = [&](size_t& i, const std::string& step) -> std::string {
-        if (i + 1 >= args.size()) Stop(3, step + ": argument missing");
-        return args[++i];
-    };
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string step = args[i];
-        if (step == "launch") {
-            std::string exe = next(i, step);
-            std::string commandLine = "\"" + exe + "\"";
-            std::vector<char> line(commandLine.begin(), commandLine.end());
-            line.push_back('\0');
-            STARTUPINFOA startup;
-            ZeroMemory(&startup, sizeof startup);
-            startup.cb = sizeof startup;
-            PROCESS_INFORMATION started;
-            if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                &startup, &started))
-                Stop(3, "launch: error " + std::to_string(GetLastError()));
-            CloseHandle(started.hThread);
-            g_launched = started.hProcess;
-        } else if (step == "find") {
-            FindDialog find{next(i, step), nullptr};
-            WaitFor(step, [&] {
-                EnumWindows(FindDialogProc, reinterpret_cast<LPARAM>(&find));
-                return find.found != nullptr;
-            });
-            g_dialog = find.found;
-            std::printf("found\n");
+    gui::Args args(argc, argv);
+    while (args.More()) {
+        const std::string step = args.Step();
+        if (g_driver.CommonStep(step, args)) {
+            // done
+        } else if (step == "launch") {
+            std::string exe = args.Next(step);
+            g_driver.Launch(exe, "\"" + exe + "\"");
         } else if (step == "fields") {
-            NeedDialog(step);
+            g_driver.NeedDialog(step);
             Fields();
-        } else if (step == "rect") {
-            NeedDialog(step);
-            RECT r;
-            GetClientRect(g_dialog, &r);
-            POINT origin{0, 0};
-            ClientToScreen(g_dialog, &origin);
-            std::printf("rect=%ld,%ld,%ld,%ld\n", origin.x, origin.y, r.right, r.bottom);
-        } else if (step == "click") {
-            NeedDialog(step);
-            PostMessageA(GetDlgItem(g_dialog, Number(next(i, step), step)), BM_CLICK, 0, 0);
         } else if (step == "wait-text") {
-            NeedDialog(step);
-            HWND control = GetDlgItem(g_dialog, Number(next(i, step), step));
-            std::string want = Unescape(next(i, step));
-            WaitFor(step + " " + Escape(want), [&] { return Text(control).find(want) != std::string::npos; });
-        } else if (step == "wait-enabled") {
-            NeedDialog(step);
-            HWND control = GetDlgItem(g_dialog, Number(next(i, step), step));
-            bool want = Number(next(i, step), step) != 0;
-            WaitFor(step, [&] { return (IsWindowEnabled(control) != FALSE) == want; });
+            g_driver.NeedDialog(step);
+            HWND control = GetDlgItem(g_driver.Dialog(), args.Number(step));
+            std::string want = gui::Unescape(args.Next(step));
+            g_driver.WaitFor(step + " " + Escape(want),
+                             [&] { return Text(control).find(want) != std::string::npos; });
         } else if (step == "wait-picture") {
-            NeedDialog(step);
-            std::string want = next(i, step);
-            WaitFor(step + " " + want, [&] { return Picture() == want; });
+            g_driver.NeedDialog(step);
+            std::string want = args.Next(step);
+            g_driver.WaitFor(step + " " + want, [&] { return Picture() == want; });
             std::printf("picture=%s\n", want.c_str());
         } else if (step == "shot") {
-            NeedDialog(step);
-            const std::string path = next(i, step);
-            if (!Shot(path)) Stop(3, "shot: cannot save " + path);
+            g_driver.NeedDialog(step);
+            // Taken at once, from the screen: a state that a screenshot from outside comes too late for.
+            const std::string path = args.Next(step);
+            gui::Pixels shot;
+            if (!gui::Grab(g_driver.ClientScreenRect(), shot) || !gui::SaveBmp(path, shot))
+                gui::Stop(3, "shot: cannot save " + path);
             std::printf("shot=%s\n", path.c_str());
-        } else if (step == "wait-exit") {
-            if (!g_launched) Stop(3, "wait-exit: nothing launched");
-            if (WaitForSingleObject(g_launched, kWaitMs) != WAIT_OBJECT_0) Stop(2, "timeout: wait-exit");
-            DWORD code = 0;
-            GetExitCodeProcess(g_launched, &code);
-            std::printf("exitcode=%lu\n", code);
-        } else if (step == "sleep") {
-            Sleep(static_cast<DWORD>(Number(next(i, step), step)));
         } else {
-            Stop(3, "unknown step: " + step);
+            gui::Stop(3, "unknown step: " + step);
         }
         std::fflush(stdout);
     }
