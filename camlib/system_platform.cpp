@@ -27,11 +27,13 @@ struct SystemChoice {
             platform = &emulated->Get();
             // The bench stands in for the devices, not for the system's code page.
             platform->ansi = host.ansi;
+            platform->program = host.program;
             return;
         }
         kit::TraceF(*host.trace, "Emulated bench cannot be used: %s\n", error.c_str());
         platform = &FailedPlatform(*host.trace, *host.profile);
         platform->settingFile = host.settingFile;
+        platform->program = host.program;
     }
 };
 
