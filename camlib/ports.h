@@ -222,5 +222,9 @@ Platform& CurrentPlatform();
 void UsePlatform(Platform* platform);
 // The system's platform, built on first use.
 Platform& SystemPlatform();
+// Ends what a run keeps open on the system's platform: the recording (its closing line) and the
+// reports of a bench's replaying cameras. Static destructors do this too; a program that ends with
+// ExitProcess, which skips them, calls it before.
+void EndSystemRun();
 
 }  // namespace camlib

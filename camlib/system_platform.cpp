@@ -4,6 +4,7 @@
 
 #include "camlib/emulated/emulated_platform.h"
 #include "camlib/host_platform.h"
+#include "camlib/recorder.h"
 
 namespace camlib {
 namespace {
@@ -37,11 +38,18 @@ struct SystemChoice {
     }
 };
 
+SystemChoice& Choice() {
+    static SystemChoice choice;
+    return choice;
+}
+
 }  // namespace
 
-Platform& SystemPlatform() {
-    static SystemChoice choice;
-    return *choice.platform;
+Platform& SystemPlatform() { return *Choice().platform; }
+
+void EndSystemRun() {
+    StopRecording();
+    if (Choice().bench) Choice().bench->FinishReplays();
 }
 
 }  // namespace camlib

@@ -37,15 +37,31 @@ void AppendHex(std::string& out, const uint8_t* data, size_t n) {
     }
 }
 
-void AppendNumber(std::string& out, const char* fmt, uint64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, fmt, static_cast<unsigned long long>(v));
-    out += buf;
+void AppendDecimal(std::string& out, uint64_t v) {
+    char buf[20];
+    int n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (n) out += buf[--n];
+}
+
+// 0x and at least `digits` upper-case hexadecimal digits.
+void AppendHexNumber(std::string& out, uint64_t v, int digits) {
+    char buf[16];
+    int n = 0;
+    do {
+        buf[n++] = kDigits[v & 15];
+        v >>= 4;
+    } while (v || n < digits);
+    out += "0x";
+    while (n) out += buf[--n];
 }
 
 void AppendCarrier(std::string& out, const Request& r) {
     out += r.carrier == Carrier::Ks ? "ks:" : "private:";
-    AppendNumber(out, "%llu", r.address);
+    AppendDecimal(out, r.address);
 }
 
 std::vector<std::string_view> Fields(std::string_view line) {
@@ -114,18 +130,22 @@ bool ParseHex(std::string_view text, std::vector<uint8_t>& out) {
 }
 
 void AppendRequest(std::string& out, const Request& r) {
-    AppendNumber(out, "%llu ", r.seq);
+    AppendDecimal(out, r.seq);
+    out += ' ';
     AppendCarrier(out, r);
     out += " set=";
     out += r.set;
-    AppendNumber(out, " sel=0x%02llX", r.selector);
+    out += " sel=";
+    AppendHexNumber(out, r.selector, 2);
+    out += " reg=";
     if (r.reg < 0)
-        out += " reg=-";
+        out += '-';
     else
-        AppendNumber(out, " reg=0x%04llX", static_cast<uint64_t>(r.reg));
+        AppendHexNumber(out, static_cast<uint64_t>(r.reg), 4);
     out += " dir=";
     out += DirName(r.dir);
-    AppendNumber(out, " len=%llu", r.length);
+    out += " len=";
+    AppendDecimal(out, r.length);
     out += " sent=";
     AppendHex(out, r.sent.data(), r.sent.size());
     out += " recv=";
@@ -133,9 +153,12 @@ void AppendRequest(std::string& out, const Request& r) {
         AppendHex(out, r.received.data(), r.received.size());
     else
         out += '-';
-    AppendNumber(out, " ret=%llu", r.returned);
-    AppendNumber(out, " hr=0x%08llX", static_cast<uint32_t>(r.result));
-    AppendNumber(out, " t=%llu", r.timeUs);
+    out += " ret=";
+    AppendDecimal(out, r.returned);
+    out += " hr=";
+    AppendHexNumber(out, static_cast<uint32_t>(r.result), 8);
+    out += " t=";
+    AppendDecimal(out, r.timeUs);
 }
 
 std::string FormatRequest(const Request& r) {
@@ -311,10 +334,12 @@ std::string DescribeAsked(const Request& r) {
     std::string out;
     AppendCarrier(out, r);
     out += " set=" + r.set;
-    AppendNumber(out, " sel=0x%02llX", r.selector);
+    out += " sel=";
+    AppendHexNumber(out, r.selector, 2);
     out += " dir=";
     out += DirName(r.dir);
-    AppendNumber(out, " len=%llu", r.length);
+    out += " len=";
+    AppendDecimal(out, r.length);
     out += " sent=";
     AppendHex(out, r.sent.data(), r.sent.size());
     return out;

@@ -136,8 +136,10 @@ bool SharedBench::Open(const std::string& folder, std::string& error) {
     return true;
 }
 
-SharedBench::~SharedBench() {
-    // Before the devices write their memory back: the replay's report belongs to the same run.
+SharedBench::~SharedBench() { FinishReplays(); }
+
+void SharedBench::FinishReplays() {
+    std::lock_guard<std::mutex> hold(lock_);
     for (auto& [name, replay] : replays_) replay->Finish();
 }
 

@@ -143,6 +143,9 @@ public:
     BenchDevices& Devices() { return devices_; }
     // The transcript a replaying camera answers from, else nullptr.
     ReplayCamera* Replay(const CameraRecord& camera);
+    // Ends every replay of the bench (reports a run that ended early); takes Lock(). Also done when
+    // the bench goes.
+    void FinishReplays();
 
     ~SharedBench();
 

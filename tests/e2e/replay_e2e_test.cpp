@@ -174,10 +174,11 @@ TEST_P(ReplayE2E, TessawSilentUpdateReplaysToTheSameEnd) {
     ASSERT_NE(last, std::string::npos);
     const size_t recv = text.find(" recv=", last) + 6;
     text[recv] = text[recv] == '0' ? '1' : '0';
-    Spit(transcript, text);
-    folder.MakeBench(transcript.string());
-    const auto [editedRun, edited] = update({});
-    EXPECT_NE(edited.exitCode, 0) << edited.log;
+    const fs::path edited = folder.Dir() / "edited.transcript";
+    Spit(edited, text);
+    folder.MakeBench(edited.string());
+    const auto [editedRun, editedEnd] = update({});
+    EXPECT_NE(editedEnd.exitCode, 0) << editedEnd.log;
 }
 
 TEST_P(ReplayE2E, OrlindeDownloadReplaysToTheSameEnd) {
