@@ -209,9 +209,21 @@ std::string WithFlashPart(std::string text, const std::string& code) {
     return text.replace(at + 1, end - at - 1, "flash=" + code);
 }
 
-std::string AnswerText(const transcript::Request& r) {
+// An answer, its bytes from `from` on (at most 32 of them).
+std::string AnswerText(const transcript::Request& r, size_t from) {
     std::string s = Format("hr=0x%08X ret=%u recv=", static_cast<uint32_t>(r.result), r.returned);
-    return s + (r.hasReceived ? transcript::Hex(r.received.data(), r.received.size()) : "-");
+    if (!r.hasReceived || r.received.empty()) return s + "-";
+    from = std::min(from, r.received.size() - 1);
+    const size_t n = std::min<size_t>(32, r.received.size() - from);
+    return s + (from ? Format("[%zu..] ", from) : "") + transcript::Hex(r.received.data() + from, n) +
+           (from + n < r.received.size() ? "..." : "");
+}
+
+// Where two answers' bytes part, for showing both from there.
+size_t FirstDifferentByte(const transcript::Request& a, const transcript::Request& b) {
+    size_t i = 0;
+    while (i < a.received.size() && i < b.received.size() && a.received[i] == b.received[i]) ++i;
+    return i & ~size_t{15};
 }
 
 // One recorded request sent to the stand-in as the carrier call it was; the answer as a request.
@@ -330,8 +342,9 @@ int ReplayCheck(const std::string& file, std::string& out, std::string& err) {
             if (!SameAnswer(recorded, model)) {
                 out += Format("first difference at request %llu: %s\n", static_cast<unsigned long long>(recorded.seq),
                               transcript::DescribeAsked(recorded).c_str());
-                out += "  recorded: " + AnswerText(recorded) + "\n";
-                out += "  model:    " + AnswerText(model) + "\n";
+                const size_t from = FirstDifferentByte(recorded, model);
+                out += "  recorded: " + AnswerText(recorded, from) + "\n";
+                out += "  model:    " + AnswerText(model, from) + "\n";
                 code2 = 1;
             }
         }
