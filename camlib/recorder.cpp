@@ -174,7 +174,8 @@ public:
     int32_t KsProperty(const uint8_t* property, uint32_t propertyLength, void* data, uint32_t dataLength,
                        uint32_t* bytesReturned) override {
         auto* bytes = static_cast<uint8_t*>(data);
-        ts::Request r = ts::AskedKs(property, propertyLength, bytes, dataLength);
+        thread_local ts::Request r;
+        ts::AskedKs(r, property, propertyLength, bytes, dataLength);
         const uint64_t start = NowUs(p_);
         const int32_t result = inner_->KsProperty(property, propertyLength, data, dataLength, bytesReturned);
         ts::Answered(r, result, bytes, bytesReturned ? *bytesReturned : 0);
@@ -194,7 +195,8 @@ class RecordingCustomProp final : public CustomProp {
 public:
     RecordingCustomProp(Platform& p, std::unique_ptr<CustomProp> inner) : p_(p), inner_(std::move(inner)) {}
     int32_t SetProperty(uint32_t id, uint8_t* buffer) override {
-        ts::Request r = ts::AskedPrivate(id, buffer);
+        thread_local ts::Request r;
+        ts::AskedPrivate(r, id, buffer);
         if (r.dir != ts::Direction::Set) last_ = r;
         const uint64_t start = NowUs(p_);
         const int32_t result = inner_->SetProperty(id, buffer);

@@ -275,9 +275,29 @@ constexpr uint32_t kKsSetFlag = 2;  // KSPROPERTY_TYPE_SET
 
 }  // namespace
 
-Request AskedKs(const uint8_t* property, uint32_t propertyLength, const uint8_t* data, uint32_t dataLength) {
-    Request r;
-    r.carrier = Carrier::Ks;
+namespace {
+
+void Reset(Request& r, Carrier carrier, uint32_t address) {
+    r.seq = 0;
+    r.carrier = carrier;
+    r.address = address;
+    r.set = "-";
+    r.selector = 0;
+    r.reg = -1;
+    r.dir = Direction::Get;
+    r.length = 0;
+    r.sent.clear();
+    r.hasReceived = false;
+    r.received.clear();
+    r.returned = 0;
+    r.result = 0;
+    r.timeUs = 0;
+}
+
+}  // namespace
+
+void AskedKs(Request& r, const uint8_t* property, uint32_t propertyLength, const uint8_t* data, uint32_t dataLength) {
+    Reset(r, Carrier::Ks, 0);
     r.set = SetName(property, propertyLength);
     uint32_t flags = 0;
     if (property && propertyLength >= 24) {
@@ -292,14 +312,17 @@ Request AskedKs(const uint8_t* property, uint32_t propertyLength, const uint8_t*
     } else {
         r.dir = !data || dataLength == 0 ? Direction::Length : Direction::Get;
     }
+}
+
+Request AskedKs(const uint8_t* property, uint32_t propertyLength, const uint8_t* data, uint32_t dataLength) {
+    Request r;
+    AskedKs(r, property, propertyLength, data, dataLength);
     return r;
 }
 
-Request AskedPrivate(uint32_t id, const uint8_t* buffer) {
-    Request r;
-    r.carrier = Carrier::Private;
-    r.address = id;
-    if (!buffer) return r;
+void AskedPrivate(Request& r, uint32_t id, const uint8_t* buffer) {
+    Reset(r, Carrier::Private, id);
+    if (!buffer) return;
     r.length = static_cast<uint32_t>(buffer[0] | buffer[1] << 8);
     r.selector = buffer[3];
     if (buffer[2] == camlib::kPrivateWrite) {
@@ -308,6 +331,11 @@ Request AskedPrivate(uint32_t id, const uint8_t* buffer) {
     } else {
         r.dir = buffer[2] == camlib::kPrivateLength ? Direction::Length : Direction::Get;
     }
+}
+
+Request AskedPrivate(uint32_t id, const uint8_t* buffer) {
+    Request r;
+    AskedPrivate(r, id, buffer);
     return r;
 }
 

@@ -51,6 +51,10 @@ bool ParseRequest(std::string_view line, Request& out, std::string& error);
 Request AskedKs(const uint8_t* property, uint32_t propertyLength, const uint8_t* data, uint32_t dataLength);
 Request AskedPrivate(uint32_t id, const uint8_t* buffer);
 Request AskedReply(uint32_t id, const Request& request);
+// The same into a request kept for the purpose, whose buffers are reused (the recorder's path: no
+// allocation per request once they have grown).
+void AskedKs(Request& r, const uint8_t* property, uint32_t propertyLength, const uint8_t* data, uint32_t dataLength);
+void AskedPrivate(Request& r, uint32_t id, const uint8_t* buffer);
 // Fills a request made with AskedKs, AskedPrivate or AskedReply with the carrier's answer.
 void Answered(Request& r, int32_t result, const uint8_t* data, uint32_t returned);
 
