@@ -281,7 +281,7 @@ void Reset(Request& r, Carrier carrier, uint32_t address) {
     r.seq = 0;
     r.carrier = carrier;
     r.address = address;
-    r.set = "-";
+    r.set.assign(1, '-');  // not = "-": gcc 12 warns wrongly (-Wrestrict) about that assignment
     r.selector = 0;
     r.reg = -1;
     r.dir = Direction::Get;
