@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "camlib/internals.h"
+#include "camlib/recorder.h"
 
 namespace camlib {
 namespace {
@@ -185,6 +186,7 @@ void CamCreate(CamHolder* holder) {
 
 int CamDestroy(CamHolder* holder) {
     if (!holder || !*holder) return kResultOk;
+    FlushRecording();
     CamHandle* h = *holder;
     if (h->pExt) h->pExt->custom = nullptr;
     h->filter.reset();
@@ -229,6 +231,7 @@ int32_t FindExtensionNode(ExtUnit& u, KsTopology& topology, Platform& p) {
 
 int CamInit(CamHolder* holder, char family, int device) {
     Platform& p = CurrentPlatform();
+    StartRecordingFromEnvironment(p);
     kit::Trace& t = *p.trace;
     t.Write("in core QuelmarCam_Init");
     if (family < 'e' || family > 'l') return kResultInvalid;
@@ -263,6 +266,7 @@ int CamInit(CamHolder* holder, char family, int device) {
         t.Write("it is usb camera, do nothing");
         std::memset(h->path, 0, sizeof h->path);
         std::memcpy(h->path, ansi, 256);
+        h->filter = RecordedFilter(p, std::move(h->filter), h->path);
         if (bound != hr::kOk || !h->filter) {
             t.Write("BindToObject IID_IBaseFilter fail.");
             h->filter.reset();
@@ -334,6 +338,7 @@ int CamInit(CamHolder* holder, char family, int device) {
         u.family = FamilyOf(id, sub);
         u.selectLevel = SelectLevelOf(u.family);
         h->connected = 'y';
+        RecordCamera(*h);
         return kResultOk;
     }
     return kResultFail;
@@ -348,6 +353,7 @@ int CamInitAll(CamHolder* holders, int count) {
 int CamCount(int* count) {
     if (!count) return kResultFail;
     Platform& p = CurrentPlatform();
+    StartRecordingFromEnvironment(p);
     std::unique_ptr<VideoDeviceList> list;
     const int32_t opened = p.video->Open(list);
     if (opened == hr::kFalse) {
@@ -364,6 +370,7 @@ int CamCount(int* count) {
         if (!IsUsbPath(path.c_str())) continue;
         std::unique_ptr<CaptureFilter> filter;
         if (dev->BindFilter(filter) != hr::kOk || !filter) return kResultFail;
+        filter = RecordedFilter(p, std::move(filter), path.c_str());
         ExtUnit u;
         const bool hasControl = filter->QueryKsControl(u.control) == hr::kOk && u.control;
         std::unique_ptr<KsTopology> topology;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "camlib/internals.h"
+#include "camlib/recorder.h"
 
 // Ends the enclosing function with the first failing step's result.
 #define CAMLIB_TRY(step)                                   \
@@ -239,7 +240,8 @@ TableLoad LoadCommandTable(ExtUnit& u, uint32_t code) {
     return load;
 }
 
-int CamProbeFlashType(CamHandle* h, uint8_t* code) {
+namespace {
+int ProbeFlashType(CamHandle* h, uint8_t* code) {
     if (!Usable(h) || !code) return kResultFail;
     ExtUnit& u = *h->pExt;
     *code = kFlashUnknown;
@@ -267,6 +269,14 @@ int CamProbeFlashType(CamHandle* h, uint8_t* code) {
     if (Identify(h, kOpJedec, answer) != hr::kOk) return kResultFail;
     *code = Lookup(kOpJedec, answer);
     return kResultOk;
+}
+}  // namespace
+
+int CamProbeFlashType(CamHandle* h, uint8_t* code) {
+    const int r = ProbeFlashType(h, code);
+    // A replay check needs the part the camera holds, and only the library knows it.
+    if (r == kResultOk) RecordNote("flash", std::to_string(*code));
+    return r;
 }
 
 int32_t CamSetFlashType(CamHandle* h, uint32_t code) {

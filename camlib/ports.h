@@ -184,6 +184,14 @@ public:
     virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
+// Microseconds from a fixed start, for the time stamps of a recording. On a bench the bench's
+// virtual clock, so that a recording made there is the same on every machine. Cheap, any thread.
+class TimePort {
+public:
+    virtual ~TimePort() = default;
+    virtual uint64_t NowUs() = 0;
+};
+
 // The system's ANSI code page, for the UTF-16 text a device hands over (string descriptors).
 // Synchronous, never fails: a character the code page lacks becomes its default character.
 class CodePagePort {
@@ -202,6 +210,8 @@ struct Platform {
     kit::ProfileReader* profile = nullptr;
     std::string settingFile;  // setting.ini beside the program
     CodePagePort* ansi = nullptr;  // null: Windows-1252, the ANSI code page of Western systems
+    TimePort* time = nullptr;      // null: the host's steady clock
+    std::string program;           // the running program's file name, for a recording's header
 };
 
 // The platform the library's operations use: the one installed with UsePlatform, else the
@@ -212,5 +222,9 @@ Platform& CurrentPlatform();
 void UsePlatform(Platform* platform);
 // The system's platform, built on first use.
 Platform& SystemPlatform();
+// Ends what a run keeps open on the system's platform: the recording (its closing line) and the
+// reports of a bench's replaying cameras. Static destructors do this too; a program that ends with
+// ExitProcess, which skips them, calls it before.
+void EndSystemRun();
 
 }  // namespace camlib

@@ -4,6 +4,7 @@
 
 #include "camlib/emulated/emulated_platform.h"
 #include "camlib/host_platform.h"
+#include "camlib/recorder.h"
 
 namespace camlib {
 namespace {
@@ -27,19 +28,28 @@ struct SystemChoice {
             platform = &emulated->Get();
             // The bench stands in for the devices, not for the system's code page.
             platform->ansi = host.ansi;
+            platform->program = host.program;
             return;
         }
         kit::TraceF(*host.trace, "Emulated bench cannot be used: %s\n", error.c_str());
         platform = &FailedPlatform(*host.trace, *host.profile);
         platform->settingFile = host.settingFile;
+        platform->program = host.program;
     }
 };
 
+SystemChoice& Choice() {
+    static SystemChoice choice;
+    return choice;
+}
+
 }  // namespace
 
-Platform& SystemPlatform() {
-    static SystemChoice choice;
-    return *choice.platform;
+Platform& SystemPlatform() { return *Choice().platform; }
+
+void EndSystemRun() {
+    StopRecording();
+    if (Choice().bench) Choice().bench->FinishReplays();
 }
 
 }  // namespace camlib

@@ -165,7 +165,8 @@ bool BenchDevices::Open(const Bench& bench, std::string& error) {
             return false;
         }
         if (!status.empty()) config.flashStatus = status[0];
-        dev.chip = std::make_unique<quelmar::QuelmarChip>(config, &clock_);
+        // A replaying camera keeps time by its transcript: its chip model only follows along.
+        dev.chip = std::make_unique<quelmar::QuelmarChip>(config, cam.Get("replay").empty() ? &clock_ : nullptr);
         dev.chip->Faults() = faults;
         std::vector<uint8_t> image;
         if (!LoadImage(dev.flashPath, image, why, dev.chip->Flash().Size())) {

@@ -25,6 +25,12 @@
 //   ks_nodes=camera,processing,xu,streaming   the capture filter's topology nodes in order (read by
 //                       the capture-filter stand-in; other_xu is another maker's device-specific unit)
 //   fault1=fail=xu_write:10@3:0x8007001F   scripted faults, one per key fault<N> (see faults.h)
+//   replay=cam0.transcript   answer from a recorded transcript (a file in the bench folder or a full
+//                       path) instead of the model: a request that differs from the recorded one
+//                       fails with 0x8007001F, the first divergence is traced and kept in
+//                       <record>.replay, time advances as recorded; the model follows the requests
+//                       the recording shows succeeding, so flash and revision change as recorded
+//                       (emu/capture_filter/replay_camera.h, docs/recording.md)
 // The non-volatile status bits live in <record>.status beside the image.
 //
 // Where the firmware revision lives: the image identity block (vendor ID, product ID, device

@@ -150,7 +150,8 @@ public:
         device->SetTrace(&s_.trace);
         if (!problem.empty())
             kit::TraceF(s_.trace, "emulated bench: %s: %s\n", cam_.name.c_str(), problem.c_str());
-        q::QuelmarChip* chip = s_.Devices().Quelmar(cam_);
+        // A replaying camera's transcript already holds what a restart did to the requests after it.
+        q::QuelmarChip* chip = s_.shared.Replay(cam_) ? nullptr : s_.Devices().Quelmar(cam_);
         out = std::make_unique<EmuFilter>(
             Binding{s_, std::move(device), chip, chip ? chip->RestartCount() : 0});
         return hr::kOk;
@@ -335,6 +336,15 @@ private:
     State& s_;
 };
 
+class EmuTime final : public TimePort {
+public:
+    explicit EmuTime(State& s) : s_(s) {}
+    uint64_t NowUs() override { return s_.Devices().Clock().NowUs(); }
+
+private:
+    State& s_;
+};
+
 }  // namespace
 
 struct EmulatedPlatform::Adapters {
@@ -342,7 +352,8 @@ struct EmulatedPlatform::Adapters {
     EmuImagingPort imaging;
     EmuHubPort hubs;
     EmuSleep sleep;
-    explicit Adapters(State& s) : video(s), imaging(s), hubs(s), sleep(s) {}
+    EmuTime time;
+    explicit Adapters(State& s) : video(s), imaging(s), hubs(s), sleep(s), time(s) {}
 };
 
 EmulatedPlatform::EmulatedPlatform(cap::SharedBench& bench, kit::Trace& trace, kit::ProfileReader& profile,
@@ -353,6 +364,7 @@ EmulatedPlatform::EmulatedPlatform(cap::SharedBench& bench, kit::Trace& trace, k
     platform_.imaging = &adapters_->imaging;
     platform_.hubs = &adapters_->hubs;
     platform_.sleep = &adapters_->sleep;
+    platform_.time = &adapters_->time;
     platform_.trace = &trace;
     platform_.profile = &profile;
     platform_.settingFile = std::move(settingFile);

@@ -50,7 +50,7 @@ Platform& HostPlatform() {
     static NoHubs hubs;
     static ThreadSleep sleep;
     static Platform p{&video,       &imaging, &hubs, &sleep, &kit::SystemTrace(), &kit::SystemProfile(),
-                      "setting.ini"};
+                      "setting.ini", nullptr, nullptr, "native"};
     return p;
 }
 

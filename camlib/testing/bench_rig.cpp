@@ -1,5 +1,7 @@
 #include "camlib/testing/bench_rig.h"
 
+#include "camlib/exports/quelmar_camera.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -99,6 +101,44 @@ uint64_t Transfers(const emu::quelmar::VirtualClock& clock) {
 
 uint64_t TransferBytes(const emu::quelmar::VirtualClock& clock) {
     return clock.Stat("xu.length").bytes + clock.Stat("xu.read").bytes + clock.Stat("xu.write").bytes;
+}
+
+unsigned char TableFor(uint8_t code) {
+    switch (code) {
+        case 0x7A:
+            return 1;
+        case 0x7B:
+        case 0x7D:
+            return 2;
+        case 0x7E:
+            return 5;
+        case 0x7F:
+            return 3;
+        case 0x80:
+            return 4;
+        case 0x81:
+        case 0x82:
+            return 6;
+        default:
+            return 0;
+    }
+}
+
+int Flash(const std::vector<uint8_t>& image, std::vector<uint8_t>& back, uint8_t& code) {
+    if (QuelmarCam_Init(0) != 0) return 1;
+    Get_FlashType(&code);
+    const unsigned char table = TableFor(code);
+    const bool protection = code != 0x83;
+    if (protection && SetSF_WProtect_OFF(table) != 0) return 2;
+    if (EraseSF(table) != 0) return 3;
+    for (unsigned s = 0; s < 16; ++s)
+        if (Download_Sector(const_cast<uint8_t*>(image.data()), table, s, 0) != 0) return 4;
+    if (protection && SetSF_WProtect_ON(table) != 0) return 5;
+    back.assign(image.size(), 0xFF);
+    for (unsigned s = 0; s < 16; ++s)
+        if (Upload_Sector(back.data(), s, table) != 0) return 6;
+    if (ResetCamera() != 0) return 7;
+    return 0;
 }
 
 }  // namespace camlib::testing

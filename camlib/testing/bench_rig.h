@@ -64,6 +64,13 @@ private:
 // "W15/4096" (a longer write) and "R15/4096" (a read). A request the chip refused ends in "!".
 std::string Traffic(const std::vector<emu::quelmar::WireRequest>& wire);
 
+// The updater's command-table index for a flash type code.
+unsigned char TableFor(uint8_t code);
+// The updater's sequence over QuelmarCamera.dll's exports: open, flash type, protection off, erase,
+// the sixteen sectors, protection on, read-back into `back`, reset. The first step that failed
+// (1..7), 0 when all went.
+int Flash(const std::vector<uint8_t>& image, std::vector<uint8_t>& back, uint8_t& code);
+
 // Transfers of the extension unit (length queries, reads and writes) counted by a clock.
 uint64_t Transfers(const emu::quelmar::VirtualClock& clock);
 uint64_t TransferBytes(const emu::quelmar::VirtualClock& clock);

@@ -23,6 +23,14 @@ public:
     }
 };
 
+// The running program's file name without its folder.
+std::string ProgramName() {
+    char path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return "?";
+    return PathFindFileNameA(path);
+}
+
 // setting.ini beside the program that loaded the library.
 std::string SettingFile() {
     char path[MAX_PATH] = {};
@@ -41,7 +49,7 @@ Platform& HostPlatform() {
     static WinSleep sleep;
     static WinAnsiCodePage ansi;
     static Platform p{&video,         &imaging, &hubs, &sleep, &kit::SystemTrace(), &kit::SystemProfile(),
-                      SettingFile(), &ansi};
+                      SettingFile(), &ansi, nullptr, ProgramName()};
     return p;
 }
 

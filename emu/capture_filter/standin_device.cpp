@@ -125,7 +125,27 @@ Exposure ExposureOf(const std::string& carrier) {
 }
 
 bool SharedBench::Open(const std::string& folder, std::string& error) {
-    return LoadBench(folder, bench_, error) && devices_.Open(bench_, error);
+    if (!LoadBench(folder, bench_, error) || !devices_.Open(bench_, error)) return false;
+    replays_.clear();
+    for (const CameraRecord& camera : bench_.cameras) {
+        if (camera.chip != "quelmar" || camera.Get("replay").empty()) continue;
+        auto replay = std::make_unique<ReplayCamera>();
+        if (!replay->Load(bench_, camera, devices_.Clock(), error)) return false;
+        replays_[camera.name] = std::move(replay);
+    }
+    return true;
+}
+
+SharedBench::~SharedBench() { FinishReplays(); }
+
+void SharedBench::FinishReplays() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto& [name, replay] : replays_) replay->Finish();
+}
+
+ReplayCamera* SharedBench::Replay(const CameraRecord& camera) {
+    auto it = replays_.find(camera.name);
+    return it == replays_.end() ? nullptr : it->second.get();
 }
 
 const CameraRecord* SharedBench::FindByDevicePath(const std::string& path) const {
@@ -152,6 +172,7 @@ StandInDevice::StandInDevice(SharedBench& bench, const CameraRecord& camera, std
         std::lock_guard<std::mutex> hold(bench.Lock());
         chip_ = bench.Devices().Quelmar(camera);
         exposure_ = ExposureOf(bench.Devices().Carrier(camera));
+        replay_ = bench.Replay(camera);
     }
     auto xu = std::find(nodes_.begin(), nodes_.end(), NodeKind::ExtensionUnit);
     xuNode_ = xu == nodes_.end() ? -1 : static_cast<int>(xu - nodes_.begin());
@@ -187,10 +208,21 @@ int32_t StandInDevice::ChipRequest(uint8_t set, uint8_t selector, uint32_t flags
     return Finish(result);
 }
 
+void StandInDevice::SetTrace(kit::Trace* trace) {
+    trace_ = trace;
+    if (replay_) replay_->SetTrace(trace);
+}
+
 int32_t StandInDevice::KsProperty(const uint8_t* property, uint32_t propertyLength, uint8_t* data,
                                   uint32_t dataLength, uint32_t* returned) {
     if (!property || !returned) return kEPointer;
     *returned = 0;
+    if (replay_) return ReplayKs(property, propertyLength, data, dataLength, returned);
+    return ModelKsProperty(property, propertyLength, data, dataLength, returned);
+}
+
+int32_t StandInDevice::ModelKsProperty(const uint8_t* property, uint32_t propertyLength, uint8_t* data,
+                                       uint32_t dataLength, uint32_t* returned) {
     if (!chip_) return kDeviceNotConnected;
     KspNode request;
     if (!DecodeKspNode(property, propertyLength, request)) return kInsufficientBuffer;
@@ -214,6 +246,10 @@ int32_t StandInDevice::KsProperty(const uint8_t* property, uint32_t propertyLeng
 
 int32_t StandInDevice::SetCustomProperty(uint32_t id, const uint8_t* buffer) {
     if (!buffer) return kEPointer;
+    return replay_ ? ReplaySetCustom(id, buffer) : ModelSetCustom(id, buffer);
+}
+
+int32_t StandInDevice::ModelSetCustom(uint32_t id, const uint8_t* buffer) {
     if (!chip_) return kDeviceNotConnected;
     if (id != kCustomProperty) return kNotSupported;
     const uint32_t length = static_cast<uint32_t>(buffer[0] | buffer[1] << 8);
@@ -246,11 +282,70 @@ int32_t StandInDevice::SetCustomProperty(uint32_t id, const uint8_t* buffer) {
 
 int32_t StandInDevice::GetCustomProperty(uint32_t id, uint8_t* buffer) {
     if (!buffer) return kEPointer;
+    return replay_ ? ReplayGetCustom(id, buffer) : ModelGetCustom(id, buffer);
+}
+
+int32_t StandInDevice::ModelGetCustom(uint32_t id, uint8_t* buffer) {
     if (!chip_) return kDeviceNotConnected;
     if (id != kCustomProperty) return kNotSupported;
     std::lock_guard<std::mutex> hold(bench_->Lock());
     std::memcpy(buffer, reply_.data(), reply_.size());
     return replyResult_;
+}
+
+namespace {
+
+// What the recorded device did with a request: a refused request changed nothing on it. A length
+// query's success is ERROR_MORE_DATA on the kernel-streaming carrier.
+bool ReachedDevice(const transcript::Request& r) { return r.result >= 0 || r.result == kMoreData; }
+
+}  // namespace
+
+int32_t StandInDevice::ReplayKs(const uint8_t* property, uint32_t propertyLength, uint8_t* data,
+                                uint32_t dataLength, uint32_t* returned) {
+    const transcript::Request asked = transcript::AskedKs(property, propertyLength, data, dataLength);
+    ReplayCamera::Answer a;
+    {
+        std::lock_guard<std::mutex> hold(bench_->Lock());
+        a = replay_->Take(asked);
+    }
+    if (!a.matched) return a.result;
+    if (chip_ && ReachedDevice(*a.recorded)) {
+        std::vector<uint8_t> scratch;
+        if (data) scratch.assign(data, data + dataLength);
+        uint32_t ignored = 0;
+        ModelKsProperty(property, propertyLength, data ? scratch.data() : nullptr, dataLength, &ignored);
+    }
+    if (data && a.recorded->hasReceived)
+        std::memcpy(data, a.recorded->received.data(), std::min<size_t>(dataLength, a.recorded->received.size()));
+    *returned = a.recorded->returned;
+    return a.result;
+}
+
+int32_t StandInDevice::ReplaySetCustom(uint32_t id, const uint8_t* buffer) {
+    const transcript::Request asked = transcript::AskedPrivate(id, buffer);
+    if (asked.dir != transcript::Direction::Set) lastAsked_ = asked;
+    ReplayCamera::Answer a;
+    {
+        std::lock_guard<std::mutex> hold(bench_->Lock());
+        a = replay_->Take(asked);
+    }
+    if (a.matched && chip_ && ReachedDevice(*a.recorded)) ModelSetCustom(id, buffer);
+    return a.result;
+}
+
+int32_t StandInDevice::ReplayGetCustom(uint32_t id, uint8_t* buffer) {
+    ReplayCamera::Answer a;
+    {
+        std::lock_guard<std::mutex> hold(bench_->Lock());
+        a = replay_->Take(transcript::AskedReply(id, lastAsked_));
+    }
+    if (!a.matched) return a.result;
+    std::memset(buffer, 0, kCustomBufferBytes);
+    if (a.recorded->hasReceived)
+        std::memcpy(buffer, a.recorded->received.data(),
+                    std::min<size_t>(kCustomBufferBytes, a.recorded->received.size()));
+    return a.result;
 }
 
 }  // namespace emu::capture

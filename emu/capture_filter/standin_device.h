@@ -40,6 +40,9 @@
 // After every request that reached the chip, the bench's memory is written back; when that fails
 // the trace says why and a successful request answers HRESULT_FROM_WIN32(ERROR_WRITE_FAULT).
 //
+// A camera with a replay key answers every call from its transcript before any of the checks above
+// (they are part of what was recorded); see replay_camera.h.
+//
 // Topology: the record key ks_nodes lists the filter's nodes in order (default
 // "camera,processing,xu,streaming"): camera (camera terminal), processing (processing unit), xu
 // (the chip's extension unit, at most one), other_xu (another maker's extension unit: also of type
@@ -49,6 +52,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +60,7 @@
 
 #include "emu/bench.h"
 #include "emu/bench_devices.h"
+#include "emu/capture_filter/replay_camera.h"
 #include "emu/usb_topology.h"
 #include "kit/trace.h"
 
@@ -136,10 +141,18 @@ public:
     std::mutex& Lock() { return lock_; }
     // Both under Lock().
     BenchDevices& Devices() { return devices_; }
+    // The transcript a replaying camera answers from, else nullptr.
+    ReplayCamera* Replay(const CameraRecord& camera);
+    // Ends every replay of the bench (reports a run that ended early); takes Lock(). Also done when
+    // the bench goes.
+    void FinishReplays();
+
+    ~SharedBench();
 
 private:
     Bench bench_;
     BenchDevices devices_;
+    std::map<std::string, std::unique_ptr<ReplayCamera>> replays_;  // by record name
     std::mutex lock_;
 };
 
@@ -166,10 +179,21 @@ public:
     int32_t SetCustomProperty(uint32_t id, const uint8_t* buffer);
     int32_t GetCustomProperty(uint32_t id, uint8_t* buffer);
 
-    // Written when a bench camera has no working device behind it, or memory cannot be saved.
-    void SetTrace(kit::Trace* trace) { trace_ = trace; }
+    // Written when a bench camera has no working device behind it, or memory cannot be saved, and
+    // where a replay says how it went.
+    void SetTrace(kit::Trace* trace);
 
 private:
+    int32_t ModelKsProperty(const uint8_t* property, uint32_t propertyLength, uint8_t* data, uint32_t dataLength,
+                            uint32_t* returned);
+    int32_t ModelSetCustom(uint32_t id, const uint8_t* buffer);
+    int32_t ModelGetCustom(uint32_t id, uint8_t* buffer);
+    // The recorded answer, after the chip model has been given the request.
+    int32_t ReplayKs(const uint8_t* property, uint32_t propertyLength, uint8_t* data, uint32_t dataLength,
+                     uint32_t* returned);
+    int32_t ReplaySetCustom(uint32_t id, const uint8_t* buffer);
+    int32_t ReplayGetCustom(uint32_t id, uint8_t* buffer);
+
     int32_t Finish(int32_t result);
     int32_t ChipRequest(uint8_t set, uint8_t selector, uint32_t flags, uint8_t* data, uint32_t dataLength,
                         uint32_t* returned);
@@ -182,6 +206,8 @@ private:
     int xuNode_ = -1;
     kit::Trace* trace_ = nullptr;
 
+    ReplayCamera* replay_ = nullptr;
+    transcript::Request lastAsked_;  // the last get or len request of a replay, for its reply
     int32_t replyResult_ = kNoData;
     std::array<uint8_t, kCustomBufferBytes> reply_{};
 };

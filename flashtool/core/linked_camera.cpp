@@ -1,5 +1,7 @@
 #include "linked_camera.h"
 
+#include "camlib/recorder.h"
+
 namespace orlinde {
 
 void LinkedQuelmarCamera::CreateHandle() {
@@ -21,6 +23,12 @@ int LinkedQuelmarCamera::UsbIdentity(CameraIdentity& out) {
     const int result = camlib::CamUsbIdentity(holder_, &identity);
     out = {identity.vid, identity.pid, identity.rev};
     return result;
+}
+
+bool LinkedQuelmarCamera::RecordTo(const std::string& file) {
+    // A file named for this run in the environment goes before the folder's standing setting.
+    camlib::StartRecordingFromEnvironment(camlib::CurrentPlatform());
+    return camlib::StartRecording(camlib::CurrentPlatform(), file);
 }
 
 int LinkedQuelmarCamera::ChipFamily(char& family) { return camlib::CamChipFamily(holder_, &family); }

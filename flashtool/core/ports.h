@@ -180,6 +180,12 @@ public:
     // stage codes into *status and the percentage into *progress while it runs, without locks.
     virtual int Download(uint8_t* image, uint32_t length, uint8_t flashType, uint8_t* status,
                          uint8_t* progress) = 0;
+    // Records every extension-unit request to `file` from now on (nothing for a camera that cannot
+    // be recorded). False when the file cannot be made; the run goes on unrecorded.
+    virtual bool RecordTo(const std::string& file) {
+        (void)file;
+        return false;
+    }
 };
 
 }  // namespace orlinde

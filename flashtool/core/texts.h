@@ -26,6 +26,8 @@ inline constexpr const char* kKeyModuleId = "ModuleID";
 inline constexpr const char* kKey041f = "041f";
 inline constexpr const char* kKey0604 = "0604";
 inline constexpr const char* kKeyVer = "VER";
+// The file to record the camera's extension-unit traffic to (docs/recording.md); empty: none.
+inline constexpr const char* kKeyRecord = "Record";
 inline constexpr const char* kFlagDefault = "0";
 inline constexpr const char* kDefaultBin = "SF.bin";
 inline constexpr const char* kDefaultVer = "0000";

@@ -140,6 +140,7 @@ void WriteTool::Identify() {
     }
     ForgetChoice();
     if (!ports_.quelmar.HasHandle()) ports_.quelmar.CreateHandle();
+    StartRecording();
     sonixCount_ = ports_.sonix.InitializeDriverInterface();
     libraryStatus_ = ports_.quelmar.Init('e', kFirstDevice);
     Log(kLineEnd);
@@ -157,6 +158,16 @@ void WriteTool::Identify() {
     RefreshLog();
     ports_.com.Uninitialize();
     if (settings_.autoDl && (libraryStatus_ == 0 || realtekMode_)) FlashAction();
+}
+
+// setting.ini's Record names a file for the camera's traffic, beside the tool unless it is a full
+// path. Asked before the camera is opened, so that the transcript holds the identification too.
+void WriteTool::StartRecording() {
+    if (!SettingsExist()) return;
+    const std::string file = ReadText(ports_.profile, settingsPath_, kSettingSection, kKeyRecord, "");
+    if (file.empty()) return;
+    const bool full = file[0] == '\\' || file[0] == '/' || (file.size() > 1 && file[1] == ':');
+    ports_.quelmar.RecordTo(full ? file : folder_ + "\\" + file);
 }
 
 bool WriteTool::SettingsExist() {

@@ -151,6 +151,7 @@ private:
     void SonixPath();
     bool RealtekPath();  // false: the identification ends here
     bool SettingsExist();
+    void StartRecording();
     void SettingsAndChoice();
     bool PidChoice();
     bool RealtekChoice();

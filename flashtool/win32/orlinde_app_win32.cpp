@@ -52,6 +52,8 @@ int CDUDevodAvozApp::InitInstance() {
         benchFolder);
     if (dialog->DoModal(nullptr) == -1)
         kit::TraceF(trace, "Orlinde: the dialog cannot be shown (error %lu)\n", GetLastError());
+    // The process ends with ExitProcess: a recording and a bench's replay are closed here.
+    camlib::EndSystemRun();
     return 0;
 }
 

@@ -23,28 +23,6 @@ Bytes Pattern(size_t n, uint32_t seed) {
     return b;
 }
 
-// The updater's index for a flash type code.
-unsigned char TableFor(uint8_t code) {
-    switch (code) {
-        case 0x7A:
-            return 1;
-        case 0x7B:
-        case 0x7D:
-            return 2;
-        case 0x7E:
-            return 5;
-        case 0x7F:
-            return 3;
-        case 0x80:
-            return 4;
-        case 0x81:
-        case 0x82:
-            return 6;
-        default:
-            return 0;
-    }
-}
-
 // A bench for the exports; the library's camera is closed before the bench goes.
 struct OnBench {
     BenchRig rig;
@@ -57,23 +35,8 @@ protected:
     void TearDown() override { QuelmarCam_UnInit(); }
 };
 
-// Runs the updater's sequence; returns the first step that failed, 0 when all went.
-int Flash(const Bytes& image, Bytes& back, uint8_t& code) {
-    if (QuelmarCam_Init(0) != 0) return 1;
-    Get_FlashType(&code);
-    const unsigned char table = TableFor(code);
-    const bool protection = code != 0x83;
-    if (protection && SetSF_WProtect_OFF(table) != 0) return 2;
-    if (EraseSF(table) != 0) return 3;
-    for (unsigned s = 0; s < 16; ++s)
-        if (Download_Sector(const_cast<uint8_t*>(image.data()), table, s, 0) != 0) return 4;
-    if (protection && SetSF_WProtect_ON(table) != 0) return 5;
-    back.assign(image.size(), 0xFF);
-    for (unsigned s = 0; s < 16; ++s)
-        if (Upload_Sector(back.data(), s, table) != 0) return 6;
-    if (ResetCamera() != 0) return 7;
-    return 0;
-}
+using camlib::testing::Flash;
+using camlib::testing::TableFor;
 
 TEST_F(Exports, TheUpdatersSequenceOnEveryKindOfPartAndCarrier) {
     struct Case {

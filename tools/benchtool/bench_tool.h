@@ -3,6 +3,10 @@
 //   benchtool list                         the templates
 //   benchtool create <template> <folder>   a new bench (refuses a folder that already has one)
 //   benchtool show <folder>                cameras, their memory and revision, the last counters
+//   benchtool replay-check <transcript>    replays a recorded transcript against the chip model of
+//                                          its family and flash part (its template's camera, with
+//                                          the factory firmware) and names the first request the
+//                                          model answers otherwise: 0 none, 1 one, 2 unusable
 #pragma once
 
 #include <cstdint>
