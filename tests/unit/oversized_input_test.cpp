@@ -27,6 +27,13 @@ bool Traced(const kit::RecordingTrace& trace, const std::string& part) {
     return false;
 }
 
+// Files and the INI reader over them, on a machine of their own.
+struct IniFiles {
+    twfakes::Machine machine;
+    twfakes::Files files{machine};
+    twfakes::Profile profile{files};
+};
+
 // "C:\" and folders of 'k' up to a program path of exactly `chars` characters.
 std::string PathOf(size_t chars, const std::string& program) {
     std::string folder = "C:\\";
@@ -94,9 +101,7 @@ AssertionResult OrlindeQuelmarImage(size_t bytes) {
 // fill 65,520 of the 65,534 characters a 65,536-character read returns, and the camera's entry that
 // follows is cut ("SysID_XXXX_PID" and nothing more).
 AssertionResult TessawConfigSection(size_t fillers) {
-    twfakes::Machine machine;
-    twfakes::Files files{machine};
-    twfakes::Profile profile{files};
+    IniFiles ini;
     kit::RecordingTrace trace;
     std::string section = "[Config]\r\n";
     for (size_t i = 0; i < fillers; ++i) {
@@ -105,10 +110,10 @@ AssertionResult TessawConfigSection(size_t fillers) {
         section += line;
     }
     section += "SysID_XXXX_PID_B5A4_ModID_01=FW_B5A4_01.bin\r\n";
-    files.Put(twfakes::kDir + "\\config.ini", section);
-    machine.currentDirectory = twfakes::kDir;
+    ini.files.Put(twfakes::kDir + "\\config.ini", section);
+    ini.machine.currentDirectory = twfakes::kDir;
     std::vector<tessaw::FirmwareEntry> entries;
-    if (!tessaw::ReadConfigSection(profile, trace, ".\\config.ini", entries))
+    if (!tessaw::ReadConfigSection(ini.profile, trace, ".\\config.ini", entries))
         return AssertionFailure() << "not read";
     const bool cut = Traced(trace, "[Config] of config.ini does not fit in 65536 characters");
     if (fillers < 1638) {
@@ -127,17 +132,15 @@ AssertionResult TessawConfigSection(size_t fillers) {
 // pid.ini with `count` sections "[PID_nnnn]": 100 of their names fill 900 of the 1,000 characters
 // the section-name list is read with; every name returned must be whole.
 AssertionResult OrlindePidSections(size_t count) {
-    twfakes::Machine machine;
-    twfakes::Files files{machine};
-    twfakes::Profile profile{files};
-    std::string ini;
+    IniFiles ini;
+    std::string text;
     for (size_t i = 0; i < count; ++i) {
         char section[64];
         std::snprintf(section, sizeof section, "[PID_%04zu]\r\nBIN=a.bin\r\n", i);
-        ini += section;
+        text += section;
     }
-    files.Put("C:\\Bench\\pid.ini", ini);
-    const orlinde::PidSections list = orlinde::ReadPidSections(profile, "C:\\Bench\\pid.ini");
+    ini.files.Put("C:\\Bench\\pid.ini", text);
+    const orlinde::PidSections list = orlinde::ReadPidSections(ini.profile, "C:\\Bench\\pid.ini");
     const size_t fit = std::min<size_t>(count, (orlinde::kSectionListChars - 2) / 9);
     if (list.sections.size() != fit || !list.skipped.empty())
         return AssertionFailure() << list.sections.size() << " sections, " << list.skipped.size() << " skipped";
