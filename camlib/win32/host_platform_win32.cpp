@@ -31,11 +31,12 @@ std::string ProgramName() {
     return PathFindFileNameA(path);
 }
 
-// setting.ini beside the program that loaded the library.
+// setting.ini beside the program that loaded the library. None when the program's path does not
+// fit: a bare "setting.ini" would be read from whatever folder the program was started from.
 std::string SettingFile() {
     char path[MAX_PATH] = {};
     const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return "setting.ini";
+    if (n == 0 || n >= MAX_PATH) return {};
     PathRemoveFileSpecA(path);
     return std::string(path) + "\\setting.ini";
 }

@@ -96,7 +96,9 @@ bool WriteTool::OnInitDialog() {
 
     char path[kFolderChars] = {};
     const uint32_t n = ports_.system.ModuleFileName(path, kFolderChars);
-    path[n < kFolderChars ? n : kFolderChars - 1] = '\0';
+    // A cut path names another folder, whose settings and firmware files are not the tool's.
+    pathTooLong_ = n >= kFolderChars;
+    path[pathTooLong_ ? 0 : n] = '\0';
     folder_ = path;
     const size_t slash = folder_.find_last_of('\\');
     folder_.erase(slash == std::string::npos ? 0 : slash);
@@ -139,6 +141,12 @@ void WriteTool::Identify() {
         realtekDevices_.clear();
     }
     ForgetChoice();
+    if (pathTooLong_) {
+        // Nothing to identify against: no settings, no product-ID map, no firmware file.
+        LogF(kPathTooLong, kFolderChars - 1);
+        RefreshLog();
+        return;
+    }
     if (!ports_.quelmar.HasHandle()) ports_.quelmar.CreateHandle();
     StartRecording();
     sonixCount_ = ports_.sonix.InitializeDriverInterface();

@@ -201,6 +201,7 @@ private:
     uint8_t flashType_ = 0;
 
     bool realtekMode_ = false;
+    bool pathTooLong_ = false;  // the tool's own path did not fit in kFolderChars
     std::vector<RealtekDevice> realtekDevices_;
     std::string ver_ = "0000";
 

@@ -123,6 +123,8 @@ public:
     enum class Mode { Now, Later, Thread };
     Mode mode = Mode::Now;
     bool fails = false;
+    bool hung = false;            // a worker that never ends: every Wait runs out
+    std::vector<uint32_t> waits;  // the bound of every Wait
     int started = 0;
     std::vector<std::function<void()>> pending;
 
@@ -139,6 +141,8 @@ public:
         return token;
     }
     bool Wait(uintptr_t token, uint32_t ms) override {
+        waits.push_back(ms);
+        if (hung) return false;
         auto it = threads_.find(token);
         if (it == threads_.end()) return true;
         if (it->second.wait_for(std::chrono::milliseconds(ms)) != std::future_status::ready) return false;

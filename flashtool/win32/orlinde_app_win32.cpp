@@ -9,6 +9,7 @@
 #include <string>
 
 #include "emu/bench.h"
+#include "kit/dll_search.h"
 #include "kit/process.h"
 #include "kit/profile.h"
 #include "kit/trace.h"
@@ -25,10 +26,6 @@ public:
 };
 
 int CDUDevodAvozApp::InitInstance() {
-    // RvcLib.dll is loaded by its plain name: the folder the tool was started from must never
-    // supply it (nor any other DLL loaded by name).
-    SetDllDirectoryA("");
-
     INITCOMMONCONTROLSEX controls{8, 0xFF};
     InitCommonControlsEx(&controls);
 
@@ -60,6 +57,9 @@ int CDUDevodAvozApp::InitInstance() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything is loaded: RvcLib.dll is loaded by its plain name, and the folder the tool was
+    // started from must never supply it nor any other DLL (imports: see kit/dll_search.h).
+    kit::UseSafeDllSearch();
     static CDUDevodAvozApp app;
     ExitProcess(static_cast<UINT>(app.InitInstance()));
 }

@@ -9,10 +9,13 @@
 
 #include "emu/bench.h"
 #include "kestrim.h"
+#include "kit/dll_search.h"
 #include "kit/trace.h"
 #include "kit/video_input_directshow.h"
 
 int main(int argc, char** argv) {
+    // DirectShow loads its filters and their DLLs: never from the current folder.
+    kit::UseSafeDllSearch();
     kit::ConsolePort& console = kit::SystemConsole();
     emu::Bench bench;
     std::unique_ptr<kit::VideoInputPort> devices;

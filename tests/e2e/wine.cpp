@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -164,6 +165,26 @@ RunResult Spawn(const std::vector<std::string>& argv, const RunOptions& options)
     return r;
 }
 
+// A copy of a prefix: the registry, the user folders and C:\windows's own files (win.ini is
+// rewritten in place) for real; the files below C:\windows's folders, which nothing writes, as
+// hard links: 700 MB copied cost 15 s a case on a loaded machine, the links half a second. The
+// file naming the old prefix's server folder stays behind.
+void CopyPrefix(const fs::path& from, const fs::path& to, std::error_code& ec) {
+    fs::create_directories(to, ec);
+    for (fs::recursive_directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path relative = it->path().lexically_relative(from);
+        const fs::path target = to / relative;
+        auto parts = relative.begin();
+        const bool belowWindowsFolders = std::distance(relative.begin(), relative.end()) > 3 &&
+                                         *parts == "drive_c" && *std::next(parts) == "windows";
+        if (relative == "wineserver") continue;
+        if (it->is_symlink()) fs::copy_symlink(it->path(), target, ec);
+        else if (it->is_directory()) fs::create_directory(target, ec);
+        else if (belowWindowsFolders) fs::create_hard_link(it->path(), target, ec);
+        else fs::copy_file(it->path(), target, ec);
+    }
+}
+
 // Creates the prefix and keeps a wineserver alive for this test process; stops it at the end.
 class WineEnvironment : public ::testing::Environment {
     // The server detaches itself; it must not hold our pipes.
@@ -176,10 +197,24 @@ class WineEnvironment : public ::testing::Environment {
 
 public:
     void SetUp() override {
-        fs::create_directories(PrefixDir());
-        Server("-p");
-        RunResult boot = Spawn({kWine, "wineboot", "-i"}, RunOptions{{}, {}, {}, std::chrono::seconds(180)});
-        if (boot.exitCode != 0) FAIL() << "wineboot failed: " << boot.err;
+        // ctest's entries copy the prefix that e2e_prefix_template made once (make_prefix.sh);
+        // a test binary run by hand makes its own.
+        const char* templateDir = std::getenv("KIT_E2E_PREFIX_TEMPLATE");
+        if (templateDir && *templateDir) {
+            if (!fs::exists(fs::path(templateDir) / "system.reg"))
+                FAIL() << "no wine prefix template in " << templateDir << ": run the ctest entry e2e_prefix_template";
+            std::error_code ec;
+            fs::remove_all(PrefixDir(), ec);
+            CopyPrefix(templateDir, PrefixDir(), ec);
+            if (ec) FAIL() << "cannot copy " << templateDir << " to " << PrefixDir() << ": " << ec.message();
+            Server("-p");
+        } else {
+            fs::create_directories(PrefixDir());
+            Server("-p");
+            RunResult boot =
+                Spawn({kWine, "wineboot", "-i"}, RunOptions{{}, {}, {}, std::chrono::seconds(180)});
+            if (boot.exitCode != 0) FAIL() << "wineboot failed: " << boot.err;
+        }
         // The prefix goes on settling after wineboot returns; one program run to its end makes
         // the first test's timings those of every other.
         RunResult warm = Spawn({kWine, "cmd", "/c", "exit", "0"}, RunOptions{{}, {}, {}, std::chrono::seconds(180)});

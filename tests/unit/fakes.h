@@ -90,7 +90,11 @@ public:
         out.thread = &started;
         return true;
     }
-    uint32_t WaitForInputIdle(const kit::ProcessHandles&, uint32_t) override { return 0; }
+    std::vector<uint32_t> idleWaits;  // the bound of every WaitForInputIdle
+    uint32_t WaitForInputIdle(const kit::ProcessHandles&, uint32_t ms) override {
+        idleWaits.push_back(ms);
+        return 0;
+    }
     bool GetExitCode(const kit::ProcessHandles&, uint32_t& code) override {
         const ScriptedChild& c = started.back();
         uint64_t now = clock_ ? clock_->nowMs : 0;

@@ -3,6 +3,7 @@
 // plug events and closing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -459,6 +460,28 @@ TEST(OrlindePlug, OnlyVideoInterfaceArrivalsAndRemovals) {
     EXPECT_TRUE(rig.tool->OnDeviceChange(orlinde::kDeviceRemoveComplete, 5, nullptr));
     EXPECT_EQ(rig.tool->LogText(), log);
     EXPECT_EQ(rig.scripted.creates, creates);
+}
+
+}  // namespace
+
+namespace {
+
+// A worker stuck in a library call never holds the dialog: closing, and a new download, wait for
+// it at most kWorkerJoinMs, then say so in the trace and go on.
+TEST(OrlindeWorkers, AWorkerThatNeverEndsIsWaitedForWithinTheBound) {
+    Rig rig;
+    QuelmarBench(rig);
+    rig.workers.mode = orfakes::Workers::Mode::Later;
+    rig.Start();
+    rig.tool->OnFlash();
+    ASSERT_EQ(rig.workers.pending.size(), 1u);
+    rig.workers.hung = true;
+    rig.tool->OnDestroy();
+    EXPECT_EQ(rig.workers.waits, std::vector<uint32_t>{orlinde::kWorkerJoinMs});
+    EXPECT_EQ(orlinde::kWorkerJoinMs, 10000u);
+    EXPECT_EQ(std::count(rig.trace.lines.begin(), rig.trace.lines.end(),
+                         std::string("Orlinde: download thread still running at close\n")),
+              1);
 }
 
 }  // namespace

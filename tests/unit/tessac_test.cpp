@@ -62,6 +62,8 @@ TEST(Tessac, StartsTheChildFromItsOwnFolder) {
     run.system.modulePath = "D:\\tools\\camera kit\\Tessac.exe";
     run.With({"-s"});
     EXPECT_EQ(run.processes.started.at(0).directory, "D:\\tools\\camera kit");
+    // The wait for the child's first input is bounded; a console child answers it at once anyway.
+    EXPECT_EQ(run.processes.idleWaits, std::vector<uint32_t>{1000});
 }
 
 struct WaitCase {

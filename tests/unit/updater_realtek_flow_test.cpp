@@ -199,6 +199,25 @@ TEST_F(RealtekFlowTest, OneCameraLogsEveryStepAndShowsTheNewRevision) {
     EXPECT_EQ(rig.session->Entries()[1].rev, "0102") << "identified again after the write";
 }
 
+// A library that opens every index it is asked for: the enumeration ends at its bound.
+RvcHandle OpenEveryIndex(int32_t index) { return static_cast<RvcHandle>(index + 1); }
+
+TEST_F(RealtekFlowTest, ALibraryThatOpensEveryIndexIsAskedAtMostTheBound) {
+    Rig& rig = *rig_;
+    rig.files.Put(kDir + "\\FW_5602.rfw", ImageWithRevision(0x5602, 0x0102, 'R'));
+    Bench("a");
+    rig.libraries.rvcExports["UVC_Open"] = reinterpret_cast<kit::EntryPoint>(&OpenEveryIndex);
+    rig.RunSilently();
+    EXPECT_EQ(tessaw::kMaxRvcCameras, 64);
+    size_t opens = 0, stops = 0;
+    for (const std::string& line : rig.trace.lines) {
+        opens += line.rfind("UVC_Open(", 0) == 0;
+        stops += line == "UVC_Open answers beyond 64 cameras, enumeration stopped\r\n";
+    }
+    EXPECT_GE(stops, 1u);
+    EXPECT_EQ(opens, 64 * stops) << "each enumeration asks for 64 cameras and no more";
+}
+
 TEST_F(RealtekFlowTest, AShortFileIsWrittenPaddedAndEachCameraGetsItsOwnFile) {
     Rig& rig = *rig_;
     // The second camera's library calls back on a thread of its own.

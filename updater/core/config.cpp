@@ -32,6 +32,12 @@ bool ReadConfigSection(kit::ProfileReader& profile, kit::Trace& trace, const cha
     if (n == 0) return false;
     // A cut list still ends in a NUL inside the buffer; SplitNulList stops at the empty string.
     std::vector<std::string> lines = kit::SplitNulList(buf.data(), std::min<uint32_t>(n + 1, kProfileBuffer));
+    if (n >= kProfileBuffer - 2 && !lines.empty()) {
+        // The section did not fit: its last entry may be cut ("...=FW_B5A4_01.b"), and a cut entry
+        // could still match the camera. Only whole entries are used.
+        kit::TraceF(trace, kConfigSectionCut, kProfileBuffer, lines.back().c_str());
+        lines.pop_back();
+    }
     if (lines.empty()) return false;
     std::vector<FirmwareEntry> table;
     table.reserve(lines.size());

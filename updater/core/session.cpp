@@ -107,7 +107,13 @@ bool UpdateSession::OnInitDialog() {
 
     char modulePath[kPathChars] = {};
     uint32_t n = ports_.system.ModuleFileName(modulePath, kPathChars);
-    modulePath[n < kPathChars ? n : kPathChars - 1] = '\0';
+    if (n >= kPathChars) {
+        // A cut path names another folder (a parent, or a sibling sharing the prefix), whose
+        // RvcLib.dll and config.ini are not the kit's: nothing is loaded from it.
+        kit::TraceF(ports_.trace, kProgramPathTooLong, kPathChars - 1);
+        return ReportAndClose(kExitNoRvcLib, kNoRvcLib, true);
+    }
+    modulePath[n] = '\0';
     // RvcLib.dll is loaded by full path from the executable's own folder, trailing backslash kept.
     std::string folder = modulePath;
     const size_t slash = folder.find_last_of('\\');

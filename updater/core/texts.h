@@ -32,6 +32,8 @@ inline constexpr const char* kNoSystemId = "Can not get system ID from ID_Log.in
 inline constexpr const char* kComboError = "Combo device error!\r\n";
 
 // Start-up trace.
+inline constexpr const char* kProgramPathTooLong =
+    "The program's path is longer than %u characters: move the kit to a shorter folder\r\n";
 inline constexpr const char* kRegisterFailed = "Register device notification failed!\r\n";
 inline constexpr const char* kRegistered = "RegisterDeviceNotification %x\r\t";
 inline constexpr const char* kGetConfigPass = "get config.ini pass\r\n";
@@ -148,6 +150,8 @@ inline constexpr const char* kLogInTemp = "%sFW Update Log.log";
 inline constexpr const char* kLogInProgramDir = ".\\FW Update Log.log";
 
 // Configuration trace.
+inline constexpr const char* kConfigSectionCut =
+    "[Config] of config.ini does not fit in %u characters: \"%s\" and what follows are not used\r\n";
 inline constexpr const char* kEntryTrace = "SysID= %s, PID= %s, ModID= %s, BinName= %s\r\n";
 inline constexpr const char* kRealtekHeading = "[REALTEK_PID]\r\n";
 inline constexpr const char* kSonixHeading = "[SONIX_PID]\r\n";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emu/bench.h"
+#include "kit/dll_search.h"
 #include "kit/trace.h"
 #include "subsystem_id.h"
 #include "win32_handles.h"
@@ -96,6 +97,8 @@ int Fail(int code, const std::string& why) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // SetupAPI loads helpers of its own: never from the current folder.
+    kit::UseSafeDllSearch();
     std::string id, source, error;
     if (std::optional<std::string> folder = emu::BenchFolderFromEnvironment()) {
         emu::TraceBenchInUse(kit::SystemTrace(), *folder);

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <memory>
 
+#include "kit/dll_search.h"
 #include "kit/trace.h"
 #include "vendor/BurnerApLib.h"
 #include "win32_handles.h"
@@ -169,21 +170,11 @@ void Win32Registry::Close(Key key) {
 
 // ---------------------------------------------------------------------------------------------
 
-void* SafeLibraries::LoadByPath(const char* fullPath) {
-    return LoadLibraryExA(fullPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
+void* SafeLibraries::LoadByPath(const char* fullPath) { return kit::LoadLibraryFromPath(fullPath); }
 
-void* SafeLibraries::LoadByName(const char* name) {
-    // The program's folder and the system folders only: never a DLL planted in whatever folder the
-    // program was started from.
-    HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    if (!module && GetLastError() == ERROR_INVALID_PARAMETER) {
-        // A system without the search flags: start-up has already taken the current directory out
-        // of the process's search order (SetDllDirectory("")).
-        module = LoadLibraryA(name);
-    }
-    return module;
-}
+// The program's folder and the system folders only: never a DLL planted in whatever folder the
+// program was started from, nor one on PATH.
+void* SafeLibraries::LoadByName(const char* name) { return kit::LoadLibrarySafely(name); }
 
 kit::EntryPoint SafeLibraries::Find(void* module, const char* name) {
     if (!module) return nullptr;

@@ -31,7 +31,7 @@ public:
     void Close(Key key) override;
 };
 
-// LoadLibraryEx without the current directory in the search (see LoadByName).
+// DLLs from the program's folder, the system folders or a full path only (kit/dll_search.h).
 class SafeLibraries final : public kit::LibraryPort {
 public:
     void* LoadByPath(const char* fullPath) override;

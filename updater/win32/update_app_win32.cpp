@@ -16,6 +16,7 @@
 #include "emu/bench.h"
 #include "emu/capture_filter/registration.h"
 #include "emulated_usb.h"
+#include "kit/dll_search.h"
 #include "kit/process.h"
 #include "kit/profile.h"
 #include "kit/text.h"
@@ -88,16 +89,11 @@ bool StandInServesBench(const std::string& folder) {
 }
 
 void CUpdateApp::InitInstance(const char* commandLine) {
-    // QuelmarCamera.dll is loaded by name: the folder the program was started from must never
-    // supply it (nor any other DLL loaded by name).
-    SetDllDirectoryA("");
-
     const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     // The log view is a RichEdit20A control; the class lives in this DLL, kept for the whole run.
-    richEdit_.Reset(LoadLibraryExW(L"riched20.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!richEdit_) richEdit_.Reset(LoadLibraryW(L"riched20.dll"));
+    richEdit_.Reset(kit::LoadSystemLibrary(L"riched20.dll"));
 
     kit::Trace& trace = kit::SystemTrace();
     std::unique_ptr<kit::UsbDevicePort> usb;
@@ -170,6 +166,9 @@ void CUpdateApp::InitInstance(const char* commandLine) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    // Before anything is loaded: QuelmarCamera.dll is loaded by name, and the folder the program
+    // was started from must never supply it nor any other DLL (imports: see kit/dll_search.h).
+    kit::UseSafeDllSearch();
     static CUpdateApp app;
     app.InitInstance(commandLine ? commandLine : "");
 }
