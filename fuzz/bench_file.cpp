@@ -12,7 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::ScratchFile file(emu::kBenchFile);
-    file.Write(std::string(reinterpret_cast<const char*>(data), size));
+    file.Write(data, size);
     emu::Bench bench;
     std::string error;
     if (!emu::LoadBench(file.Folder(), bench, error)) return 0;

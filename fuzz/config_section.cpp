@@ -5,10 +5,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::ScratchFile file("config.ini");
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    file.Write(bytes);
-    kit::PortableProfile profile;
-    fuzz::NullTrace trace;
+    const std::string bytes = file.Write(data, size);
+    static kit::PortableProfile profile;
+    static fuzz::NullTrace trace;
     std::vector<tessaw::FirmwareEntry> entries;
     tessaw::ReadConfigSection(profile, trace, file.Path().c_str(), entries);
     tessaw::ParseLogSwitch(tessaw::ReadProfileString(profile, file.Path().c_str(), "FW_TOOL", "LogSwitch", "0"));

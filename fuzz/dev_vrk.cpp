@@ -6,10 +6,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::ScratchFile file("dev.vrk");
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    file.Write(bytes);
-    kit::PortableProfile profile;
-    fuzz::NullTrace trace;
+    const std::string bytes = file.Write(data, size);
+    static kit::PortableProfile profile;
+    static fuzz::NullTrace trace;
     const tessaw::DevLists lists = tessaw::ReadDevVrk(profile, trace, file.Path().c_str());
 
     // Every listed PID present once, the odd ones with a revision (found on the bus).

@@ -37,6 +37,12 @@ public:
         if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::abort();
         std::fclose(f);
     }
+    // The input as the file's contents; returns them as text for the parsers that also take a string.
+    std::string Write(const uint8_t* data, size_t size) {
+        std::string bytes(reinterpret_cast<const char*>(data), size);
+        Write(bytes);
+        return bytes;
+    }
     const std::string& Path() const { return path_; }
     const std::string& Folder() const { return folder_; }
 

@@ -6,8 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::ScratchFile file("pid.ini");
-    const std::string bytes(reinterpret_cast<const char*>(data), size);
-    file.Write(bytes);
+    const std::string bytes = file.Write(data, size);
     kit::PortableProfile profile;
     const orlinde::PidSections list = orlinde::ReadPidSections(profile, file.Path());
     for (const orlinde::PidSection& s : list.sections) {

@@ -5,7 +5,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz::ScratchFile file("setting.ini");
-    file.Write(std::string(reinterpret_cast<const char*>(data), size));
+    file.Write(data, size);
     kit::PortableProfile profile;
     orlinde::ReadSettings(profile, file.Path());
     orlinde::ReadText(profile, file.Path(), orlinde::kSettingSection, orlinde::kKeyBin, orlinde::kDefaultBin);

@@ -60,7 +60,8 @@ case $mode in
   *) echo "usage: scripts/fuzz.sh short|long|list [target...] | run <target>" >&2; exit 2 ;;
 esac
 
-build
+# KIT_FUZZ_BUILD=0: use the targets as built (several runs side by side share one build).
+[ "${KIT_FUZZ_BUILD:-1}" = 0 ] || build
 [ $# -gt 0 ] || set -- $(targets)
 failed=0
 for target in "$@"; do
