@@ -25,7 +25,7 @@ start=$(date +%s)
 shards=${KIT_JOBS:-$(nproc)}
 pids=()
 for ((i = 0; i < shards; ++i)); do
-  GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i "${memcheck[@]}" build/valgrind/tests/unit_tests --gtest_brief=1 \
+  GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i "${memcheck[@]}" build/valgrind/tests/unit_tests \
     --gtest_filter="${1:-*}" >"$TMPDIR/shard$i.log" 2>&1 &
   pids+=($!)
 done
