@@ -8,6 +8,7 @@ pkgs=(
   libgtest-dev googletest
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   wine64
+  clang libclang-rt-dev valgrind
   xvfb x11-apps imagemagick
   zip unzip
 )

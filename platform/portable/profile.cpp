@@ -89,11 +89,20 @@ void CopyValue(char* out, const char* value, uint32_t size) {
     if ((value[0] == '\'' || value[0] == '"') && value[1] && value[std::strlen(value) - 1] == value[0])
         quote = *value++;
     CopyN(out, value, size);
-    if (quote && size >= std::strlen(value)) out[std::strlen(out) - 1] = '\0';
+    // A one-character buffer holds only the terminator: there is no last character to lose.
+    if (quote && size >= std::strlen(value) && out[0]) out[std::strlen(out) - 1] = '\0';
+}
+
+uint32_t EmptyList(char* out, uint32_t size) {
+    if (size >= 1) out[0] = '\0';
+    if (size >= 2) out[1] = '\0';
+    return 0;
 }
 
 // "a\0b\0\0" list of names (and values) of one section.
 uint32_t SectionList(const Section& section, char* out, uint32_t size, bool withValues) {
+    // Too small for any name and its two terminators: an empty list, not a cut one (size - 2).
+    if (size < 2) return EmptyList(out, size);
     char* p = out;
     uint32_t left = size;
     for (const Entry& e : section.entries) {
@@ -118,12 +127,6 @@ uint32_t SectionList(const Section& section, char* out, uint32_t size, bool with
         return size - 2;
     }
     return size - left;
-}
-
-uint32_t EmptyList(char* out, uint32_t size) {
-    if (size >= 1) out[0] = '\0';
-    if (size >= 2) out[1] = '\0';
-    return 0;
 }
 
 uint32_t NamesList(const std::vector<Section>& sections, char* out, uint32_t size) {

@@ -140,6 +140,20 @@ TEST_F(ProfileTest, ListsAreCutToTheBuffer) {
     EXPECT_EQ(Names(1), "0#|0");
 }
 
+// A one-character buffer: every call answers with the terminator alone and returns 0. (Found by
+// fuzzing: a quoted value and a section's lists wrote one byte before the buffer.)
+TEST_F(ProfileTest, OneCharacterBufferHoldsOnlyTheTerminator) {
+    Write("[s]\nq=''\nd=\"x\"\nk=v\nplain\n");
+    EXPECT_EQ(Get("s", "q", "", 1), "|0");
+    EXPECT_EQ(Get("s", "d", "", 1), "|0");
+    EXPECT_EQ(Get("s", "missing", "'z'", 1), "|0");
+    EXPECT_EQ(Get("s", nullptr, "", 1), "|0");
+    EXPECT_EQ(List(&kit::PortableProfile::GetSection, "s", 1), "0#|0");
+    // Two characters: still no room for a name and its two terminators.
+    EXPECT_EQ(List(&kit::PortableProfile::GetSection, "s", 2), "00|0");
+    EXPECT_EQ(Get("s", "q", "", 2), "|0");
+}
+
 TEST_F(ProfileTest, Integers) {
     Write("[n]\na=42\nb= -7\nc=0x1F\nd=12abc\ne=abc\nf=\n");
     struct Case { const char* key; uint32_t expected; } cases[] = {

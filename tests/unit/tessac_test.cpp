@@ -29,6 +29,13 @@ struct ArgCase {
     std::vector<const char*> args;
     bool silent;
 };
+// Names a failing case by its arguments (gtest would otherwise dump the record's bytes, padding
+// included).
+void PrintTo(const ArgCase& c, std::ostream* out) {
+    *out << "{";
+    for (const char* a : c.args) *out << " \"" << a << "\"";
+    *out << " }";
+}
 
 class TessacArguments : public ::testing::TestWithParam<ArgCase> {};
 
