@@ -1,0 +1,99 @@
+// The fault matrix: every path of the kit that talks to a device is run once without faults, which
+// tells which bench operations it performs and how often; then once per operation, call number
+// and fault kind with that one fault on the bench. Each run happens in a child process with a
+// time bound, so that a crash shows as a crash and a hang as a hang.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "emu/fault_ops.h"
+
+namespace fm {
+
+using emu::faultops::Device;
+using emu::faultops::Kind;
+
+// The one fault of a case: a value for the device's fault key (emu::faultops::FaultLine); empty
+// for the fault-free run.
+struct Injection {
+    Device device = Device::QuelmarChip;
+    std::string line;
+};
+
+// An operation a path performed: calls number first+1 .. first+calls of the bench's count (calls
+// before the path's own phase, such as opening the camera, belong to another path).
+struct Site {
+    Device device = Device::QuelmarChip;
+    std::string op;
+    int32_t target = -1;
+    uint32_t first = 0;
+    uint32_t calls = 0;
+};
+
+struct Outcome {
+    bool success = false;
+    std::string text;  // what the path reported, short: exit code, result, status, message
+};
+
+struct RunResult {
+    Outcome outcome;
+    std::vector<Site> sites;
+};
+
+// A fault after which the path is meant to carry on and succeed, with the reason.
+struct Recovery {
+    Device device;
+    std::string op;      // "" any op of the device
+    int32_t target = -2;  // -2 any target
+    unsigned kinds = 7;   // Kind bits
+    std::string reason;
+    // Further condition on the call number within the path's calls of that op (1-based) and the
+    // site; empty: every call.
+    std::function<bool(uint32_t call, const Site& site)> when;
+};
+
+struct Path {
+    std::string name;
+    std::string expected;  // the specified failure, as the case lines show it
+    int boundSeconds = 20;
+    std::string camera = "cam0";  // the camera an unplug of a call that names none takes away
+    std::function<RunResult(const Injection&)> run;
+    // Whether a failing outcome is the specified failure.
+    std::function<bool(const Outcome&)> specified;
+    std::vector<Recovery> recoveries;
+};
+
+std::vector<Path> CamlibPaths();
+std::vector<Path> TessawPaths();
+std::vector<Path> OrlindePaths();
+std::vector<Path> StillPaths();
+
+// Sites from two snapshots of a device's counts (before and after the path's phase).
+template <class Map, class Key>
+void AddSites(std::vector<Site>& out, Device device, const Map& before, const Map& after, Key key) {
+    for (const auto& [k, n] : after) {
+        auto it = before.find(k);
+        const uint32_t was = it == before.end() ? 0 : it->second;
+        if (n > was) {
+            Site s = key(k);
+            s.device = device;
+            s.first = was;
+            s.calls = n - was;
+            out.push_back(s);
+        }
+    }
+}
+
+// ReqToDriver counts every call that ReqToDriver.read and ReqToDriver.write count apart: its
+// faults would hit the same calls again.
+inline void DropWiderEntries(std::vector<Site>& sites) {
+    std::erase_if(sites, [](const Site& s) { return s.device == Device::BurnerAp && s.op == "ReqToDriver"; });
+}
+
+// The text contains one of `texts`.
+bool HasAny(const std::string& text, const std::vector<std::string>& texts);
+
+}  // namespace fm
