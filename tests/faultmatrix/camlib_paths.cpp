@@ -41,6 +41,9 @@ RunResult OnChip(const Keys& keys, const Injection& injection,
     const ChipCounts before = rig.Chip().CallCounts();
     r.outcome = phase(h);
     AddChipSites(r.sites, before, rig.Chip().CallCounts());
+    r.outcome.state = r.outcome.text + ", flash " + Digest(rig.Chip().Flash().Image());
+    if (const emu::quelmar::InPackageFlash* in = rig.Chip().InPackage())
+        r.outcome.state += ", in-package " + Digest(in->Image());
     camlib::CamDestroy(&h);
     return r;
 }
@@ -54,14 +57,16 @@ Outcome DownloadOutcome(int result, uint8_t status, uint8_t checksum, uint8_t de
 }
 
 bool DownloadFailed(const Outcome& o) {
-    // Early failures end with status 25, late ones with 23; both return 1.
-    return o.text.rfind("result 1, status 25", 0) == 0 || o.text.rfind("result 1, status 23", 0) == 0;
+    // Early failures end with status 25, late ones with 23; both return 1. A flash type the probe
+    // could not tell is refused as invalid (160) before anything is sent.
+    return o.text.rfind("result 1, status 25", 0) == 0 || o.text.rfind("result 1, status 23", 0) == 0 ||
+           o.text.rfind("result 160, status 25", 0) == 0;
 }
 
 Path DownloadPath(const std::string& name, const Keys& keys, bool switchMode) {
     Path p;
     p.name = name;
-    p.expected = "result 1, status 25 or 23";
+    p.expected = "result 1, status 25 or 23 (160 for a type the probe could not tell)";
     p.run = [keys, switchMode](const Injection& injection) {
         return OnChip(
             keys, injection,

@@ -1,4 +1,5 @@
-// fault_matrix [--filter <substring of a path name>] [--list] [--jobs N]
+// fault_matrix [--filter <substring of a path name>] [--list] [--jobs N] [--fault <device> <line>]
+// (--fault runs one case of each path the filter leaves in this process and says how it ended)
 //
 // Prints one line per case and a total; exits 0 only when every case ended in the specified
 // failure or in a recovery the path is meant to make.
@@ -15,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,6 +47,7 @@ std::string OneLine(std::string s) {
 std::string Serialize(const RunResult& r) {
     std::ostringstream out;
     out << (r.outcome.success ? 'S' : 'F') << OneLine(r.outcome.text) << '\n';
+    out << OneLine(r.outcome.state.empty() ? r.outcome.text : r.outcome.state) << '\n';
     for (const Site& s : r.sites)
         out << "site " << static_cast<int>(s.device) << ' ' << s.op << ' ' << s.target << ' ' << s.first << ' '
             << s.calls << '\n';
@@ -57,6 +60,7 @@ bool Deserialize(const std::string& text, RunResult& r) {
     if (!std::getline(in, first) || first.empty() || (first[0] != 'S' && first[0] != 'F')) return false;
     r.outcome.success = first[0] == 'S';
     r.outcome.text = first.substr(1);
+    if (!std::getline(in, r.outcome.state)) return false;
     std::string word;
     while (in >> word) {
         if (word != "site") return false;
@@ -181,6 +185,7 @@ Ended RunOne(const Path& path, const Injection& injection, const std::string& st
 
 struct Case {
     const Path* path = nullptr;
+    std::string cleanState;  // what the fault-free run left in the devices
     Site site;
     uint32_t call = 0;  // the bench's call number
     Kind kind = Kind::Fail;
@@ -209,7 +214,8 @@ const Recovery* RecoveryFor(const Case& c) {
 }
 
 struct Totals {
-    int cases = 0, specified = 0, recovered = 0, falseSuccess = 0, unspecified = 0, crash = 0, hang = 0;
+    int cases = 0, specified = 0, recovered = 0, unnoticed = 0, falseSuccess = 0, unspecified = 0, crash = 0,
+        hang = 0;
 };
 
 void Judge(const Case& c, const Ended& e, Totals& t) {
@@ -225,13 +231,18 @@ void Judge(const Case& c, const Ended& e, Totals& t) {
         verdict = "CRASH";
     } else if (e.result.outcome.success) {
         actual = "success: " + e.result.outcome.text;
-        if (const Recovery* r = RecoveryFor(c)) {
+        if (e.result.outcome.state != c.cleanState) {
+            ++t.falseSuccess;
+            verdict = "FALSE SUCCESS: the devices do not hold what the fault-free run left";
+        } else if (const Recovery* r = RecoveryFor(c)) {
             ++t.recovered;
             ok = true;
             verdict = "ok, recovered: " + r->reason;
         } else {
-            ++t.falseSuccess;
-            verdict = "FALSE SUCCESS";
+            // The devices ended as without the fault, but the path never noticed the device's
+            // error: not a recovery it is meant to make, and not a lie about the devices either.
+            ++t.unnoticed;
+            verdict = "unnoticed: the error went unseen, the devices ended right";
         }
     } else {
         actual = "failure: " + e.result.outcome.text;
@@ -268,7 +279,7 @@ std::vector<Case> CasesOf(const Path& path, const RunResult& clean) {
             for (uint32_t call : calls) {
                 const std::string line = faultops::FaultLine(*op, kind, call, site.target, path.camera);
                 if (line.empty()) continue;
-                cases.push_back({&path, site, call, kind, {site.device, line}});
+                cases.push_back({&path, clean.outcome.state, site, call, kind, {site.device, line}});
             }
         }
     }
@@ -283,16 +294,25 @@ int main(int argc, char** argv) {
     std::string filter;
     bool list = false;
     int jobs = 2;
+    std::optional<Injection> single;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--filter" && i + 1 < argc)
             filter = argv[++i];
         else if (a == "--list")
             list = true;
-        else if (a == "--jobs" && i + 1 < argc)
+        else if (a == "--fault" && i + 2 < argc) {
+            // One case in this process: the device's name and the fault line; says what came of it.
+            const std::string device = argv[++i];
+            Injection injection;
+            for (Device d : {Device::QuelmarChip, Device::RvcLib, Device::BurnerAp, Device::StillGraph})
+                if (device == emu::faultops::DeviceName(d)) injection.device = d;
+            injection.line = argv[++i];
+            single = injection;
+        } else if (a == "--jobs" && i + 1 < argc)
             jobs = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: fault_matrix [--filter <path>] [--list] [--jobs N]\n");
+            std::fprintf(stderr, "usage: fault_matrix [--filter <path>] [--list] [--jobs N] [--fault <device> <line>]\n");
             return 2;
         }
     }
@@ -301,6 +321,14 @@ int main(int argc, char** argv) {
         for (Path& p : group())
             if (filter.empty() || p.name.find(filter) != std::string::npos) paths.push_back(std::move(p));
 
+    if (single) {
+        for (const Path& path : paths) {
+            const RunResult r = path.run(*single);
+            std::printf("%s: %s: %s\n", path.name.c_str(), r.outcome.success ? "success" : "failure",
+                        r.outcome.text.c_str());
+        }
+        return 0;
+    }
     const std::string scratch =
         (std::filesystem::temp_directory_path() / ("fault-matrix-" + std::to_string(getpid()))).string();
     std::filesystem::create_directories(scratch);
@@ -356,10 +384,10 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf(
-        "total: %d cases, %d specified failure, %d recovered as meant, %d false success, %d unspecified "
-        "failure, %d crash, %d hang; %zu paths (%d whose fault-free run failed), %.0f s\n",
-        totals.cases, totals.specified, totals.recovered, totals.falseSuccess, totals.unspecified, totals.crash,
-        totals.hang, paths.size(), baselineFailures, seconds);
+        "total: %d cases, %d specified failure, %d recovered as meant, %d unnoticed (devices right), %d false "
+        "success, %d unspecified failure, %d crash, %d hang; %zu paths (%d whose fault-free run failed), %.0f s\n",
+        totals.cases, totals.specified, totals.recovered, totals.unnoticed, totals.falseSuccess, totals.unspecified,
+        totals.crash, totals.hang, paths.size(), baselineFailures, seconds);
     std::error_code ignored;
     if (totals.crash == 0) std::filesystem::remove_all(scratch, ignored);
     const bool green = baselineFailures == 0 && totals.falseSuccess == 0 && totals.unspecified == 0 &&

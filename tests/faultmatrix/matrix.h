@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emu/fault_ops.h"
@@ -34,9 +36,21 @@ struct Site {
 };
 
 struct Outcome {
+    Outcome() = default;
+    Outcome(bool s, std::string t, std::string st = {}) : success(s), text(std::move(t)), state(std::move(st)) {}
     bool success = false;
-    std::string text;  // what the path reported, short: exit code, result, status, message
+    std::string text;   // what the path reported, short: exit code, result, status, message
+    std::string state;  // what the devices hold afterwards (a digest); empty: the text says it all
 };
+
+// A digest of bytes, for Outcome::state.
+inline std::string Digest(const std::vector<uint8_t>& bytes) {
+    uint64_t h = 1469598103934665603ull;
+    for (uint8_t b : bytes) h = (h ^ b) * 1099511628211ull;
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+    return buf;
+}
 
 struct RunResult {
     Outcome outcome;

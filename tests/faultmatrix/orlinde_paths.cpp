@@ -19,7 +19,8 @@ using camlib::testing::BenchRig;
 using camlib::testing::CameraSection;
 using camlib::testing::Keys;
 
-const std::vector<std::string> kNotIdentified = {
+// The identification's failures; a camera that no library finds leaves only the empty line.
+const std::vector<std::string> kNotIdentified = {"only the empty line",
     orlinde::kGetInformationFail, orlinde::kUnknownFlash, orlinde::kNoDeviceList, orlinde::kNoVidPid,
     "Can't find Brevant Camera!", "auto choose bin fail"};
 
@@ -27,13 +28,16 @@ const std::vector<std::string> kNotIdentified = {
 Outcome Drive(orfakes::Rig& rig, bool realtek) {
     if (!rig.Start()) return {false, "start-up failed: " + rig.tool->LogText()};
     if (!rig.dialog.enabled[orlinde::kIdcFlash]) {
-        std::string said;
+        std::string said = rig.tool->LogText() == "\r\n" ? "only the empty line" : "";
         for (const std::string& m : kNotIdentified)
             if (said.empty() && (rig.tool->LogText().find(m) != std::string::npos ||
                                  std::any_of(rig.dialog.boxes.begin(), rig.dialog.boxes.end(),
                                              [&](const orfakes::Dialog::Box& b) { return b.text.find(m) != std::string::npos; })))
                 said = m;
-        return {false, "not identified, FLASH disabled: " + (said.empty() ? rig.tool->LogText() : said)};
+        std::string shown = rig.tool->LogText();
+        for (const auto& b : rig.dialog.boxes) shown += " box \"" + b.text + "\"";
+        for (const auto& [id, text] : rig.dialog.texts) shown += " [" + std::to_string(id) + "] " + text;
+        return {false, "not identified, FLASH disabled: " + (said.empty() ? shown : said)};
     }
     rig.tool->OnFlash();
     if (realtek) rig.Tick(orlinde::kTimerRealtekStart);
@@ -86,6 +90,7 @@ Path Quelmar() {
         const ChipCounts before = bench.Chip().CallCounts();
         r.outcome = Drive(rig, false);
         AddChipSites(r.sites, before, bench.Chip().CallCounts());
+        r.outcome.state = "flash " + Digest(bench.Chip().Flash().Image());
         return r;
     };
     p.specified = OrlindeSpecified;
@@ -124,6 +129,7 @@ Path Realtek() {
         const auto before = lib->Faults().Counts();
         r.outcome = Drive(rig, true);
         r.sites = VendorSites(Device::RvcLib, before, lib->Faults().Counts());
+        r.outcome.state = "rt0 " + Digest(*lib->Memory("rt0")) + " rt1 " + Digest(*lib->Memory("rt1"));
         return r;
     };
     p.specified = OrlindeSpecified;
@@ -177,6 +183,7 @@ Path Sonix() {
         // The progress poll runs beside the write, as often as the timer fires: its count is not
         // the path's own.
         std::erase_if(r.sites, [](const Site& s) { return s.op == "GetProgress"; });
+        r.outcome.state = "flash " + Digest(*lib->Memory("cam0")) + (lib->Protected("cam0") ? ", protected" : "");
         return r;
     };
     p.specified = OrlindeSpecified;

@@ -135,7 +135,7 @@ struct Run {
         for (const std::string& m : messages)
             if (said.empty() && rig.dialog.logView.find(m) != std::string::npos) said = m;
         if (said.empty()) said = rig.dialog.LastViewLine();
-        const bool unsuccessful = rig.Log().find(tessaw::kUpdateUnsuccessful) != std::string::npos;
+        const bool unsuccessful = rig.Log().find(tessaw::kResultFailure) != std::string::npos;
         return {code == 0, "exit " + std::to_string(code) + (unsuccessful ? ", Update unsuccessful" : "") + ": " + said};
     }
 };
@@ -157,7 +157,7 @@ std::function<bool(const Outcome&)> Specified(const std::vector<std::string>& me
 const std::vector<std::string> kQuelmarFailures = {
     "SetWriteProtect disable failed!", "Erase memory failed!",          "Write firmware failed!",
     "SetWriteProtect enable failed!",  "Verify code failed!",           "Reset camera device failed!",
-    "Camera init failed!"};
+    "Camera init failed!",              "Unknown flash type"};
 
 Path TessawQuelmar() {
     Path p;
@@ -180,6 +180,7 @@ Path TessawQuelmar() {
         std::vector<std::string> messages = kQuelmarFailures;
         r.outcome = run.Silently({nullptr, nullptr, &flow}, messages);
         AddChipSites(r.sites, before, bench.Chip().CallCounts());
+        r.outcome.state = "flash " + Digest(bench.Chip().Flash().Image());
         QuelmarCam_UnInit();
         return r;
     };
@@ -235,6 +236,8 @@ Path TessawRealtek(bool combo) {
             s.op = name;
             return s;
         });
+        for (const emu::CameraRecord& camera : bench.cameras)
+            r.outcome.state += camera.name + " " + Digest(*model->Memory(camera.name)) + " ";
         RvcModel::lib = nullptr;
         fs::remove_all(folder);
         return r;
@@ -287,6 +290,7 @@ Path TessawSonix() {
             return s;
         });
         DropWiderEntries(r.sites);
+        r.outcome.state = "flash " + Digest(*model->Memory("cam0")) + (model->Protected("cam0") ? ", protected" : "");
         fs::remove_all(folder);
         return r;
     };
