@@ -519,7 +519,10 @@ void WriteTool::QuelmarWorker() {
 
 void WriteTool::EndSonix(const char* message) {
     // Ends like any failed download: the progress timer shows "Fail" and gives the buttons back.
+    // The success set once the image was written does not survive a later failure: a flash left
+    // unprotected is no complete download.
     Log(message);
+    success_ = false;
     finished_ = true;
     busy_ = 0;
 }

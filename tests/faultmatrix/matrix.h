@@ -67,6 +67,9 @@ struct Recovery {
     // Further condition on the call number within the path's calls of that op (1-based) and the
     // site; empty: every call.
     std::function<bool(uint32_t call, const Site& site)> when;
+    // The fault makes a different bench (a camera gone before the path saw it), so the devices
+    // rightly end otherwise than in the fault-free run.
+    bool otherBench = false;
 };
 
 struct Path {
@@ -107,7 +110,9 @@ inline void DropWiderEntries(std::vector<Site>& sites) {
     std::erase_if(sites, [](const Site& s) { return s.device == Device::BurnerAp && s.op == "ReqToDriver"; });
 }
 
-// The text contains one of `texts`.
+// Line ends and tabs as blanks, runs of blanks as one, no trailing blank: how outcomes travel.
+std::string OneLine(std::string s);
+// The text contains one of `texts` (both taken as OneLine makes them).
 bool HasAny(const std::string& text, const std::vector<std::string>& texts);
 
 }  // namespace fm

@@ -51,8 +51,10 @@ Outcome Drive(orfakes::Rig& rig, bool realtek) {
                        ": " + tail};
 }
 
+// The identification's message with no download, or the "Fail" picture with the download's.
 bool OrlindeSpecified(const Outcome& o) {
     if (o.text.rfind("not identified, FLASH disabled: ", 0) == 0) return HasAny(o.text, kNotIdentified);
+    if (o.text.rfind("picture 0: ", 0) == 0) return HasAny(o.text, kNotIdentified);
     return o.text.rfind("fail picture: ", 0) == 0 && o.text.find("Download fail.") != std::string::npos;
 }
 
@@ -136,6 +138,14 @@ Path Realtek() {
     for (const char* op : {"RvcLib_Initialize", "RvcLib_UnInitialize", "UVC_Close"})
         p.recoveries.push_back({Device::RvcLib, op, -2, static_cast<unsigned>(Kind::Fail),
                                 std::string(op) + "'s result is not one the tool relies on", nullptr});
+    // A second camera that is gone before the enumeration reaches it (unplugged, or not opened)
+    // leaves a bench of one camera, which the tool flashes.
+    p.recoveries.push_back({Device::RvcLib, "RvcLib_Initialize", -2, static_cast<unsigned>(Kind::Unplug),
+                            "the second camera left before the enumeration; the tool flashes the one it found",
+                            nullptr, true});
+    p.recoveries.push_back({Device::RvcLib, "UVC_Open", -2, static_cast<unsigned>(Kind::Fail) | static_cast<unsigned>(Kind::Unplug),
+                            "the second camera was not opened at identification; the tool flashes the one it found",
+                            [](uint32_t call, const Site&) { return call == 2; }, true});
     return p;
 }
 

@@ -66,9 +66,10 @@ std::vector<Path> StillPaths() {
         if (host.quit) text += ", quit " + std::to_string(host.quit);
         if (host.ended) text += ", end " + std::to_string(host.ended);
         if (!said.empty()) text += ", trace \"" + said + "\"";
+        // The grabbed size is shown, but it is no part of the outcome: nothing in the kit uses it.
         const auto& grabbed = still.Grabbed();
-        text += ", grabbed " + std::to_string(grabbed.width) + "x" + std::to_string(grabbed.height);
-        r.outcome = {hr == 0 && host.boxes.empty() && !host.quit && !host.ended, text};
+        r.outcome = {hr == 0 && host.boxes.empty() && !host.quit && !host.ended,
+                     text + ", grabbed " + std::to_string(grabbed.width) + "x" + std::to_string(grabbed.height), text};
         fs::remove_all(folder);
         return r;
     };

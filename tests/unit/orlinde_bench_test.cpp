@@ -193,9 +193,9 @@ INSTANTIATE_TEST_SUITE_P(
         SonixFailCase{"Write", "ReqToDriver.write:1:0", "REQ to Driver Failed!Download fail.\r\n", true},
         SonixFailCase{"Unplugged", "ReqToDriver.write:1:unplug:8", "REQ to Driver Failed!Download fail.\r\n",
                       true},
-        // The firmware is in; only the protection could not be restored.
+        // The firmware is in, but a flash left unprotected is no complete download.
         SonixFailCase{"ProtectOn", "SetWriteProtect:2:0",
-                      "SetWriteProtect to enable Failed!Download complete.\r\n", true}),
+                      "SetWriteProtect to enable Failed!Download fail.\r\n", true}),
     [](const ::testing::TestParamInfo<SonixFailCase>& info) { return std::string(info.param.name); });
 
 TEST(OrlindeBenchSonix, AFileThatCannotBeWrittenWholeIsRefusedBeforeTheErase) {
