@@ -80,6 +80,7 @@ Path DownloadPath(const std::string& name, const Keys& keys, bool switchMode) {
             });
     };
     p.specified = DownloadFailed;
+    p.recoveries = QuelmarRecoveries();
     return p;
 }
 
@@ -98,6 +99,7 @@ std::vector<Path> CamlibPaths() {
             });
         };
         p.specified = [](const Outcome& o) { return o.text == "CamInit 1"; };
+        p.recoveries = QuelmarRecoveries();
         paths.push_back(std::move(p));
     }
     {
@@ -115,6 +117,7 @@ std::vector<Path> CamlibPaths() {
         p.specified = [](const Outcome& o) {
             return o.text.rfind("probe 1", 0) == 0 || o.text == "probe 0, code 120";
         };
+        p.recoveries = QuelmarRecoveries();
         paths.push_back(std::move(p));
     }
     {
@@ -162,6 +165,7 @@ std::vector<Path> CamlibPaths() {
         // stopped.
         p.specified = [](const Outcome& o) { return o.text.rfind("result 1,", 0) == 0 || DownloadFailed(o); };
         p.expected = "result 1";
+        p.recoveries = QuelmarRecoveries();
         paths.push_back(std::move(p));
     }
     return paths;

@@ -96,6 +96,7 @@ Path Quelmar() {
         return r;
     };
     p.specified = OrlindeSpecified;
+    p.recoveries = QuelmarRecoveries();
     return p;
 }
 
@@ -197,6 +198,18 @@ Path Sonix() {
         return r;
     };
     p.specified = OrlindeSpecified;
+    const unsigned failOrCorrupt = static_cast<unsigned>(Kind::Fail) | static_cast<unsigned>(Kind::Corrupt);
+    // Reads whose results the tool does not test: the version shown at identification (it keeps
+    // its value), the protection byte and the ROM address's sources (the library keeps its own
+    // record of the protection); the reset after a finished download.
+    p.recoveries.push_back({Device::BurnerAp, "ReqToDriver.read", -2, failOrCorrupt,
+                            "the version and protection-byte reads are not tested", nullptr});
+    for (const char* op : {"GetSectorTableAddr", "ProcReadFromASIC"})
+        p.recoveries.push_back({Device::BurnerAp, op, -2, failOrCorrupt,
+                                std::string(op) + " only picks the protection byte's address, whose read is not tested",
+                                nullptr});
+    p.recoveries.push_back({Device::BurnerAp, "ResetDevice", -2, 7,
+                            "the reset follows a finished download; its result is not tested", nullptr});
     return p;
 }
 

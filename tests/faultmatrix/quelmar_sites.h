@@ -27,4 +27,15 @@ inline void AddChipSites(std::vector<Site>& out, const ChipCounts& before, const
     });
 }
 
+// What the camera-access library is meant to ride out on any path: a length query left
+// unanswered (the length it knows is used), and the bypass port's busy flag, which is read again
+// until it says ready.
+inline std::vector<Recovery> QuelmarRecoveries() {
+    const unsigned fail = static_cast<unsigned>(Kind::Fail), corrupt = static_cast<unsigned>(Kind::Corrupt);
+    return {{Device::QuelmarChip, "xu_length", -2, fail,
+             "an unanswered length query does not stop the library: it uses the length it knows", nullptr},
+            {Device::QuelmarChip, "reg_read", 0x2021, fail | corrupt,
+             "the bypass port's busy flag is polled until it reads ready", nullptr}};
+}
+
 }  // namespace fm

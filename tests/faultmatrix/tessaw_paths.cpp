@@ -185,6 +185,7 @@ Path TessawQuelmar() {
         return r;
     };
     p.specified = Specified(kQuelmarFailures, {"22"});
+    p.recoveries = QuelmarRecoveries();
     return p;
 }
 
@@ -247,6 +248,8 @@ Path TessawRealtek(bool combo) {
     for (const char* op : {"RvcLib_Initialize", "RvcLib_UnInitialize", "UVC_Close"})
         p.recoveries.push_back({Device::RvcLib, op, -2, static_cast<unsigned>(Kind::Fail),
                                 std::string(op) + "'s result is ignored by design", nullptr});
+    p.recoveries.push_back({Device::RvcLib, "UVC_GetDevVIDPID", -2, static_cast<unsigned>(Kind::Corrupt),
+                            "the first byte handed back is the VID's, which the flow does not compare", nullptr});
     return p;
 }
 
@@ -295,6 +298,13 @@ Path TessawSonix() {
         return r;
     };
     p.specified = Specified(kSonixFailures, {"21"});
+    const unsigned failOrCorrupt = static_cast<unsigned>(Kind::Fail) | static_cast<unsigned>(Kind::Corrupt);
+    p.recoveries.push_back({Device::BurnerAp, "ReqToDriver.read", -2, failOrCorrupt,
+                            "the protection byte's read is not tested: the library keeps its own record",
+                            [](uint32_t call, const Site&) { return call == 1; }});
+    p.recoveries.push_back({Device::BurnerAp, "GetRomVersion", -2, failOrCorrupt,
+                            "the ROM version only picks the protection byte's address, whose read is not tested",
+                            nullptr});
     return p;
 }
 
