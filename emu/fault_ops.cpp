@@ -1,6 +1,5 @@
 #include "emu/fault_ops.h"
 
-#include <cstdio>
 
 namespace emu::faultops {
 namespace {
@@ -109,40 +108,49 @@ const char* DeviceName(Device device) {
 
 std::string FaultLine(const Operation& op, Kind kind, uint32_t call, int32_t target, const std::string& camera) {
     if (!op.Takes(kind) || call == 0) return {};
-    const std::string n = std::to_string(call);
+    // Appended piece by piece: the 32-bit compiler warns falsely about chains of string sums.
+    std::string line;
     if (op.device == Device::QuelmarChip) {
-        std::string line = std::string(KindName(kind)) + "=" + op.name;
-        if (target >= 0) line += ":" + std::to_string(target);
-        return line + "@" + n;
+        line += KindName(kind);
+        line += '=';
+        line += op.name;
+        if (target >= 0) {
+            line += ':';
+            line += std::to_string(target);
+        }
+        line += '@';
+        line += std::to_string(call);
+        return line;
     }
-    std::string entry = op.name;
+    line += op.name;
     if (kind == Kind::Unplug && !op.directed) {
         if (camera.empty()) return {};
-        entry += "@" + camera;
+        line += '@';
+        line += camera;
     }
+    line += ':';
+    line += std::to_string(call);
+    line += ':';
     switch (kind) {
         case Kind::Fail:
             // A bool entry reads 0 as a refusal; the others get a plain error code.
-            return entry + ":" + n + ":" +
-                   (op.failValue                          ? op.failValue
+            line += op.failValue                      ? op.failValue
                     : op.device == Device::StillGraph ? "0x80004005"
                     : op.device == Device::BurnerAp   ? "0"
-                                                      : "-1");
-        case Kind::Corrupt: return entry + ":" + n + ":corrupt";
-        case Kind::Unplug: return entry + ":" + n + ":unplug";
+                                                      : "-1";
+            break;
+        case Kind::Corrupt: line += "corrupt"; break;
+        case Kind::Unplug: line += "unplug"; break;
     }
-    return {};
+    return line;
 }
 
 std::string FaultKey(Device device, int k) {
-    const std::string n = std::to_string(k);
-    switch (device) {
-        case Device::QuelmarChip: return "fault" + n;
-        case Device::RvcLib: return "rvclib_fault" + n;
-        case Device::BurnerAp: return "burnerap_fault" + n;
-        case Device::StillGraph: return "still_fault" + n;
-    }
-    return {};
+    std::string key = device == Device::QuelmarChip ? "" : DeviceName(device);
+    if (!key.empty()) key += '_';
+    key += "fault";
+    key += std::to_string(k);
+    return key;
 }
 
 }  // namespace emu::faultops

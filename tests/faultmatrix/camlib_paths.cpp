@@ -144,6 +144,7 @@ std::vector<Path> CamlibPaths() {
     paths.push_back(DownloadPath("camlib.download.j", {{"family", "j"}, {"flash", "123"}}, false));
     paths.push_back(DownloadPath("camlib.download.in_package",
                                  {{"family", "l"}, {"chip_id", "0xD2"}, {"in_package", "65536"}}, true));
+
     paths.push_back(DownloadPath("camlib.download.direct_sf", {{"family", "h"}, {"flash", "129"}}, false));
     {
         Path p;

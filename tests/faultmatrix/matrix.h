@@ -104,6 +104,18 @@ void AddSites(std::vector<Site>& out, Device device, const Map& before, const Ma
     }
 }
 
+// A vendor library's or the still graph's calls between two snapshots of its counts.
+template <class Map>
+std::vector<Site> EntrySites(Device device, const Map& before, const Map& after) {
+    std::vector<Site> sites;
+    AddSites(sites, device, before, after, [](const std::string& name) {
+        Site s;
+        s.op = name;
+        return s;
+    });
+    return sites;
+}
+
 // ReqToDriver counts every call that ReqToDriver.read and ReqToDriver.write count apart: its
 // faults would hit the same calls again.
 inline void DropWiderEntries(std::vector<Site>& sites) {

@@ -60,12 +60,7 @@ bool OrlindeSpecified(const Outcome& o) {
 
 std::vector<Site> VendorSites(Device device, const std::map<std::string, uint32_t, std::less<>>& before,
                               const std::map<std::string, uint32_t, std::less<>>& after) {
-    std::vector<Site> sites;
-    AddSites(sites, device, before, after, [](const std::string& name) {
-        Site s;
-        s.op = name;
-        return s;
-    });
+    std::vector<Site> sites = EntrySites(device, before, after);
     DropWiderEntries(sites);
     return sites;
 }

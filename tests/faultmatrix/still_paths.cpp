@@ -49,11 +49,7 @@ std::vector<Path> StillPaths() {
         const auto before = still.Graph().Faults().Counts();
         const int32_t hr = still.InitStillGraph(0x3A7C, 0x5602);
         RunResult r;
-        AddSites(r.sites, Device::StillGraph, before, still.Graph().Faults().Counts(), [](const std::string& name) {
-            Site s;
-            s.op = name;
-            return s;
-        });
+        r.sites = EntrySites(Device::StillGraph, before, still.Graph().Faults().Counts());
         still.ClearGraphs();
         std::string said;
         for (const std::string& line : trace.lines)

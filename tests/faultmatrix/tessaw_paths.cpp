@@ -15,6 +15,7 @@
 #include "quelmar_flow.h"
 #include "quelmar_sites.h"
 #include "realtek_flow.h"
+#include "rvclib_model.h"
 #include "session.h"
 #include "sonix_flow.h"
 #include "texts.h"
@@ -54,29 +55,8 @@ private:
     int rvc_ = 0, quelmar_ = 0;
 };
 
-// RvcLib.dll's exports over the bench's model.
-struct RvcModel {
-    static inline emu::vendor::RealtekLibrary* lib = nullptr;
-    static int32_t Initialize(int32_t reserved, int32_t mode) { return lib->Initialize(reserved, mode); }
-    static int32_t UnInitialize(int32_t mode) { return lib->UnInitialize(mode); }
-    static RvcHandle Open(int32_t index) { return lib->Open(index); }
-    static int32_t Close(RvcHandle handle) { return lib->Close(handle); }
-    static int32_t VidPid(RvcHandle handle, uint16_t* vid, uint16_t* pid) { return lib->GetVidPid(handle, vid, pid); }
-    static int32_t Info2(int32_t index, int32_t* type, int32_t* size) {
-        return lib->EepromInfo("EEPROMInfo2", index, type, size);
-    }
-    static int32_t Write3(int32_t type, int32_t index, int32_t size, const uint8_t* image, RvcProgressCallback cb) {
-        emu::vendor::RealtekLibrary::Progress progress = [cb](uint32_t done, uint32_t total) { cb(done, total); };
-        return lib->EepromWrite3(type, index, size, image, progress);
-    }
-    static std::map<std::string, kit::EntryPoint> Exports() {
-        auto e = [](auto fn) { return reinterpret_cast<kit::EntryPoint>(fn); };
-        return {{"RvcLib_Initialize", e(&Initialize)}, {"RvcLib_UnInitialize", e(&UnInitialize)},
-                {"UVC_Open", e(&Open)},                {"UVC_Close", e(&Close)},
-                {"UVC_GetDevVIDPID", e(&VidPid)},      {"EEPROMInfo2", e(&Info2)},
-                {"EEPROMWrite3", e(&Write3)}};
-    }
-};
+using twfakes::RvcModel;
+
 
 // BurnerApLib.dll over the bench's model.
 class Burner final : public tessaw::SonixLibraryPort {
@@ -232,11 +212,7 @@ Path TessawRealtek(bool combo) {
         tessaw::RealtekFlow flow(run.rig.files, run.rig.machine);
         const auto before = model->Faults().Counts();
         r.outcome = run.Silently({&flow, nullptr, nullptr}, kRealtekFailures);
-        AddSites(r.sites, Device::RvcLib, before, model->Faults().Counts(), [](const std::string& name) {
-            Site s;
-            s.op = name;
-            return s;
-        });
+        r.sites = EntrySites(Device::RvcLib, before, model->Faults().Counts());
         for (const emu::CameraRecord& camera : bench.cameras)
             r.outcome.state += camera.name + " " + Digest(*model->Memory(camera.name)) + " ";
         RvcModel::lib = nullptr;
@@ -287,11 +263,7 @@ Path TessawSonix() {
         tessaw::SonixFlow flow;
         const auto before = model->Faults().Counts();
         r.outcome = run.Silently({nullptr, &flow, nullptr}, kSonixFailures);
-        AddSites(r.sites, Device::BurnerAp, before, model->Faults().Counts(), [](const std::string& name) {
-            Site s;
-            s.op = name;
-            return s;
-        });
+        r.sites = EntrySites(Device::BurnerAp, before, model->Faults().Counts());
         DropWiderEntries(r.sites);
         r.outcome.state = "flash " + Digest(*model->Memory("cam0")) + (model->Protected("cam0") ? ", protected" : "");
         fs::remove_all(folder);

@@ -24,9 +24,10 @@ int32_t SizeAt(const std::vector<uint8_t>& bytes, size_t at) {
 emu::vendor::CallVerdict BenchStillGraph::Step(const char* name) {
     if (!faultsRead_) {
         faultsRead_ = true;
+        // A bench that cannot be read at all has no faults either: the device search says why.
         emu::Bench bench;
         std::string error;
-        if (!emu::LoadBench(folder_, bench, error) ||
+        if (emu::LoadBench(folder_, bench, error) &&
             !emu::vendor::ReadLibraryFaults(bench, "still", emu::vendor::EntriesOf(emu::faultops::Device::StillGraph),
                                             faults_, error)) {
             kit::TraceF(trace_, "emulated still capture: the bench's still-capture faults cannot be read: %s\n",

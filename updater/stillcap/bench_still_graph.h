@@ -15,7 +15,8 @@
 //   still_fault3=ConnectedSize:1:corrupt:0x01:0  ; the connected width's low byte XORed with 1
 // A step that answers a size or capabilities (ReadCapabilities, ConnectedSize) can be corrupted:
 // the offset counts the little-endian bytes of width, height, width, height, ... A bench whose
-// still_fault keys cannot be read builds no graph (CreateGraph fails, the trace says why).
+// still_fault keys cannot be read builds no graph (CreateGraph fails, the trace says why); one that
+// cannot be read at all fails at the device search, as without faults.
 #pragma once
 
 #include <optional>
