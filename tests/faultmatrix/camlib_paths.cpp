@@ -144,6 +144,10 @@ std::vector<Path> CamlibPaths() {
     paths.push_back(DownloadPath("camlib.download.j", {{"family", "j"}, {"flash", "123"}}, false));
     paths.push_back(DownloadPath("camlib.download.in_package",
                                  {{"family", "l"}, {"chip_id", "0xD2"}, {"in_package", "65536"}}, true));
+    for (int32_t boot : {0x20F5, 0x20F6})
+        paths.back().recoveries.push_back(
+            {Device::QuelmarChip, "reg_read", boot, static_cast<unsigned>(Kind::Corrupt),
+             "the boot registers of a camera switched to in-package mode are read again when they disagree", nullptr});
 
     paths.push_back(DownloadPath("camlib.download.direct_sf", {{"family", "h"}, {"flash", "129"}}, false));
     {
