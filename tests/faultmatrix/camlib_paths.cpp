@@ -24,9 +24,7 @@ std::vector<uint8_t> Image(size_t n) {
 RunResult OnChip(const Keys& keys, const Injection& injection,
                  const std::function<bool(camlib::CamHolder&)>& setup,
                  const std::function<Outcome(camlib::CamHolder&)>& phase) {
-    Keys all = keys;
-    if (!injection.line.empty()) all.push_back({"fault1", injection.line});
-    BenchRig rig(camlib::testing::QuelmarBench(all));
+    BenchRig rig(FaultedQuelmarBench(keys, injection));
     RunResult r;
     if (!rig.Ok()) {
         r.outcome.text = "bench: " + rig.Error();

@@ -70,9 +70,7 @@ Path Quelmar() {
     p.name = "orlinde.quelmar";
     p.expected = "fail picture + Download fail.; or FLASH disabled with the identification's message";
     p.run = [](const Injection& injection) {
-        Keys keys = {{"family", "i"}};
-        if (!injection.line.empty()) keys.push_back({"fault1", injection.line});
-        BenchRig bench(camlib::testing::QuelmarBench(keys));
+        BenchRig bench(FaultedQuelmarBench({{"family", "i"}}, injection));
         RunResult r;
         if (!bench.Ok()) {
             r.outcome.text = bench.Error();

@@ -1,6 +1,7 @@
 // What a Quelmar chip of the bench was asked, as matrix sites.
 #pragma once
 
+#include "camlib/testing/bench_rig.h"
 #include "emu/quelmar/quelmar_chip.h"
 #include "matrix.h"
 
@@ -25,6 +26,12 @@ inline void AddChipSites(std::vector<Site>& out, const ChipCounts& before, const
         s.target = k.second;
         return s;
     });
+}
+
+// A bench of one Quelmar camera with these keys and the case's fault.
+inline std::string FaultedQuelmarBench(camlib::testing::Keys keys, const Injection& injection) {
+    if (!injection.line.empty()) keys.push_back({"fault1", injection.line});
+    return camlib::testing::QuelmarBench(keys);
 }
 
 // What the camera-access library is meant to ride out on any path: a length query left

@@ -144,9 +144,7 @@ Path TessawQuelmar() {
     p.name = "tessaw.quelmar";
     p.expected = "exit 1, Update unsuccessful + the step's message; exit 22 at Init";
     p.run = [](const Injection& injection) {
-        camlib::testing::Keys keys = {{"family", "i"}};
-        if (!injection.line.empty()) keys.push_back({"fault1", injection.line});
-        BenchRig bench(camlib::testing::QuelmarBench(keys));
+        BenchRig bench(FaultedQuelmarBench({{"family", "i"}}, injection));
         RunResult r;
         if (!bench.Ok()) {
             r.outcome.text = bench.Error();
