@@ -246,8 +246,14 @@ int ProbeFlashType(CamHandle* h, uint8_t* code) {
     ExtUnit& u = *h->pExt;
     *code = kFlashUnknown;
     uint8_t boot0 = 0, boot1 = 0;
-    if (ReadReg8(u, reg::kBoot0, &boot0) != hr::kOk || ReadReg8(u, reg::kBoot1, &boot1) != hr::kOk)
-        return kResultFail;
+    auto readBoot = [&] {
+        return ReadReg8(u, reg::kBoot0, &boot0) == hr::kOk && ReadReg8(u, reg::kBoot1, &boot1) == hr::kOk;
+    };
+    if (!readBoot()) return kResultFail;
+    // A camera known to be in in-package mode whose boot registers now say otherwise is asked once
+    // more: that answer sends its download to the other flash, and one garbled read must not.
+    const bool expected = u.inPackageMode || u.switchedToInPackage;
+    if (expected && !(boot0 == 0xAA && boot1 == 0x55) && !readBoot()) return kResultFail;
     if (boot0 == 0xAA && boot1 == 0x55) {
         // Once seen, the camera stays one with in-package flash: its download then targets the
         // serial flash or the in-package flash by the code each probe gives.
@@ -544,7 +550,10 @@ int CamSwitchMode(CamHolder* holder, int device) {
     // The chip leaves the bus and comes back; open it again once it is there.
     for (uint32_t tries = 0; tries < kModeSwitchTries; ++tries) {
         SleepMs(h, 500);
-        if (CamInit(holder, 'l', device) == kResultOk) return kResultOk;
+        if (CamInit(holder, 'l', device) == kResultOk) {
+            (*holder)->pExt->switchedToInPackage = id == 0xD2;
+            return kResultOk;
+        }
     }
     Trace(*holder, "camera not back %u ms after the mode switch", kModeSwitchTries * 500);
     return kResultFail;

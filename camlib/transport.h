@@ -118,6 +118,7 @@ struct ExtUnit {
     Guid set = kFirstPropertySet;  // property set the unit answers on
     uint8_t selectLevel = 0;       // bypass-port chip-select level
     bool inPackageMode = false;    // last flash-type probe found the in-package flash in use
+    bool switchedToInPackage = false;  // opened again after a mode switch that set the boot registers
 };
 
 // Writes a KSP_NODE: Property.Set, Property.Id, Property.Flags, NodeId, Reserved (little-endian).

@@ -4,18 +4,25 @@
 #include <charconv>
 #include <cstdio>
 
-namespace emu::quelmar {
-namespace {
+#include "emu/fault_ops.h"
 
-struct OpName {
-    FaultOp op;
-    const char* name;
-};
-constexpr OpName kOps[] = {{FaultOp::XuLength, "xu_length"},
-                           {FaultOp::XuRead, "xu_read"},
-                           {FaultOp::XuWrite, "xu_write"},
-                           {FaultOp::RegRead, "reg_read"},
-                           {FaultOp::RegWrite, "reg_write"}};
+namespace emu::quelmar {
+
+// FaultOp follows the chip's rows of the bench's operation table: None, then those rows in order.
+const emu::faultops::Operation* OperationOf(FaultOp op) {
+    const auto ops = emu::faultops::OperationsOf(emu::faultops::Device::QuelmarChip);
+    const size_t at = static_cast<size_t>(op);
+    return at >= 1 && at <= ops.size() ? ops[at - 1] : nullptr;
+}
+
+FaultOp FaultOpNamed(std::string_view name) {
+    const auto ops = emu::faultops::OperationsOf(emu::faultops::Device::QuelmarChip);
+    for (size_t i = 0; i < ops.size(); ++i)
+        if (name == ops[i]->name) return static_cast<FaultOp>(i + 1);
+    return FaultOp::None;
+}
+
+namespace {
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -65,9 +72,7 @@ bool OpAndCalls(std::string_view value, Fault& f, std::string_view& rest, std::s
         right = value.substr(at + 1);
     }
     std::string_view opName = Cut(left, ':');
-    f.op = FaultOp::None;
-    for (const OpName& o : kOps)
-        if (opName == o.name) f.op = o.op;
+    f.op = FaultOpNamed(opName);
     if (f.op == FaultOp::None) {
         error = "unknown operation '" + std::string(opName) + "'";
         return false;
@@ -107,7 +112,7 @@ bool ParseFault(std::string_view line, Fault& out, std::string& error) {
         f.kind = key == "fail" ? FaultKind::Fail : FaultKind::Corrupt;
         std::string_view rest;
         if (!OpAndCalls(value, f, rest, error)) return false;
-        if (f.kind == FaultKind::Corrupt && f.op != FaultOp::XuRead && f.op != FaultOp::RegRead) {
+        if (f.kind == FaultKind::Corrupt && !OperationOf(f.op)->Takes(emu::faultops::Kind::Corrupt)) {
             error = "only reads can be corrupted";
             return false;
         }
@@ -183,8 +188,7 @@ std::string FormatFault(const Fault& f) {
             break;
     }
     std::string s = f.kind == FaultKind::Fail ? "fail=" : f.kind == FaultKind::Unplug ? "unplug=" : "corrupt=";
-    for (const OpName& o : kOps)
-        if (o.op == f.op) s += o.name;
+    if (const emu::faultops::Operation* op = OperationOf(f.op)) s += op->name;
     if (f.target >= 0) {
         std::snprintf(buf, sizeof buf,
                       f.op == FaultOp::RegRead || f.op == FaultOp::RegWrite ? ":0x%04X" : ":%d",

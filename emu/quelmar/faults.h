@@ -24,6 +24,10 @@
 #include <string>
 #include <string_view>
 
+namespace emu::faultops {
+struct Operation;
+}
+
 namespace emu::quelmar {
 
 enum class FaultKind : uint8_t { Fail, Corrupt, HoldBusy, ChunkSize, RefuseFirstSet, NotReady, Unplug };
@@ -46,6 +50,11 @@ struct Fault {
 
 // Parses one line as above (surrounding blanks allowed). On failure returns false and says why.
 bool ParseFault(std::string_view line, Fault& out, std::string& error);
+// The row of the bench's operation table (emu/fault_ops.h) an op stands for; nullptr for None.
+const emu::faultops::Operation* OperationOf(FaultOp op);
+// The op of that name in the table; None for a name it lacks.
+FaultOp FaultOpNamed(std::string_view name);
+
 // The line ParseFault reads back into the same fault (for showing a bench's state).
 std::string FormatFault(const Fault& fault);
 

@@ -80,6 +80,11 @@ QuelmarChip::Verdict QuelmarChip::Screen(FaultOp xuOp, uint8_t selector) {
         regLo = selector == xu::kRegData ? regAddr_ : reg16Addr_;
         regHi = selector == xu::kRegData ? regLo : static_cast<uint16_t>(regLo + 1);
     }
+    ++callCounts_[{xuOp, selector}];
+    if (regOp != FaultOp::None) {
+        ++callCounts_[{regOp, regLo}];
+        if (regHi != regLo) ++callCounts_[{regOp, regHi}];
+    }
     for (Fault& f : faults_) {
         if (f.kind != FaultKind::Fail && f.kind != FaultKind::Corrupt && f.kind != FaultKind::Unplug) continue;
         bool match = false;

@@ -68,6 +68,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -189,6 +190,11 @@ public:
     SpiFlash& Flash() { return *flash_; }
     InPackageFlash* InPackage() { return inPackage_.get(); }
     std::vector<Fault>& Faults() { return faults_; }
+    // Every request a fault could have hit, counted as the fault lines count them: per
+    // extension-unit op and selector, and per register op and address (a 16-bit access counts
+    // for both of its addresses). Requests after an unplug are not counted.
+    using CallKey = std::pair<FaultOp, int32_t>;
+    const std::map<CallKey, uint32_t>& CallCounts() const { return callCounts_; }
     uint8_t PeekRegister(uint16_t address) const { return regs_[address]; }
     // Appends every later request to `log` (nullptr stops). The log must outlive the recording.
     void RecordWire(std::vector<WireRequest>* log) { wire_ = log; }
@@ -263,6 +269,7 @@ private:
     std::unique_ptr<SpiFlash> flash_;
     std::unique_ptr<InPackageFlash> inPackage_;
     std::vector<Fault> faults_;
+    std::map<CallKey, uint32_t> callCounts_;
     char family_;
     uint8_t selectLevel_;
     uint8_t propertySet_ = xu::kDirect;

@@ -31,26 +31,7 @@ uint32_t GetLe(const uint8_t* in, int bytes) {
 }  // namespace
 
 const std::vector<EntryName>& RvcLibEntries() {
-    static const std::vector<EntryName> entries = {
-        {"RvcLib_Initialize", false},
-        {"RvcLib_UnInitialize", false},
-        {"UVC_Open", true},
-        {"UVC_Close", true},
-        {"UVC_GetDevVIDPID", true},
-        {"UVC_GetDevVIDPIDRev", true},
-        {"EEPROMInfo", true},
-        {"EEPROMInfo2", true},
-        {"EEPROMWrite3", true},
-        {"ReadSensorRegister8", true},
-        {"WriteSensorRegister8", true},
-        {"ReadSensorRegister16", true},
-        {"WriteSensorRegister16", true},
-        {"EEPROMWrite", true},
-        {"EEPROMRead", true},
-        {"EEPROMErase", true},
-        {"UVC_ResetToRom", true},
-        {"UVC_ResetToDLFW", true},
-    };
+    static const std::vector<EntryName> entries = EntriesOf(faultops::Device::RvcLib);
     return entries;
 }
 

@@ -57,20 +57,7 @@ bool ParseAsic(const std::string& text, std::vector<uint8_t>& asic, std::string&
 }  // namespace
 
 const std::vector<EntryName>& BurnerApEntries() {
-    static const std::vector<EntryName> entries = {
-        {"Initialize_DriverInterface", false},
-        {"GetDeviceList", false},
-        {"GetRomVersion", true},
-        {"GetSectorTableAddr", true},
-        {"ProcReadFromASIC", true},
-        {"ReqToDriver", true},
-        {"ReqToDriver.read", true},
-        {"ReqToDriver.write", true},
-        {"SetWriteProtect", true},
-        {"EraseSF", true},
-        {"GetProgress", true, false},
-        {"ResetDevice", true},
-    };
+    static const std::vector<EntryName> entries = EntriesOf(faultops::Device::BurnerAp);
     return entries;
 }
 

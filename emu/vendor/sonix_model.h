@@ -99,6 +99,8 @@ public:
     Identity IdentityOf(const std::string& camera) const;
     uint32_t Resets(const std::string& camera) const;
     uint8_t LastProtectByte() const { return lastProtectByte_; }
+    // Read only while no call runs.
+    const FaultTable& Faults() const { return faults_; }
 
 private:
     struct Camera {

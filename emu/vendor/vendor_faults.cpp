@@ -69,6 +69,13 @@ bool Calls(std::string_view s, EntryFault& f) {
 
 }  // namespace
 
+std::vector<EntryName> EntriesOf(faultops::Device device) {
+    std::vector<EntryName> out;
+    for (const faultops::Operation* op : faultops::OperationsOf(device))
+        out.push_back({op->name, op->directed, op->Takes(faultops::Kind::Unplug)});
+    return out;
+}
+
 void CallVerdict::Corrupt(uint8_t* data, size_t n, size_t base) const {
     for (const EntryFault* f : corrupt)
         if (f->offset >= base && f->offset - base < n) data[f->offset - base] ^= f->mask;
@@ -155,6 +162,11 @@ CallVerdict FaultTable::OnCall(std::initializer_list<std::string_view> entries, 
                                bool directed) {
     CallVerdict v;
     bool decided = false;
+    for (std::string_view e : entries) {
+        auto it = counts_.find(e);
+        if (it == counts_.end()) it = counts_.emplace(std::string(e), 0).first;
+        ++it->second;
+    }
     for (EntryFault& f : faults_) {
         bool named = false;
         for (std::string_view e : entries) named = named || f.entry == e;

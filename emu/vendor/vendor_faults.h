@@ -34,9 +34,12 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "emu/fault_ops.h"
 
 namespace emu::vendor {
 
@@ -49,6 +52,9 @@ struct EntryName {
     bool directed;
     bool unpluggable = true;
 };
+
+// The entries of one device of the bench's operation table (emu/fault_ops.h).
+std::vector<EntryName> EntriesOf(faultops::Device device);
 
 struct EntryFault {
     std::string entry;
@@ -84,6 +90,9 @@ class FaultTable {
 public:
     void Add(EntryFault fault) { faults_.push_back(std::move(fault)); }
     const std::vector<EntryFault>& Faults() const { return faults_; }
+    // Every call OnCall saw, per entry name (a call counted under two names counts for both),
+    // whether or not a fault named it: what a fault-free run tells about the calls it made.
+    const std::map<std::string, uint32_t, std::less<>>& Counts() const { return counts_; }
 
     // Counts a call of the entries named (an entry and its narrower form, e.g. ReqToDriver and
     // ReqToDriver.write) and returns what the faults say. `camera` is the camera a directed call
@@ -94,6 +103,7 @@ public:
 
 private:
     std::vector<EntryFault> faults_;
+    std::map<std::string, uint32_t, std::less<>> counts_;
 };
 
 }  // namespace emu::vendor

@@ -1,5 +1,7 @@
 #include "write_tool.h"
 
+#include <algorithm>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -538,7 +540,10 @@ void WriteTool::QuelmarWorker() {
 
 void WriteTool::EndSonix(const char* message) {
     // Ends like any failed download: the progress timer shows "Fail" and gives the buttons back.
+    // The success set once the image was written does not survive a later failure: a flash left
+    // unprotected is no complete download.
     Log(message);
+    success_ = false;
     finished_ = true;
     busy_ = 0;
 }
@@ -563,6 +568,12 @@ void WriteTool::SonixWorker() {
     if (!sonix.SetWriteProtect(false, protectWord, protectByte)) return EndSonix(kProtectOffFailed);
     if (!sonix.EraseSf()) return EndSonix(kEraseFailed);
     if (!sonix.ReqToDriver(SonixBurnerPort::kRequestWrite, 0, sonixImage_.data(), kSonixImageBytes))
+        return EndSonix(kWriteFailed);
+    // The write request reports only that it was carried out: what landed is read back, so that a
+    // flash that does not hold the image is never reported complete.
+    std::vector<uint8_t> landed(kSonixImageBytes, 0);
+    if (!sonix.ReqToDriver(SonixBurnerPort::kRequestRead, 0, landed.data(), kSonixImageBytes) ||
+        !std::equal(landed.begin(), landed.end(), sonixImage_.begin(), sonixImage_.begin() + kSonixImageBytes))
         return EndSonix(kWriteFailed);
     success_ = true;
     if (!sonix.SetWriteProtect(true, protectWord, protectByte)) return EndSonix(kProtectOnFailed);
@@ -590,6 +601,15 @@ void WriteTool::OnRealtekProgress(uint32_t done, uint32_t total) {
     }
 }
 
+bool WriteTool::StillAtIndex(const RealtekDevice& d) {
+    const RvcHandle handle = rvc_.Open(d.index);
+    if (!handle) return false;
+    RealtekDevice now;
+    rvc_.GetDevVidPidRev(handle, &now.vid, &now.pid, &now.rev);
+    rvc_.Close(handle);
+    return now.vid == d.vid && now.pid == d.pid;
+}
+
 void WriteTool::RealtekDownload() {
     busy_ = -1;  // plug events dispatched from inside the write are ignored
     ports_.dialog.KillTimer(kTimerRealtekStart);
@@ -615,7 +635,9 @@ void WriteTool::RealtekDownload() {
     for (size_t i = 0; i < realtekDevices_.size() && ok; ++i) {
         const RealtekDevice& d = realtekDevices_[i];
         Job job{&d, kRealtekMemoryType, kRealtekPresetSize, {}};
-        if (rvc_.EepromInfo(d.index, &job.type, &job.size) != 0 || job.size <= 0 ||
+        // The library writes by enumeration index: once a camera of the module has left, another
+        // one answers under its index and would take a firmware made for a different product.
+        if (!StillAtIndex(d) || rvc_.EepromInfo(d.index, &job.type, &job.size) != 0 || job.size <= 0 ||
             job.size > kRealtekMaxSize) {
             fail(d);
             break;

@@ -149,6 +149,8 @@ private:
     void ForgetChoice();
     void QuelmarPath();
     void SonixPath();
+    // The camera the library answers for `d`'s index is still `d` (same VID and PID).
+    bool StillAtIndex(const RealtekDevice& d);
     bool RealtekPath();  // false: the identification ends here
     bool SettingsExist();
     void StartRecording();

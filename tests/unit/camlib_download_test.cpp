@@ -291,6 +291,20 @@ TEST(Download, AnInPackageCameraKeepsItsVariantOnceTheProbeSawIt) {
     }
 }
 
+TEST(Download, OneGarbledBootRegisterReadDoesNotSendAnInPackageDownloadToTheSerialFlash) {
+    for (const char* fault : {"corrupt=reg_read:0x20F5@1", "corrupt=reg_read:0x20F6@1"}) {
+        Flashing run({{"family", "l"}, {"chip_id", "0xD2"}, {"in_package", "65536"}}, 65536, true);
+        // Counted from here: the download's probe is the first to read the register.
+        emu::quelmar::Fault f;
+        std::string error;
+        ASSERT_TRUE(emu::quelmar::ParseFault(fault, f, error)) << error;
+        run.rig.Chip().Faults().push_back(f);
+        EXPECT_EQ(run.Download(), 0) << fault;
+        EXPECT_EQ(run.NewTrace().front(), "--in Download_Fw, sftype=255 (MCM)") << fault;
+        EXPECT_EQ(Bytes(run.rig.Chip().InPackage()->Image()), run.image) << fault;
+    }
+}
+
 TEST(Download, DirectPathFillsTheLastSectorWithZeros) {
     Flashing run({{"family", "g"}, {"flash", "130"}}, 0xC800);
     ASSERT_EQ(run.Download(), 0);

@@ -140,7 +140,7 @@ TEST(OrlindeBenchSonix, DownloadWritesTheFileAndErasedBytesAfterIt) {
     EXPECT_EQ(rig.tool->LogText(), kSonixIdentified + kEnd + "Download complete.\r\n");
     EXPECT_EQ(rig.sonix.calls,
               (std::vector<std::string>{"GetRomVersion", "GetSectorTableAddr", "ProcReadFromASIC",
-                                        "ReqToDriver7", "SetWriteProtect(off)", "EraseSF", "ReqToDriver6",
+                                        "ReqToDriver7", "SetWriteProtect(off)", "EraseSF", "ReqToDriver6", "ReqToDriver7",
                                         "SetWriteProtect(on)", "ResetDevice"}));
     EXPECT_EQ(s.lib->LastProtectByte(), 0x5A) << "protect byte read at the sector table's ROM address";
     std::vector<uint8_t> expected = Bytes(orfakes::Image(40000, 7));
@@ -193,9 +193,13 @@ INSTANTIATE_TEST_SUITE_P(
         SonixFailCase{"Write", "ReqToDriver.write:1:0", "REQ to Driver Failed!Download fail.\r\n", true},
         SonixFailCase{"Unplugged", "ReqToDriver.write:1:unplug:8", "REQ to Driver Failed!Download fail.\r\n",
                       true},
-        // The firmware is in; only the protection could not be restored.
+        // A write that lands altered is caught by its read-back.
+        SonixFailCase{"LandedAltered", "ReqToDriver.write:1:corrupt:0x01:0x100",
+                      "REQ to Driver Failed!Download fail.\r\n", true},
+        SonixFailCase{"ReadBack", "ReqToDriver.read:4:0", "REQ to Driver Failed!Download fail.\r\n", true},
+        // The firmware is in, but a flash left unprotected is no complete download.
         SonixFailCase{"ProtectOn", "SetWriteProtect:2:0",
-                      "SetWriteProtect to enable Failed!Download complete.\r\n", true}),
+                      "SetWriteProtect to enable Failed!Download fail.\r\n", true}),
     [](const ::testing::TestParamInfo<SonixFailCase>& info) { return std::string(info.param.name); });
 
 TEST(OrlindeBenchSonix, AFileThatCannotBeWrittenWholeIsRefusedBeforeTheErase) {
@@ -389,6 +393,12 @@ INSTANTIATE_TEST_SUITE_P(
                         "PID = 0604 Download Fail\r\n", false},
         RealtekFailCase{"SecondWriteFails", "rvclib_fault1=EEPROMWrite3:2:-5\n", nullptr,
                         "PID = 0604 Download complete\r\nPID = 041F Download Fail\r\n", true},
+        // A camera that left after the identification: the other one, answering under its index,
+        // does not get its firmware, and nothing is written.
+        RealtekFailCase{"FirstLeftAfterIdentification", "rvclib_fault1=UVC_Close:1:unplug\n", nullptr,
+                        "PID = 0604 Download Fail\r\n", false},
+        RealtekFailCase{"SecondLeftAfterIdentification", "rvclib_fault1=UVC_Close:2:unplug\n", nullptr,
+                        "PID = 041F Download Fail\r\n", false},
         RealtekFailCase{"WriteMissing", "",
                         [](RealtekBench& r) { r.rig.libraries.missing.insert("EEPROMWrite3"); },
                         "PID = 0604 Download Fail\r\n", false},

@@ -583,3 +583,52 @@ TEST_F(BenchStillCaptureTest, TheCameraIsFoundByItsLowerCaseDevicePathOnly) {
 }
 
 }  // namespace
+
+TEST_F(BenchStillCaptureTest, StepFaultsOfTheBenchGiveEachStepsFailure) {
+    const std::string mismatch = std::string("box ") + kSizeMismatch;
+    struct Case {
+        const char* fault;
+        int32_t result;
+        const char* message;  // traced; nullptr: none of the step messages
+        Lines events;
+    } cases[] = {
+        {"CreateGraph:1:0x80004005", kFail, kNoFilterGraph, {}},
+        {"FindCaptureFilter:*:0", kFail, kNoCaptureDevice, {}},
+        {"AddGrabber:1:0x8007000E", kOutOfMemory, kGrabberNotAdded, {}},
+        {"ConnectPins:1:0x80040217", kCannotConnect, kNotConnected, {"sleep 500", "sleep 500", "end -1"}},
+        {"HideVideoWindow:1:0", kFail, kNoVideoWindow, {"sleep 500", "sleep 500"}},
+        {"Run:1:0x80004005", kFail, kNotRun, {"sleep 500", "sleep 500"}},
+        // Capabilities that come back altered hide the 640x480 format.
+        {"ReadCapabilities:1:corrupt:0x01:0", kOk, nullptr, {mismatch, "quit 1", "sleep 500", "sleep 500"}},
+        // A later call than the graph makes changes nothing.
+        {"Run:2:0x80004005", kOk, nullptr, {"sleep 500", "sleep 500"}},
+        // A step that cannot unplug anything, and a step the table lacks: no graph at all.
+        {"ConnectPins:1:unplug", kFail, kNoFilterGraph, {}},
+        {"BindFilter:1:0", kFail, kNoFilterGraph, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        host_.events.clear();
+        std::ofstream(dir_ / "bench.ini", std::ios::binary)
+            << "[bench]\ncameras=rtk\nstill_fault1=" << c.fault
+            << "\n[rtk]\nchip=realtek\nvid=3A7C\npid=5610\nrev=0021\nmi=00\nport=4\n";
+        Built b = Run();
+        EXPECT_EQ(b.result, c.result);
+        EXPECT_EQ(b.events, c.events);
+        for (const char* m : {kNoFilterGraph, kNoCaptureDevice, kGrabberNotAdded, kNotConnected, kNoVideoWindow, kNotRun})
+            EXPECT_EQ(std::count(b.trace.begin(), b.trace.end(), m), c.message && std::string(m) == c.message ? 1 : 0)
+                << m;
+    }
+}
+
+TEST_F(BenchStillCaptureTest, TheGraphCountsTheStepsItTakes) {
+    Bench("");
+    kit::RecordingTrace trace;
+    BenchStillCapture still(dir_.string(), host_, trace);
+    ASSERT_EQ(still.InitStillGraph(0x3A7C, 0x5610), kOk);
+    const auto& counts = still.Graph().Faults().Counts();
+    for (const char* step : {"CreateGraph", "FindCaptureFilter", "AddCaptureFilter", "ReadCapabilities",
+                             "ApplyCapability", "ConnectPins", "ConnectedSize", "Run"})
+        EXPECT_EQ(counts.count(step) ? counts.at(step) : 0u, 1u) << step;
+    still.ClearGraphs();
+}

@@ -5,6 +5,18 @@
 // so the outcomes of the real graph come from the same bench keys: a camera with no 640x480
 // format shows the box and asks for the quit, a camera in use ends the program at the pin
 // connection. The bench is read again for every build.
+//
+// Its steps fail on request, counted from the graph's creation, like the vendor libraries' entry
+// points (emu/vendor/vendor_faults.h; the step names are the still graph's rows of
+// emu/fault_ops.h):
+//   [bench]
+//   still_fault1=ConnectPins:1:0x80004005    ; the first connection answers E_FAIL
+//   still_fault2=FindCaptureFilter:*:0       ; a step that answers yes or no answers no
+//   still_fault3=ConnectedSize:1:corrupt:0x01:0  ; the connected width's low byte XORed with 1
+// A step that answers a size or capabilities (ReadCapabilities, ConnectedSize) can be corrupted:
+// the offset counts the little-endian bytes of width, height, width, height, ... A bench whose
+// still_fault keys cannot be read builds no graph (CreateGraph fails, the trace says why); one that
+// cannot be read at all fails at the device search, as without faults.
 #pragma once
 
 #include <optional>
@@ -12,6 +24,7 @@
 
 #include "emu/bench.h"
 #include "emu/capture_filter/stream_settings.h"
+#include "emu/vendor/vendor_faults.h"
 #include "kit/still_capture.h"
 #include "still_graph.h"
 
@@ -50,23 +63,26 @@ public:
     // The camera whose filter is in the graph, or nullptr.
     const emu::CameraRecord* Camera() const { return camera_ ? &*camera_ : nullptr; }
 
+    // The step calls the still_fault keys have seen so far.
+    const emu::vendor::FaultTable& Faults() const { return faults_; }
+
     int32_t CreateGraph() override;
     bool FindCaptureFilter(uint16_t vid, uint16_t pid) override;
-    int32_t AddCaptureFilter() override { return kOk; }
+    int32_t AddCaptureFilter() override { return Result("AddCaptureFilter"); }
     bool ReadCapabilities(std::vector<Capability>& out) override;
     int32_t ApplyCapability(int index, int64_t frameTime) override;
-    int32_t CreateGrabber() override { return kOk; }
-    int32_t SetGrabberToRgb24() override { return kOk; }
-    int32_t AddGrabber() override { return kOk; }
+    int32_t CreateGrabber() override { return Result("CreateGrabber"); }
+    int32_t SetGrabberToRgb24() override { return Result("SetGrabberToRgb24"); }
+    int32_t AddGrabber() override { return Result("AddGrabber"); }
     void TakeCapturePin() override {}
     void TakeGrabberInputPin() override {}
     int32_t ConnectPins() override;
     void ReadConnectedType() override {}
-    int32_t RenderGrabberOutput() override { return kOk; }
+    int32_t RenderGrabberOutput() override { return Result("RenderGrabberOutput"); }
     bool ConnectedSize(int32_t& width, int32_t& height) override;
     void ConfigureGrabber() override {}
-    bool HideVideoWindow() override { return true; }
-    int32_t Run() override { return kOk; }
+    bool HideVideoWindow() override { return !Step("HideVideoWindow").fail; }
+    int32_t Run() override { return Result("Run"); }
 
     bool HasGraph() const override { return graph_; }
     bool HasCaptureFilter() const override { return camera_.has_value(); }
@@ -74,8 +90,18 @@ public:
     void ReleaseCaptureFilter() override { camera_.reset(); }
 
 private:
+    // What the faults make of a call of the step; the bench's keys are read at the first step.
+    emu::vendor::CallVerdict Step(const char* name);
+    int32_t Result(const char* name) {
+        const emu::vendor::CallVerdict v = Step(name);
+        return v.fail ? v.code : kOk;
+    }
+
     const std::string folder_;
     kit::Trace& trace_;
+    bool faultsRead_ = false;
+    bool faultsBad_ = false;
+    emu::vendor::FaultTable faults_;
     bool graph_ = false;
     std::optional<emu::CameraRecord> camera_;
     emu::capture::StreamSettings stream_;
