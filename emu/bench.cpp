@@ -159,7 +159,7 @@ std::string CameraRecord::DevicePath() const {
     std::string path = "\\\\?\\usb#vid_" + Hex4(vid, false) + "&pid_" + Hex4(pid, false);
     char tail[64];
     if (mi >= 0) {
-        char m[8];
+        char m[16];  // room for any int, not only the two digits of a valid mi
         std::snprintf(m, sizeof m, "&mi_%02x", mi);
         path += m;
         std::snprintf(tail, sizeof tail, "#6&%s&0&%04x#", instance.c_str(), static_cast<unsigned>(mi));
@@ -172,7 +172,7 @@ std::string CameraRecord::DevicePath() const {
 std::string CameraRecord::HardwareId() const {
     std::string id = "USB\\VID_" + Hex4(vid, true) + "&PID_" + Hex4(pid, true) + "&REV_" + Hex4(rev, true);
     if (mi >= 0) {
-        char m[8];
+        char m[16];  // room for any int, not only the two digits of a valid mi
         std::snprintf(m, sizeof m, "&MI_%02X", mi);
         id += m;
     }
@@ -183,7 +183,7 @@ std::string CameraRecord::InstanceId() const {
     std::string id = "USB\\VID_" + Hex4(vid, true) + "&PID_" + Hex4(pid, true);
     char tail[64];
     if (mi >= 0) {
-        char m[8];
+        char m[16];  // room for any int, not only the two digits of a valid mi
         std::snprintf(m, sizeof m, "&MI_%02X", mi);
         id += m;
         std::snprintf(tail, sizeof tail, "\\6&%s&0&%04X", Upper(instance).c_str(), static_cast<unsigned>(mi));
