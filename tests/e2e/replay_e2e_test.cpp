@@ -68,7 +68,7 @@ public:
     std::string NextFirmware() const {
         std::string image = Slurp(Bench() / "cam0.flash").substr(0, 65536);
         const std::string family = camera_.Get("family");
-        const size_t at = (family == "f" || family == "g") ? 0x8008 : family == "i" ? 0x678A : 0xF000;
+        const size_t at = (family == "f" || family == "g") ? 0x8008 : family == "h" ? 0xB70A : family == "i" ? 0x678A : 0xF000;
         const uint16_t rev = static_cast<uint16_t>(camera_.rev + 1);
         image[at + 4] = static_cast<char>(rev & 0xFF);
         image[at + 5] = static_cast<char>(rev >> 8);
@@ -159,7 +159,7 @@ TEST_P(ReplayE2E, TessawSilentUpdateReplaysToTheSameEnd) {
     ASSERT_EQ(recorded.exitCode, 0) << recorded.log;
     EXPECT_TRUE(Traced(recordRun, "recording: extension-unit traffic to " + e2e::WindowsPath(transcript)));
     const size_t requests = Requests(transcript);
-    EXPECT_GT(requests, 100u);
+    EXPECT_GT(requests, 50u);  // a download in large chunks (families j, l) takes under a hundred
 
     folder.MakeBench(transcript.string());
     const auto [replayRun, replayed] = update({});
@@ -203,7 +203,7 @@ TEST_P(ReplayE2E, OrlindeDownloadReplaysToTheSameEnd) {
     const std::string recordedFlash = folder.Flash();
     const fs::path transcript = folder.Dir() / "orlinde.transcript";
     const size_t requests = Requests(transcript);
-    EXPECT_GT(requests, 100u);
+    EXPECT_GT(requests, 50u);  // a download in large chunks (families j, l) takes under a hundred
     EXPECT_TRUE(recordedFlash != factory) << "the recorded download wrote nothing";
 
     Spit(folder.Dir() / "setting.ini", settings);
@@ -216,6 +216,6 @@ TEST_P(ReplayE2E, OrlindeDownloadReplaysToTheSameEnd) {
     EXPECT_NE(folder.ReplayStatus().find("result=complete"), std::string::npos) << folder.ReplayStatus();
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, ReplayE2E, ::testing::Values("i", "k"));
+INSTANTIATE_TEST_SUITE_P(Families, ReplayE2E, ::testing::Values("f", "i", "j", "k", "l"));
 
 }  // namespace
