@@ -103,27 +103,6 @@ uint64_t TransferBytes(const emu::quelmar::VirtualClock& clock) {
     return clock.Stat("xu.length").bytes + clock.Stat("xu.read").bytes + clock.Stat("xu.write").bytes;
 }
 
-unsigned char TableFor(uint8_t code) {
-    switch (code) {
-        case 0x7A:
-            return 1;
-        case 0x7B:
-        case 0x7D:
-            return 2;
-        case 0x7E:
-            return 5;
-        case 0x7F:
-            return 3;
-        case 0x80:
-            return 4;
-        case 0x81:
-        case 0x82:
-            return 6;
-        default:
-            return 0;
-    }
-}
-
 int Flash(const std::vector<uint8_t>& image, std::vector<uint8_t>& back, uint8_t& code) {
     if (QuelmarCam_Init(0) != 0) return 1;
     Get_FlashType(&code);

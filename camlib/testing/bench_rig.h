@@ -3,6 +3,8 @@
 // goes). The trace is recorded.
 #pragma once
 
+#include "camlib/testing/command_tables.h"
+
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -64,8 +66,6 @@ private:
 // "W15/4096" (a longer write) and "R15/4096" (a read). A request the chip refused ends in "!".
 std::string Traffic(const std::vector<emu::quelmar::WireRequest>& wire);
 
-// The updater's command-table index for a flash type code.
-unsigned char TableFor(uint8_t code);
 // The updater's sequence over QuelmarCamera.dll's exports: open, flash type, protection off, erase,
 // the sixteen sectors, protection on, read-back into `back`, reset. The first step that failed
 // (1..7), 0 when all went.

@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "camlib/testing/command_tables.h"
+
 namespace {
 
 using InitFn = int(__cdecl*)(int);
@@ -36,28 +38,6 @@ struct Library {
         if (module) FreeLibrary(module);
     }
 };
-
-// The updater's command-table index of a flash type code.
-unsigned char TableFor(unsigned char code) {
-    switch (code) {
-        case 0x7A:
-            return 1;
-        case 0x7B:
-        case 0x7D:
-            return 2;
-        case 0x7E:
-            return 5;
-        case 0x7F:
-            return 3;
-        case 0x80:
-            return 4;
-        case 0x81:
-        case 0x82:
-            return 6;
-        default:
-            return 0;
-    }
-}
 
 }  // namespace
 
@@ -103,7 +83,7 @@ int main(int argc, char** argv) {
     unsigned char code = 0;
     r = flashType(&code);
     std::printf("flash type=%u (%d)\n", code, r);
-    const unsigned char table = TableFor(code);
+    const unsigned char table = camlib::testing::TableFor(code);
     const bool protection = code != 0x83;
     if (protection) {
         r = protectOff(table);
