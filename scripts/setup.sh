@@ -11,6 +11,7 @@ pkgs=(
   clang libclang-rt-dev valgrind
   xvfb x11-apps imagemagick
   zip unzip
+  osslsigncode openssl
 )
 
 missing=()

@@ -6,7 +6,8 @@
 #   - it holds no stand-in or test program: nothing named like one, nothing that a build's emu/ or
 #     testbin/ folder holds;
 #   - SHA256SUMS lists every other file and every hash matches;
-#   - its name and the programs' product version are the version of platform/include/kit/version.h.
+#   - its name and the programs' product version are the version of platform/include/kit/version.h,
+#     followed by ".<n>" when the kits were built with KIT_BUILD_NUMBER=<n>.
 # Needs both Windows presets built (scripts/build.sh or scripts/package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -19,9 +20,11 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 version=$(sed -n 's/^#define KIT_VERSION_TEXT "\([0-9.]*\)"$/\1/p' "$root/platform/include/kit/version.h")
 [ -n "$version" ] || { echo "FAIL: no KIT_VERSION_TEXT in version.h"; exit 1; }
+build_number=$(sed -n 's/^KIT_BUILD_NUMBER:STRING=//p' "$root/build/win32/CMakeCache.txt" 2>/dev/null || true)
+product=$version${build_number:+.$((10#$build_number))}
 
 "$root/scripts/package.sh" --no-build --out "$work/out"
-zip="$work/out/camkit-$version.zip"
+zip="$work/out/camkit-$product.zip"
 [ -f "$zip" ] || { echo "FAIL: $zip was not written"; exit 1; }
 unzip -q "$zip" -d "$work/unpacked"
 cd "$work/unpacked"
@@ -49,9 +52,11 @@ for folder in x86 x64; do
   for f in "$folder"/*.exe "$folder"/*.dll; do
     "$objdump" -f "$f" | grep -q "file format $format" || fail "$f is not $format"
   done
-  # The version resource's ProductVersion is the package's version.
-  product=$(strings -el "$folder/Tessaw.exe" | grep -A1 -x ProductVersion | tail -1)
-  [ "$product" = "$version" ] || fail "$folder/Tessaw.exe has ProductVersion \"$product\", the package $version"
+  # Every version resource's ProductVersion is the package's version.
+  for f in "$folder"/*.exe "$folder"/*.dll; do
+    stamped=$(strings -el "$f" | grep -A1 -x ProductVersion | tail -1)
+    [ "$stamped" = "$product" ] || fail "$f has ProductVersion \"$stamped\", the package $product"
+  done
 done
 
 # No stand-in: neither by name nor anything a build's emulation or test folders hold.
@@ -72,4 +77,4 @@ if [ "$failures" -gt 0 ]; then
   echo "0 passed, $failures failed"
   exit 1
 fi
-echo "package camkit-$version.zip: $total files, hashes, folders and versions checked"
+echo "package camkit-$product.zip: $total files, hashes, folders and versions checked"
