@@ -11,7 +11,7 @@ pkgs=(
   clang libclang-rt-dev valgrind
   xvfb x11-apps imagemagick
   zip unzip
-  osslsigncode openssl
+  osslsigncode openssl python3
 )
 
 missing=()

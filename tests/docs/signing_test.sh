@@ -6,6 +6,7 @@
 #     file, and nothing else in the package is touched;
 #   - SHA256SUMS was made after signing (its hashes are those of the signed files);
 #   - one altered byte fails verification, and so does a root that did not issue the signer;
+#   - with a time-stamp server (our own, on 127.0.0.1), every signature carries a valid time stamp;
 #   - the password reached osslsigncode on no command line;
 #   - without a certificate the package is unsigned, and package.sh says so.
 # Leaves the signed zip in <work>/out/ for the run under wine (signed_update.sh).
@@ -109,6 +110,33 @@ fi
 # The right file against a root that did not issue the signer.
 if verify "$cert/other.pem" x86/Tessaw.exe >/dev/null; then fail "x86/Tessaw.exe verifies against an unrelated root"; fi
 
+# With a time-stamp server (one of our own, on 127.0.0.1, issued by the test root): every signature
+# carries a time stamp that verifies.
+openssl req -newkey rsa:2048 -nodes -keyout "$cert/tsa.key" -out "$cert/tsa.csr" -subj "/CN=Kit Test Time Stamps" 2>/dev/null
+printf 'basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' > "$cert/tsa.ext"
+openssl x509 -req -in "$cert/tsa.csr" -CA "$cert/root.pem" -CAkey "$cert/root.key" -CAcreateserial -days 2 \
+  -extfile "$cert/tsa.ext" -out "$cert/tsa.pem" 2>/dev/null
+echo 01 > "$cert/tsa.serial"
+printf '%s\n' "[ tsa ]" "default_tsa = kit_tsa" "[ kit_tsa ]" "serial = $cert/tsa.serial" "crypto_device = builtin" \
+  "signer_cert = $cert/tsa.pem" "certs = $cert/root.pem" "signer_key = $cert/tsa.key" "signer_digest = sha256" \
+  "default_policy = 1.2.3.4.1" "digests = sha256, sha384, sha512" "accuracy = secs:1" "ess_cert_id_alg = sha256" \
+  > "$cert/tsa.cnf"
+"$root/tests/docs/tsa_server.py" "$cert/tsa.cnf" "$cert/tsa.port" 240 &
+tsa=$!
+trap 'kill $tsa 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -s "$cert/tsa.port" ] && break; sleep 0.1; done
+mkdir -p "$work/stamped/unpacked"
+KIT_SIGN_PKCS12=$cert/signer.p12 KIT_SIGN_TIMESTAMP_URL=http://127.0.0.1:$(cat "$cert/tsa.port")/ \
+  "$root/scripts/package.sh" --no-build --out "$work/stamped" > "$work/stamped.out" || fail "time-stamped signing failed"
+grep -q "time-stamped" "$work/stamped.out" || fail "package.sh did not say that it time-stamped"
+unzip -q "$work/stamped"/camkit-*.zip -d "$work/stamped/unpacked"
+for f in $binaries; do
+  report=$(osslsigncode verify -CAfile "$cert/root.pem" -TSA-CAfile "$cert/root.pem" -in "$work/stamped/unpacked/$f" 2>&1) ||
+    { fail "time-stamped $f does not verify"; continue; }
+  grep -q "^Timestamp Server Signature verification: ok" <<<"$report" || fail "time-stamped $f: its time stamp does not verify"
+done
+kill $tsa 2>/dev/null || true
+
 # No certificate: unsigned, and said so.
 env -u KIT_SIGN_PKCS12 -u KIT_SIGN_PASSWORD "$root/scripts/package.sh" --no-build --out "$work/unsigned" > "$work/unsigned.out"
 grep -q "UNSIGNED: no certificate given" "$work/unsigned.out" || fail "package.sh did not say the package is unsigned"
@@ -139,4 +167,4 @@ if [ "$failures" -gt 0 ]; then
   echo "0 passed, $failures failed"
   exit 1
 fi
-echo "signed $(basename "$zip"): $(grep -c . <<<"$binaries") programs and DLLs verified; altered byte, other root, unsigned and password cases checked"
+echo "signed $(basename "$zip"): $(grep -c . <<<"$binaries") programs and DLLs verified; time stamps, altered byte, other root, unsigned and password cases checked"
