@@ -13,7 +13,8 @@
 #     --keep            keep the two builds (default: removed when they are the same)
 #
 # The copies are the files git knows (committed or not) as they are in this work tree, so
-# uncommitted changes are checked too. SOURCE_DATE_EPOCH is taken once, from the last commit.
+# uncommitted changes are checked too. SOURCE_DATE_EPOCH is taken once, from the last commit, for
+# the packages; the builds run without it.
 # Prints the first file that differs and the offset of its first differing byte, and fails.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -74,9 +75,12 @@ build() {
     cd "$tree"
     export TZ=$2
     umask "$3"
+    # Built as a packager builds by hand, without SOURCE_DATE_EPOCH: the programs must not depend on
+    # it (the linker would take its time stamp from it and hide one of its own).
     for preset in "${presets[@]}"; do
-      cmake --preset "$preset" "-DKIT_BUILD_NUMBER=$build_number" >/dev/null
-      cmake --build "build/$preset" --target shipping_kit -j "${KIT_JOBS:-$(nproc)}" >"$tree.$preset.log" 2>&1 ||
+      env -u SOURCE_DATE_EPOCH cmake --preset "$preset" "-DKIT_BUILD_NUMBER=$build_number" >/dev/null
+      env -u SOURCE_DATE_EPOCH cmake --build "build/$preset" --target shipping_kit -j "${KIT_JOBS:-$(nproc)}" \
+        >"$tree.$preset.log" 2>&1 ||
         { tail -30 "$tree.$preset.log"; echo "reproduce.sh: the $preset build in $tree failed" >&2; exit 1; }
     done
     package=(scripts/package.sh --no-build --out "$tree.package")
