@@ -45,3 +45,52 @@ make_firmware() {
   if [ "$chip" = quelmar ]; then head -c 65536 "$bench/$memory" > "$file"; else cp "$bench/$memory" "$file"; fi
   printf "\\x${new:2:2}\\x${new:0:2}" | dd of="$file" bs=1 seek=$((offset + 4)) conv=notrunc 2>/dev/null
 }
+
+# choose_kit <script> <args...>: takes "--kit win32|win64" off the arguments (default win32, the kit
+# a packager ships; win64 is its 64-bit twin) and sets $kitname, $kitdir (its build folder) and $args
+# (what is left). Both kits run in wine 10 of scripts/wow64.sh's tree, the 32-bit one in its WoW64
+# mode.
+choose_kit() {
+  local script=$1
+  shift
+  kitname=win32
+  args=()
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --kit) kitname=${2:-}; shift 2 || shift ;;
+      --kit=*) kitname=${1#--kit=}; shift ;;
+      *) args+=("$1"); shift ;;
+    esac
+  done
+  case $kitname in
+    win32|win64) ;;
+    *) echo "$script: --kit takes win32 (the kit a packager ships) or win64 (its twin), not \"$kitname\"" >&2; exit 2 ;;
+  esac
+  kitdir=build/$kitname
+  wine="$PWD/scripts/wow64.sh run /usr/lib/wine/wine64"
+  wineserver="$PWD/scripts/wow64.sh run /usr/lib/wine/wineserver"
+}
+
+# build_for_demo <files...>: builds what a demo needs and no more (the kit's Windows preset and the
+# native benchtool) when one of the files is missing, and checks that wine's tree is there.
+build_for_demo() {
+  local f missing=0
+  for f in "$@"; do [ -e "$f" ] || missing=1; done
+  if [ $missing -eq 1 ]; then
+    local jobs=${KIT_JOBS:-$(nproc)}
+    echo "== building the $kitname kit and benchtool (once)"
+    cmake --preset "$kitname" >/dev/null && cmake --build --preset "$kitname" -j "$jobs" >/dev/null
+    cmake --preset native >/dev/null && cmake --build build/native --target benchtool -j "$jobs" >/dev/null
+  fi
+  scripts/wow64.sh check
+}
+
+# demo_prefix: the wine prefix of the demos (build/wineprefix-demo), made once and kept: wine 10
+# takes about half a minute to make one.
+demo_prefix() {
+  export WINEPREFIX="$PWD/build/wineprefix-demo" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== making the demos' wine prefix in $WINEPREFIX (once; about half a minute)"
+    $wine wineboot -i >/dev/null 2>&1 || { echo "wine could not make $WINEPREFIX" >&2; exit 1; }
+  fi
+}

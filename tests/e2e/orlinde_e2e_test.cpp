@@ -130,7 +130,7 @@ public:
         : dir_(e2e::FreshWorkDir("orlinde-" + name)) {
         Copy(e2e::KitProgram("Orlinde.exe"), "Orlinde.exe");
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
-            Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
+            Copy(e2e::KitDir() / "emu" / standIn, standIn);
         Write("setting.ini", "[SETTING]\r\n" + settings);
         Write("pid.ini", "[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n");
         fs::create_directories(dir_ / "bin");
@@ -402,7 +402,7 @@ TEST_F(OrlindeE2E, RvcLibInTheCurrentFolderIsNeverLoaded) {
     fs::remove(folder.Dir() / "RvcLib.dll");
     const fs::path elsewhere = folder.Dir() / "elsewhere";
     fs::create_directories(elsewhere);
-    fs::copy_file(e2e::Win64Dir() / "emu" / "RvcLib.dll", elsewhere / "RvcLib.dll");
+    fs::copy_file(e2e::KitDir() / "emu" / "RvcLib.dll", elsewhere / "RvcLib.dll");
     std::future<e2e::RunResult> tool = folder.Start(120, elsewhere);
     // Neither a Quelmar camera, a Sonix device nor RvcLib.dll: the log holds the empty line alone.
     std::map<std::string, std::string> f = folder.Drive({"sleep", "1000", "fields"});

@@ -28,7 +28,7 @@ void Write(const fs::path& path, const std::string& bytes) { std::ofstream(path,
 // The folder the program is started from, planted with every decoy.
 fs::path PlantedFolder(const std::string& name) {
     fs::path dir = e2e::FreshWorkDir("planted-" + name);
-    for (const char* dll : kDecoys) Copy(e2e::Win64Dir() / "testbin" / "decoy" / dll, dir / dll);
+    for (const char* dll : kDecoys) Copy(e2e::KitDir() / "testbin" / "decoy" / dll, dir / dll);
     return dir;
 }
 
@@ -81,7 +81,7 @@ TEST_F(SafeLoadingE2E, TessawNeverLoadsADecoyFromTheCurrentFolder) {
         for (const char* program : {"Tessaw.exe", "SubSystemID.exe", "QuelmarCamera.dll"})
             Copy(e2e::KitProgram(program), dir / program);
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
-            Copy(e2e::Win64Dir() / "emu" / standIn, dir / standIn);
+            Copy(e2e::KitDir() / "emu" / standIn, dir / standIn);
         if (c.missing) fs::remove(dir / c.missing);
         Write(dir / "config.ini", "[FW_TOOL]\r\nLogSwitch=0\r\n[Config]\r\nSysID_XXXX_PID_B5A4_ModID_01=a.bin\r\n");
         Write(dir / "dev.vrk", "[QUELMAR]\r\nPID=B5A4\r\n");
@@ -120,8 +120,8 @@ TEST_F(SafeLoadingE2E, OrlindeNeverLoadsADecoyFromTheCurrentFolder) {
         SCOPED_TRACE(c.name);
         const fs::path dir = e2e::FreshWorkDir("orlinde-decoys-" + std::to_string(&c - cases));
         Copy(e2e::KitProgram("Orlinde.exe"), dir / "Orlinde.exe");
-        Copy(e2e::Win64Dir() / "emu" / "BurnerApLib.dll", dir / "BurnerApLib.dll");
-        if (c.rvcLibBeside) Copy(e2e::Win64Dir() / "emu" / "RvcLib.dll", dir / "RvcLib.dll");
+        Copy(e2e::KitDir() / "emu" / "BurnerApLib.dll", dir / "BurnerApLib.dll");
+        if (c.rvcLibBeside) Copy(e2e::KitDir() / "emu" / "RvcLib.dll", dir / "RvcLib.dll");
         Write(dir / "setting.ini", "[SETTING]\r\nChooseBinUsePid=1\r\n");
         fs::create_directories(dir / "bench");
         Write(dir / "bench" / "bench.ini",

@@ -76,13 +76,8 @@ const std::string& Display() {
     static const std::string display = [] {
         const char* d = std::getenv("DISPLAY");
         if (!d || !*d || !fs::is_directory(Prefix())) return std::string();
-        std::string server =
-            access("/usr/lib/wine/wineserver64", X_OK) == 0 ? "/usr/lib/wine/wineserver64" : "wineserver";
-        for (const char* flag : {"-k", "-p"}) {
-            std::string cmd = "WINEPREFIX='" + Prefix().string() + "' timeout 60 " + server + " " + flag +
-                              " >/dev/null 2>&1";
-            if (std::system(cmd.c_str()) != 0 && std::string(flag) == "-p") return std::string();
-        }
+        e2e::RunWineServer("-k", Prefix());
+        if (e2e::RunWineServer("-p", Prefix()) != 0) return std::string();
         return std::string(d);
     }();
     return display;
@@ -106,7 +101,7 @@ public:
              {"Tessaw.exe", "Tessac.exe", "SubSystemID.exe", "QuelmarCamera.dll", "config.ini", "dev.vrk"})
             fs::copy_file(e2e::KitProgram(file), dir_ / file);
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
-            fs::copy_file(e2e::Win64Dir() / "emu" / standIn, dir_ / standIn);
+            fs::copy_file(e2e::KitDir() / "emu" / standIn, dir_ / standIn);
         std::string out, err;
         EXPECT_EQ(benchtool::Main({"create", benchTemplate, bench_.string()}, out, err), 0) << err;
         ini_ = Slurp(bench_ / "bench.ini");
