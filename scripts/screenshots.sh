@@ -20,7 +20,7 @@ if [ ! -x "$e2e" ] || [ ! -f "$kitdir/kit/Tessaw.exe" ] || [ ! -f "$kitdir/testb
   cmake --preset "$kitname" >/dev/null && cmake --build --preset "$kitname" -j "$jobs" >/dev/null
   cmake --preset native >/dev/null && cmake --build build/native --target e2e_tests -j "$jobs" >/dev/null
 fi
-scripts/wow64.sh check
+if [ "$kitname" = win32 ]; then scripts/wow64.sh check; fi
 shots=build/native/tests/e2e/screenshots
 images=docs/images
 

@@ -33,4 +33,8 @@ else
   echo "setup: installed ${missing[*]}"
 fi
 
-"$(dirname "$0")/wow64.sh" setup
+if [ "${KIT_WOW64_SKIP:-0}" = 1 ]; then
+  echo "setup: KIT_WOW64_SKIP=1: the 32-bit kit's environment (scripts/wow64.sh) is not built"
+else
+  "$(dirname "$0")/wow64.sh" setup
+fi
