@@ -221,7 +221,7 @@ TEST(IdentityCheck, AnImageForAnotherProductIsRefusedAfterOpeningBeforeTheFlow) 
                       "FW file is for VID_3A7C&PID_B5A5, not for this camera (VID_3A7C&PID_B5A4)!\r\n", true);
 }
 
-TEST(IdentityCheck, TheFamilyDecidesWhereTheBlockIsLooked_For) {
+TEST(IdentityCheck, TheFamilyDecidesWhereTheBlockIsLookedFor) {
     // The image carries the block at family i's offset: a family f camera finds other bytes there.
     CheckRun run("[Checks]\r\nImageIdentity=1\r\n");
     twfakes::QuelmarStub::family = 'f';
@@ -245,7 +245,7 @@ TEST(IdentityCheck, ATooShortImageOrALibraryThatCannotTellTheFamilyIsRefused) {
     }
 }
 
-TEST(IdentityCheck, OffItFlashesAnyImageAsBefore_OnARevisionThatDiffersPasses) {
+TEST(IdentityCheck, OffAnyImageIsFlashedOnADifferentRevisionPasses) {
     CheckRun off("", 0xB5A5);
     EXPECT_EQ(off.Run(), tessaw::kExitSuccess);
     EXPECT_EQ(off.rig.quelmarFlow.runs, 1);
