@@ -21,6 +21,8 @@ inline constexpr const char* kKeyCmdLineMsg = "CmdLineMsg";
 inline constexpr const char* kKeyWriteLog = "WriteLog";
 inline constexpr const char* kKeyAutoDl = "AutoDL";
 inline constexpr const char* kKeyChooseBinUsePid = "ChooseBinUsePid";
+// Off unless set: a Quelmar image whose identity block names another camera is not written.
+inline constexpr const char* kKeyCheckImageId = "CheckImageId";
 inline constexpr const char* kKeyBin = "BIN";
 inline constexpr const char* kKeyModuleId = "ModuleID";
 inline constexpr const char* kKey041f = "041f";
@@ -71,6 +73,10 @@ inline constexpr const char* kBadPidSection = "pid.ini section [%s] skipped: not
 // Checks before a download.
 inline constexpr const char* kLoadFileFirst = "Please load file first.\r\n";
 inline constexpr const char* kVersionAccuracy = " Version Accuracy \r\n";
+inline constexpr const char* kImageForOther =
+    "Image is for VID=%04X PID=%04X, not for this camera (VID=%04X PID=%04X): nothing written.\r\n";
+inline constexpr const char* kImageTooShort =
+    "Image of %d bytes is too short to hold its identity block: nothing written.\r\n";
 
 // Downloads.
 inline constexpr const char* kStartDownload = " Start Download\r\n";

@@ -449,6 +449,22 @@ void WriteTool::Refuse(const char* message) {
     ports_.dialog.SetTimer(kTimerRearm, kRearmMs);
 }
 
+bool WriteTool::ImageFitsCamera() {
+    uint16_t vid = 0, pid = 0;
+    // Only the bytes the file held count; the rest of the buffer is fill.
+    if (!ImageVidPid(image_.data(), std::min<uint32_t>(imageSize_, static_cast<uint32_t>(image_.size())),
+                     family_, vid, pid))
+        LogF(kImageTooShort, static_cast<int>(imageSize_));
+    else if (vid != identity_.vid || pid != identity_.pid)
+        LogF(kImageForOther, vid, pid, identity_.vid, identity_.pid);
+    else
+        return true;
+    SetStatus(kStatusFail);
+    ports_.dialog.ShowPicture(kBmpFail);
+    RefreshLog();
+    return false;
+}
+
 void WriteTool::BeginRunning() {
     downloading_ = true;
     Log(kStartDownload);
@@ -486,6 +502,7 @@ void WriteTool::FlashAction() {
 
     if (route_ != Route::Sonix) {
         if (!loaded_) return Refuse(kLoadFileFirst);
+        if (settings_.checkImageId && !ImageFitsCamera()) return Refuse(nullptr);
         // An image without a readable revision is never taken for the camera's own.
         if (settings_.autoDl && fileVersion_.known && identity_.rev >= fileVersion_.value)
             return Refuse(kVersionAccuracy);

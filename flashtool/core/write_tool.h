@@ -168,6 +168,9 @@ private:
     // Downloads.
     void FlashAction();
     void Refuse(const char* message);
+    // CheckImageId: false, with the reason logged and the Fail picture shown, when the loaded
+    // Quelmar image is not for the identified camera.
+    bool ImageFitsCamera();
     void BeginRunning();
     void StartWorker(void (WriteTool::*body)(), uint32_t imageSize);
     bool RealtekVersionCurrent() const;

@@ -236,6 +236,52 @@ TEST(OrlindeChoice, AnotherCameraNeverGetsTheFileOfTheLastOne) {
     EXPECT_EQ(log.substr(log.size() - 25), "Please load file first.\r\n");
 }
 
+// CheckImageId: the image's identity block (at the camera's family offset) must name the camera.
+TEST(OrlindeImageIdentity, AFileForAnotherCameraIsRefusedWithTheFailPictureNothingWritten) {
+    auto withIdentity = [](uint16_t vid, uint16_t pid, size_t size = 65536) {
+        std::string image = orfakes::Image(size);
+        if (size >= kIdentityI + 4) {
+            image[kIdentityI] = static_cast<char>(vid & 0xFF);
+            image[kIdentityI + 1] = static_cast<char>(vid >> 8);
+            image[kIdentityI + 2] = static_cast<char>(pid & 0xFF);
+            image[kIdentityI + 3] = static_cast<char>(pid >> 8);
+        }
+        return image;
+    };
+    struct Case {
+        const char* settings;
+        std::string file;
+        bool downloads;
+        const char* line;  // the log's last line when refused
+    } cases[] = {
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0x3A7C, 0xB5A5), false,
+         "Image is for VID=3A7C PID=B5A5, not for this camera (VID=3A7C PID=B5A4): nothing written.\r\n"},
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0x1BCF, 0xB5A4), false,
+         "Image is for VID=1BCF PID=B5A4, not for this camera (VID=3A7C PID=B5A4): nothing written.\r\n"},
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0, 0, kIdentityI + 5), false,
+         "Image of 26511 bytes is too short to hold its identity block: nothing written.\r\n"},
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0x3A7C, 0xB5A4), true, nullptr},
+        {"ChooseBinUsePid=1\r\nCheckImageId=0\r\n", withIdentity(0x3A7C, 0xB5A5), true, nullptr},
+        {"ChooseBinUsePid=1\r\n", withIdentity(0x3A7C, 0xB5A5), true, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings + std::string(c.line ? c.line : "downloads"));
+        Rig rig;
+        QuelmarBench(rig, c.settings);
+        rig.Bin("fw.bin", c.file);
+        ASSERT_TRUE(rig.Start());
+        Download(rig);
+        EXPECT_EQ(rig.scripted.downloads, c.downloads ? 1 : 0);
+        if (c.downloads) continue;
+        const std::string log = rig.tool->LogText();
+        EXPECT_EQ(log.substr(log.size() - std::string(c.line).size()), c.line) << log;
+        ASSERT_FALSE(rig.dialog.pictures.empty());
+        EXPECT_EQ(rig.dialog.pictures.back(), orlinde::kBmpFail);
+        EXPECT_EQ(rig.tool->StatusByte(), orlinde::kStatusFail);
+        EXPECT_EQ(rig.tool->Busy(), 0) << "plug events are let through again";
+    }
+}
+
 struct VersionCase {
     const char* name;
     uint16_t cameraRev;

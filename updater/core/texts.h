@@ -68,6 +68,23 @@ inline constexpr const char* kAfterCheckDevice = "After CheckDevice()...\n";
 inline constexpr const char* kUpdateFinished = "Update finished\r\n";
 inline constexpr const char* kUpdatedSuccessfully = "Updated successfully\r\n";
 inline constexpr const char* kResultSuccess = "Update successfully";
+// Refusals of the checks a packager turns on in config.ini's [Checks] (exit codes in session.h).
+inline constexpr const char* kRefuseLowBattery =
+    "Battery charge is %d%%, below the %d%% needed: please connect the AC adapter!\r\n";
+inline constexpr const char* kRefuseOnBattery = "Computer runs on battery: please connect the AC adapter!\r\n";
+inline constexpr const char* kRefuseImageOther =
+    "FW file is for VID_%04X&PID_%04X, not for this camera (VID_%s&PID_%s)!\r\n";
+inline constexpr const char* kRefuseImageShort = "FW file is too short to hold its identity block (%u bytes)!\r\n";
+inline constexpr const char* kRefuseImageLarge =
+    "FW file of %u bytes does not fit the camera's memory of %d bytes!\r\n";
+inline constexpr const char* kRefuseNoFamily = "Can not tell the camera's chip family to check the FW file!\r\n";
+inline constexpr const char* kRefuseUpToDate = "FW is already up to date (REV_%04X)\r\n";
+inline constexpr const char* kRefuseDowngrade = "FW file REV_%04X is older than the camera's REV_%s: not downgraded\r\n";
+// A version check that cannot be made goes on with the update, and says so in the log.
+inline constexpr const char* kVersionNotChecked = "FW file revision cannot be read for this camera: version not checked\r\n";
+// Trace lines of the checks.
+inline constexpr const char* kPowerTrace = "Power check: source %d, charge %d%%\r\n";
+inline constexpr const char* kIdentityTrace = "Identity check: family %c, file VID_%04X&PID_%04X&REV_%04X\r\n";
 inline constexpr const char* kPleaseReboot = "Please reboot computer\r\n";
 inline constexpr const char* kUpdateUnsuccessful = "Update unsuccessful\r\n";
 inline constexpr const char* kResultFailure = "Update unsuccessful";

@@ -316,4 +316,19 @@ bool ImportedSonixLibrary::EraseSF() { return ::EraseSF(); }
 
 int ImportedSonixLibrary::ResetDevice() { return ::ResetDevice(); }
 
+kit::PowerStatus Win32Power::Read() {
+    // ACLineStatus: 0 offline, 1 online, 255 unknown. BatteryFlag is a mask whose bit 128 means
+    // no system battery (255, all bits, is unknown). BatteryLifePercent 255: unknown.
+    SYSTEM_POWER_STATUS power{};
+    kit::PowerStatus out;
+    if (!GetSystemPowerStatus(&power)) return out;
+    if (power.ACLineStatus == 1) {
+        out.source = kit::PowerSource::Mains;
+    } else if (power.ACLineStatus == 0 && !(power.BatteryFlag & 128)) {
+        out.source = kit::PowerSource::Battery;
+        if (power.BatteryLifePercent <= 100) out.percent = power.BatteryLifePercent;
+    }
+    return out;
+}
+
 }  // namespace tw32

@@ -9,6 +9,7 @@
 #include "kit/file_system.h"
 #include "kit/hidden_start.h"
 #include "kit/library_loader.h"
+#include "kit/power.h"
 #include "kit/usb_devices.h"
 #include "kit/wall_clock.h"
 #include "kit/worker_thread.h"
@@ -62,6 +63,13 @@ class Win32Clock final : public kit::ClockPort {
 public:
     uint32_t ProcessMilliseconds() override;
     kit::LocalTime Now() override;
+};
+
+// GetSystemPowerStatus: mains, battery (with its charge when the system knows it), or unknown
+// when the system has no battery or cannot tell.
+class Win32Power final : public kit::PowerPort {
+public:
+    kit::PowerStatus Read() override;
 };
 
 // A detached thread at below-normal priority with COM (multithreaded) for its whole body.
