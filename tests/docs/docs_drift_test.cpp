@@ -236,6 +236,7 @@ const std::map<int, Scenario>& Scenarios() {
              r.usb.Add("USB\\VID_3A7C&PID_5602&REV_0021&MI_00");
          }},
         {tessaw::kExitNoSystemId, [](twfakes::Rig& r) { r.programs.onStart = nullptr; }},
+        {tessaw::kExitNoBurnerApLib, [](twfakes::Rig& r) { r.sonix.missing = true; }},
     };
     return scenarios;
 }
@@ -314,7 +315,7 @@ const std::set<std::string>& TessawLogTexts() {
         kWriteComplete, kWriteFailed, kVerifyCode, kVerifyComplete, kVerifyFailed, kResetCamera, kResetFailed,
         kUnknownFlashType, kProtectOffFailed, kProtectOnFailed, kSonixProtectOffFailed, kSonixProtectOnFailed,
         kSonixImageTooShort, kFindDevices, kComboMismatch, kDeviceHeading, kDownloadMode, kDownloadStage,
-        kVerifyStage, kFwUpdateError, kRtkNoBinName, kRtkFileNotOpened, kRtkFileEmpty, kRtkBadSize,
+        kVerifyStage, kFwUpdateError, kRtkNoBinName, kFwMissing, kFwOpenFailed, kRtkFileEmpty, kRtkBadSize,
         kUpdateFinished, kUpdatedSuccessfully, kUpdateUnsuccessful};
     return texts;
 }

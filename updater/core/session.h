@@ -76,6 +76,8 @@ enum : int {
     kExitNoSystemId = 38,
     // The shell could not create the dialog (no display, damaged resources): nothing was started.
     kExitNoDialog = 39,
+    // BurnerApLib.dll is not beside the program (nor in the system folders), or lacks an entry point.
+    kExitNoBurnerApLib = 40,
 };
 
 // The wait for ID_Log.ini and its SYSID: SubSystemID.exe needs well under a second; half a minute
