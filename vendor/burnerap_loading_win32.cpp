@@ -35,7 +35,8 @@ FARPROC WINAPI FailureHook(unsigned notify, PDelayLoadInfo info) {
     if (notify != dliFailGetProc || !info) return nullptr;
     if (g_missingEntry.empty())
         g_missingEntry = info->dlp.fImportByName && info->dlp.szProcName ? info->dlp.szProcName : "(ordinal)";
-    return reinterpret_cast<FARPROC>(&MissingEntry);
+    // Through void(*)(): the one pointer type a function pointer may be cast from without warning.
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&MissingEntry));
 }
 
 BurnerApBind Bind() {

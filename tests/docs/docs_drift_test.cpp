@@ -517,7 +517,7 @@ TEST(BenchGuide, ExplainsEveryMessageOfTheLogView) {
         kDriverConnected, kInitialOk, kCameraRevision, kCameraVidNumber, kCameraPidNumber, kCameraVidText,
         kCameraPidText, kFileVersion, kSonixFileVersion, kOpenFile, kFileRead, kUnknownFlash, kGetInformationFail,
         kNoSettingIni, kNoDeviceList, kNoVidPid, kNoRealtekCamera, kChoiceFailed, kBadPidSection, kFileNotOpened,
-        kFileEmpty, kFileTooLarge, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
+        kFileEmpty, kFileTooShort, kFileTooLarge, kNoBurnerApLib, kBurnerApLibEntryMissing, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
         kRomVersionFailed, kProtectOffFailed, kEraseFailed, kWriteFailed, kProtectOnFailed, kPidDownloadComplete,
         kPidDownloadFail, kDownloadComplete, kDownloadFail, kPlugSeparator, kPlugIn, kPlugOut};
     std::set<std::string> documented;

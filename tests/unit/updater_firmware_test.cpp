@@ -33,7 +33,8 @@ class Selection : public ::testing::TestWithParam<SelectCase> {};
 TEST_P(Selection, ChoosesTheFileAndFailsWithItsCode) {
     const SelectCase& c = GetParam();
     FwRig rig;
-    for (const std::string& name : c.folder) rig.files.Put(twfakes::kDir + "\\" + name, "fw");
+    // As long as a Quelmar image must be at least.
+    for (const std::string& name : c.folder) rig.files.Put(twfakes::kDir + "\\" + name, std::string(4096, 'f'));
     tessaw::FirmwareLoad load = rig.Load(c.binName, c.family);
     EXPECT_EQ(load.ok, c.exitCode == 0);
     EXPECT_EQ(load.exitCode, c.exitCode);
