@@ -5,9 +5,18 @@
 // After windows.h:
 #include <delayimp.h>
 
+#include <cstdint>
 #include <mutex>
 
 #include "kit/dll_search.h"
+
+// The program's delay-import descriptor of BurnerApLib.dll, made by dlltool from the .def and named
+// after the delay-import library's file name (vendor/CMakeLists.txt). GNU ld does not enter it in
+// the image's data directory, so the helper's own "load all imports" cannot find it: it is bound
+// entry by entry through it instead.
+extern "C" const ImgDelayDescr g_burnerApDescriptor __asm__("__DELAY_IMPORT_DESCRIPTOR_libBurnerApLib_delay_a");
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+extern "C" FARPROC WINAPI __delayLoadHelper2(PCImgDelayDescr descriptor, FARPROC* iatEntry);
 
 namespace vendor {
 namespace {
@@ -44,10 +53,15 @@ BurnerApBind Bind() {
     if (!g_module) return BurnerApBind::Missing;
     __pfnDliNotifyHook2 = &NotifyHook;
     __pfnDliFailureHook2 = &FailureHook;
-    // Every entry point the program imports from it, now: a missing one is found here, at start-up.
-    const HRESULT all = __HrLoadAllImportsForDll(kDllName);
-    if (!g_missingEntry.empty()) return BurnerApBind::EntryMissing;
-    return SUCCEEDED(all) ? BurnerApBind::Bound : BurnerApBind::Missing;
+    // Every entry point the program imports from it, now: a missing one is found here, at start-up,
+    // not at its first call.
+    const ImgDelayDescr& descriptor = g_burnerApDescriptor;
+    if (!(descriptor.grAttrs & dlattrRva)) return BurnerApBind::Missing;
+    auto* base = reinterpret_cast<uint8_t*>(&__ImageBase);
+    auto* iat = reinterpret_cast<FARPROC*>(base + descriptor.rvaIAT);
+    const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + descriptor.rvaINT);
+    for (size_t i = 0; names[i].u1.AddressOfData != 0; ++i) __delayLoadHelper2(&descriptor, &iat[i]);
+    return g_missingEntry.empty() ? BurnerApBind::Bound : BurnerApBind::EntryMissing;
 }
 
 }  // namespace
