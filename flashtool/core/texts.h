@@ -63,10 +63,16 @@ inline constexpr const char* kFileRead = "Open File %s\r\n%d bytes (%.1f KB) has
 // Firmware files the tool refuses before anything reaches the camera.
 inline constexpr const char* kFileNotOpened = "Cannot open file %s\r\n";
 inline constexpr const char* kFileEmpty = "File %s is empty, not used.\r\n";
+inline constexpr const char* kFileTooShort = "File %s has %u bytes, less than one %u-byte sector, not used.\r\n";
 inline constexpr const char* kPathTooLong =
     "The tool's path is longer than %u characters: move the tool to a shorter folder.\r\n";
 inline constexpr const char* kFileTooLarge =
     "File %s has %llu bytes, more than the %u bytes it may have, not used.\r\n";
+// BurnerApLib.dll cannot be used: the tool goes on without Sonix cameras.
+inline constexpr const char* kNoBurnerApLib =
+    "BurnerApLib.dll is not in the tool's folder: Sonix cameras are not looked for.\r\n";
+inline constexpr const char* kBurnerApLibEntryMissing =
+    "BurnerApLib.dll has no entry point %s: Sonix cameras are not looked for.\r\n";
 // A pid.ini section whose name is not "PID_" and four characters.
 inline constexpr const char* kBadPidSection = "pid.ini section [%s] skipped: not PID_ and four digits.\r\n";
 

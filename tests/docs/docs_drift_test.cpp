@@ -259,6 +259,7 @@ const std::map<int, Scenario>& Scenarios() {
              WithChecks(r, "ImageIdentity=1\r\n");
              r.files.Put(twfakes::kDir + "\\FW_B5A4_01.bin", std::string(tessaw::kQuelmarImageSize, '\x5A'));
          }},
+        {tessaw::kExitNoBurnerApLib, [](twfakes::Rig& r) { r.sonix.missing = true; }},
     };
     return scenarios;
 }
@@ -337,7 +338,7 @@ const std::set<std::string>& TessawLogTexts() {
         kWriteComplete, kWriteFailed, kVerifyCode, kVerifyComplete, kVerifyFailed, kResetCamera, kResetFailed,
         kUnknownFlashType, kProtectOffFailed, kProtectOnFailed, kSonixProtectOffFailed, kSonixProtectOnFailed,
         kSonixImageTooShort, kFindDevices, kComboMismatch, kDeviceHeading, kDownloadMode, kDownloadStage,
-        kVerifyStage, kFwUpdateError, kRtkNoBinName, kRtkFileNotOpened, kRtkFileEmpty, kRtkBadSize,
+        kVerifyStage, kFwUpdateError, kRtkNoBinName, kFwMissing, kFwOpenFailed, kRtkFileEmpty, kRtkBadSize,
         kUpdateFinished, kUpdatedSuccessfully, kUpdateUnsuccessful};
     return texts;
 }
@@ -576,7 +577,7 @@ TEST(BenchGuide, ExplainsEveryMessageOfTheLogView) {
         kDriverConnected, kInitialOk, kCameraRevision, kCameraVidNumber, kCameraPidNumber, kCameraVidText,
         kCameraPidText, kFileVersion, kSonixFileVersion, kOpenFile, kFileRead, kUnknownFlash, kGetInformationFail,
         kNoSettingIni, kNoDeviceList, kNoVidPid, kNoRealtekCamera, kChoiceFailed, kBadPidSection, kFileNotOpened,
-        kFileEmpty, kFileTooLarge, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
+        kFileEmpty, kFileTooShort, kFileTooLarge, kNoBurnerApLib, kBurnerApLibEntryMissing, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
         kRomVersionFailed, kProtectOffFailed, kEraseFailed, kWriteFailed, kProtectOnFailed, kPidDownloadComplete,
         kPidDownloadFail, kDownloadComplete, kDownloadFail, kPlugSeparator, kPlugIn, kPlugOut, kImageForOther,
         kImageTooShort};

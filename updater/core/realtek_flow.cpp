@@ -157,9 +157,15 @@ private:
         std::string& path = s_.Image().path;
         path = s_.ProgramDir() + "\\" + entry.binName;
         {
+            // The texts of the firmware-file step: one text per fault, whichever step finds it.
+            uint64_t length = 0;
+            if (!s_.Files().Status(path.c_str(), length)) {
+                Stop(Format(kFwMissing, path.c_str()));
+                return std::nullopt;
+            }
             std::unique_ptr<kit::ReadableFile> file = s_.Files().OpenRead(path.c_str());
             if (!file) {
-                Stop(Format(kRtkFileNotOpened, path.c_str()));
+                Stop(Format(kFwOpenFailed, path.c_str()));
                 return std::nullopt;
             }
             // An empty file would leave nothing but erased bytes to write.

@@ -111,10 +111,19 @@ bool UpdateSession::OnInitDialog() {
     if (n >= kPathChars) {
         // A cut path names another folder (a parent, or a sibling sharing the prefix), whose
         // RvcLib.dll and config.ini are not the kit's: nothing is loaded from it.
-        kit::TraceF(ports_.trace, kProgramPathTooLong, kPathChars - 1);
-        return ReportAndClose(kExitNoRvcLib, kNoRvcLib, true);
+        // Said as it is: "Can not find RvcLib.dll" would send the packager looking for a file that is there.
+        return ReportAndClose(kExitNoRvcLib, Format(kProgramPathTooLong, kPathChars - 1), true);
     }
     modulePath[n] = '\0';
+    // The Sonix library first, where the system loader would have refused to start the program
+    // without it: it is bound here, from the program's folder, never from the current directory.
+    std::string missingEntry;
+    if (!ports_.sonix.Bind(missingEntry)) {
+        return ReportAndClose(kExitNoBurnerApLib,
+                              missingEntry.empty() ? std::string(kNoBurnerApLib)
+                                                   : Format(kBurnerApLibEntryMissing, missingEntry.c_str()),
+                              true);
+    }
     // RvcLib.dll is loaded by full path from the executable's own folder, trailing backslash kept.
     std::string folder = modulePath;
     const size_t slash = folder.find_last_of('\\');

@@ -85,6 +85,8 @@ enum : int {
     kExitNoDowngrade = 41,  // the file's revision is older than the camera's: nothing to do
     kExitPower = 42,        // on battery (below the charge asked for): try again on mains
     kExitWrongImage = 43,   // the file is not for this camera: a person must look
+    // BurnerApLib.dll is not beside the program (nor in the system folders), or lacks an entry point.
+    kExitNoBurnerApLib = 44,
 };
 
 // The wait for ID_Log.ini and its SYSID: SubSystemID.exe needs well under a second; half a minute

@@ -22,6 +22,9 @@ inline constexpr const char* kAnySystem = "XXXX";
 // Start-up failures (exit codes in session.h).
 inline constexpr const char* kNoRvcLib = "Can not find RvcLib.dll file!\r\n";
 inline constexpr const char* kNoQuelmarLib = "Can not find QuelmarCamera.dll file!\r\n";
+inline constexpr const char* kNoBurnerApLib = "Can not find BurnerApLib.dll file!\r\n";
+inline constexpr const char* kBurnerApLibEntryMissing =
+    "BurnerApLib.dll has no entry point %s: ship the vendor's BurnerApLib.dll!\r\n";
 inline constexpr const char* kNoConfig = "Can not find config.ini file!\r\n";
 inline constexpr const char* kReadConfigFailed = "Read config.ini failed!\r\n";
 inline constexpr const char* kNoDevVrk = "Can not find dev.vrk file!\r\n";
@@ -31,9 +34,13 @@ inline constexpr const char* kNoMatchedDevice = "No matched device!\r\n";
 inline constexpr const char* kNoSystemId = "Can not get system ID from ID_Log.ini!\r\n";
 inline constexpr const char* kComboError = "Combo device error!\r\n";
 
-// Start-up trace.
+// The program's own path does not fit its buffer (exit code 16, like a missing RvcLib.dll: nothing
+// can be loaded from the program's folder).
 inline constexpr const char* kProgramPathTooLong =
-    "The program's path is longer than %u characters: move the kit to a shorter folder\r\n";
+    "The folder path of the program is too long: Tessaw.exe's full path has more than %u characters; "
+    "move the kit to a shorter folder!\r\n";
+
+// Start-up trace.
 inline constexpr const char* kRegisterFailed = "Register device notification failed!\r\n";
 inline constexpr const char* kRegistered = "RegisterDeviceNotification %x\r\t";
 inline constexpr const char* kGetConfigPass = "get config.ini pass\r\n";
@@ -111,7 +118,6 @@ inline constexpr const char* kVerifyStage = "Verify Stage is: %d / %d\r\n";
 // A camera whose firmware cannot be prepared is left alone, and so are the ones after it.
 inline constexpr const char* kRtkNoBinName =
     "No FW file is named for PID %s in config.ini, please name one and try again!\r\n";
-inline constexpr const char* kRtkFileNotOpened = "Fail to open file %s, please check the file and try again!\r\n";
 inline constexpr const char* kRtkFileEmpty = "File %s is empty, please check the file and try again!\r\n";
 inline constexpr const char* kRtkBadSize =
     "EEPROM size %d of device #%d is not usable, please reconnect the camera and try again!\r\n";
@@ -194,6 +200,9 @@ inline constexpr const char* kNoFwFile = "Can not find FW file!\r\n";
 inline constexpr const char* kFwMissing = "%s does not exist!\r\n";
 inline constexpr const char* kFwOpenFailed = "Fail to open file %s.\r\n";
 inline constexpr const char* kFwOpened = "Success to open file %s\r\n";
+inline constexpr const char* kFwTooShort =
+    "File %s has %u bytes, less than one %u-byte sector: the camera was not touched; "
+    "check the firmware file!\r\n";
 
 // Driver check.
 inline constexpr const char* kDeviceKey = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_%s&Pid_%s&MI_00";

@@ -496,6 +496,15 @@ public:
     int initResult = 1;
     int inits = 0;
     std::string rom = "231R0-1";
+    // Bind's answer: bound, no library (missing), or a library lacking the entry point named here.
+    bool missing = false;
+    std::string lacks;
+    int binds = 0;
+    bool Bind(std::string& missingEntry) override {
+        ++binds;
+        missingEntry = lacks;
+        return !missing && lacks.empty();
+    }
     int InitializeDriverInterface() override {
         ++inits;
         return initResult;
@@ -682,8 +691,12 @@ struct Rig {
         threads.RunAll();
     }
     // A silent run as the shell makes it: start-up, the posted FLASH click, the message loop.
-    int RunSilently() {
+    int RunSilently() { return RunSilentlyThen(nullptr); }
+    // The same, with a look at the session after its update and before the closing steps clear it
+    // (the entry table, the found devices).
+    int RunSilentlyThen(const std::function<void()>& beforeClose) {
         if (Start("-s")) Flash();
+        if (beforeClose) beforeClose();
         dialog.Pump();
         return session->ExitCode();
     }

@@ -13,6 +13,7 @@
 #include "kit/dll_search.h"
 #include "kit/trace.h"
 #include "vendor/BurnerApLib.h"
+#include "vendor/burnerap_loading.h"
 #include "win32_handles.h"
 
 namespace tw32 {
@@ -299,6 +300,10 @@ bool BelowNormalThreads::StartBelowNormal(std::function<void()> body) {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+bool ImportedSonixLibrary::Bind(std::string& missingEntry) {
+    return vendor::BindBurnerApLib(&missingEntry) == vendor::BurnerApBind::Bound;
+}
 
 int ImportedSonixLibrary::InitializeDriverInterface() { return Initialize_DriverInterface(); }
 

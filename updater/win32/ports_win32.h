@@ -78,9 +78,10 @@ public:
     bool StartBelowNormal(std::function<void()> body) override;
 };
 
-// The imported BurnerApLib.dll, as the update driver and the Sonix flow call it.
+// The imported (delay-loaded) BurnerApLib.dll, as the update driver and the Sonix flow call it.
 class ImportedSonixLibrary final : public tessaw::SonixLibraryPort {
 public:
+    bool Bind(std::string& missingEntry) override;
     int InitializeDriverInterface() override;
     bool GetRomVersion(char* version16) override;
     bool ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffer, uint32_t length) override;
