@@ -45,3 +45,69 @@ make_firmware() {
   if [ "$chip" = quelmar ]; then head -c 65536 "$bench/$memory" > "$file"; else cp "$bench/$memory" "$file"; fi
   printf "\\x${new:2:2}\\x${new:0:2}" | dd of="$file" bs=1 seek=$((offset + 4)) conv=notrunc 2>/dev/null
 }
+
+# choose_kit <script> <args...>: takes "--kit win32|win64" off the arguments and sets $kitname,
+# $kitdir (its build folder), $wine and $wineserver (the commands that run it) and $args (what is
+# left). The default is the 32-bit kit, the one a packager ships, which runs in wine 10's WoW64 mode
+# in the tree of scripts/wow64.sh; on a machine that cannot run 32-bit code the default is its
+# 64-bit twin (said so), which runs under the machine's wine64.
+choose_kit() {
+  local script=$1 asked=""
+  shift
+  args=()
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --kit) asked=${2:-}; shift 2 || shift ;;
+      --kit=*) asked=${1#--kit=}; shift ;;
+      *) args+=("$1"); shift ;;
+    esac
+  done
+  case $asked in
+    win32|win64|"") ;;
+    *) echo "$script: --kit takes win32 (the kit a packager ships) or win64 (its twin), not \"$asked\"" >&2; exit 2 ;;
+  esac
+  kitname=${asked:-win32}
+  if [ "$kitname" = win32 ] && ! scripts/wow64.sh supported 2>/tmp/kit-wow64-why.$$; then
+    if [ -n "$asked" ]; then
+      cat /tmp/kit-wow64-why.$$ >&2
+      rm -f /tmp/kit-wow64-why.$$
+      exit 2
+    fi
+    echo "== $(sed 's/^wow64: //' /tmp/kit-wow64-why.$$)"
+    echo "== so this shows the 64-bit twin (build/win64/kit), the same programs from the same source"
+    kitname=win64
+  fi
+  rm -f /tmp/kit-wow64-why.$$
+  kitdir=build/$kitname
+  if [ "$kitname" = win32 ]; then
+    wine="$PWD/scripts/wow64.sh run /usr/lib/wine/wine64"
+    wineserver="$PWD/scripts/wow64.sh run /usr/lib/wine/wineserver"
+  else
+    wine=/usr/lib/wine/wine64
+    wineserver=/usr/lib/wine/wineserver
+  fi
+}
+
+# build_for_demo <files...>: builds what a demo needs and no more (the kit's Windows preset and the
+# native benchtool) when one of the files is missing, and checks that wine's tree is there.
+build_for_demo() {
+  local f missing=0
+  for f in "$@"; do [ -e "$f" ] || missing=1; done
+  if [ $missing -eq 1 ]; then
+    local jobs=${KIT_JOBS:-$(nproc)}
+    echo "== building the $kitname kit and benchtool (once)"
+    cmake --preset "$kitname" >/dev/null && cmake --build --preset "$kitname" -j "$jobs" >/dev/null
+    cmake --preset native >/dev/null && cmake --build build/native --target benchtool -j "$jobs" >/dev/null
+  fi
+  if [ "$kitname" = win32 ]; then scripts/wow64.sh check; fi
+}
+
+# demo_prefix: the wine prefix of the demos (build/wineprefix-demo-<kit>), made once and kept: wine
+# 10 takes about half a minute to make one.
+demo_prefix() {
+  export WINEPREFIX="$PWD/build/wineprefix-demo-$kitname" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "== making the demos' wine prefix in $WINEPREFIX (once; about half a minute)"
+    $wine wineboot -i >/dev/null 2>&1 || { echo "wine could not make $WINEPREFIX" >&2; exit 1; }
+  fi
+}

@@ -3,7 +3,10 @@
 # itself (AutoDL) and closes when done (CmdLineMode), as a bench script starts it. Shows the tool's
 # log view, the status picture, how the tool ended and the camera's state afterwards.
 #
-#   scripts/bench-demo.sh [template]      default quelmar-i; "list" names the templates
+#   scripts/bench-demo.sh [--kit win32|win64] [template]      default quelmar-i; "list" names them
+#
+# It runs the 32-bit kit, the one a packager ships (wine 10's WoW64 mode, scripts/wow64.sh), or with
+# --kit win64 its 64-bit twin, and builds only that kit and benchtool when they are missing.
 #
 # The tool's own message box at the end (CmdLineMsg) holds the dialog open long enough to read
 # it; the demo reads it with the end-to-end tests' GUI helper and then dismisses the box, as the
@@ -12,12 +15,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The tool is a dialog: run everything under an X server of our own.
 if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a "$PWD/scripts/bench-demo.sh" "$@"; fi
-[ -x build/win64/kit/Orlinde.exe ] && [ -x build/win64/testbin/orlinde_gui.exe ] &&
-  [ -x build/native/tools/benchtool/benchtool ] || scripts/build.sh
-benchtool=$PWD/build/native/tools/benchtool/benchtool
-
 . scripts/bench-common.sh
-choose_template bench-demo.sh "${1:-}"
+choose_kit bench-demo.sh "$@"
+build_for_demo "$kitdir/kit/Orlinde.exe" "$kitdir/testbin/orlinde_gui.exe" "$kitdir/emu/RvcLib.dll" \
+  build/native/tools/benchtool/benchtool
+benchtool=$PWD/build/native/tools/benchtool/benchtool
+started=$SECONDS
+
+choose_template bench-demo.sh "${args[0]:-}"
 case $template in
   no-camera) echo "bench-demo.sh: \"$template\" has no camera to flash; choose another template" >&2; exit 2 ;;
 esac
@@ -30,7 +35,7 @@ mkdir -p "$kit/bin"
 $benchtool create "$template" "$bench" >/dev/null
 
 # The tool's folder: the program and the two vendor-library stand-ins (emulation only).
-cp build/win64/kit/Orlinde.exe build/win64/emu/RvcLib.dll build/win64/emu/BurnerApLib.dll "$kit/"
+cp "$kitdir/kit/Orlinde.exe" "$kitdir/emu/RvcLib.dll" "$kitdir/emu/BurnerApLib.dll" "$kit/"
 
 # The firmware for each camera: what it holds now with the next release in its identity block, so
 # that a successful download shows in the release the camera reports afterwards. One pid.ini
@@ -51,14 +56,13 @@ for cam in $cameras; do
 done
 printf '[SETTING]\r\nChooseBinUsePid=1\r\nAutoDL=1\r\nCmdLineMode=1\r\nCmdLineMsg=1\r\n' > "$kit/setting.ini"
 
-export WINEPREFIX="$demo/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+demo_prefix
 export CAMKIT_BENCH="$bench"
-wine=/usr/lib/wine/wine64
 caption="Brevant Serial Flash Write Tool for ALL IC v1.0.2.3_ZR"
 # The prefix is made once, before the tool and the helper start side by side.
 $wine reg add 'HKCU\Software\Kit' /v Demo /d 1 /f >/dev/null 2>&1 || true
 
-echo "== Orlinde with AutoDL and CmdLineMode on the emulated bench $CAMKIT_BENCH (template $template)"
+echo "== Orlinde ($kitname kit: $(file -b "$kit/Orlinde.exe" | cut -d, -f1)) with AutoDL and CmdLineMode on the emulated bench $CAMKIT_BENCH (template $template)"
 set +e
 (cd "$kit" && exec $wine Orlinde.exe >/dev/null 2>&1) &
 tool=$!
@@ -66,12 +70,12 @@ tool=$!
 steps=(find "$caption")
 if [ "$(key "$first" chip)" = sonix ]; then steps+=(wait-enabled 1003 1 click 1003); fi
 steps+=(box fields box-ok)
-seen=$($wine build/win64/testbin/orlinde_gui.exe "${steps[@]}" 2>/dev/null | tr -d '\r')
+seen=$($wine "$kitdir/testbin/orlinde_gui.exe" "${steps[@]}" 2>/dev/null | tr -d '\r')
 helper=$?
 if [ $helper -ne 0 ]; then
   # No end of a download to wait for (the helper says what it saw last): stop the tool.
   echo "(the tool's dialog could not be read to the end: $(tail -1 <<<"$seen"))"
-  /usr/lib/wine/wineserver -k 2>/dev/null
+  $wineserver -k 2>/dev/null
 fi
 wait $tool
 code=$?
@@ -83,4 +87,5 @@ echo "== status picture: $(field picture); the message box: $(field box | cut -d
 if [ $helper -eq 0 ]; then echo "== Orlinde closed itself (exit code $code)"; else echo "== Orlinde was stopped"; fi
 echo "== the bench afterwards:"
 $benchtool show "$bench"
-/usr/lib/wine/wineserver -k 2>/dev/null || true
+$wineserver -k 2>/dev/null || true
+echo "== $((SECONDS - started)) s"

@@ -2,18 +2,23 @@
 # The kit's main job on an emulated bench: a silent update started with `Tessac -s`, as a packager's
 # script would start it, on a machine whose cameras come from one bench template (default: the
 # Quelmar camera quelmar-i). Shows what Tessac prints, its exit code, the update log and the cameras
-# afterwards.
+# afterwards. It runs the 32-bit kit, the one a packager ships (in wine 10's WoW64 mode, in the tree
+# that scripts/wow64.sh makes), or with --kit win64 its 64-bit twin; it builds only that kit and
+# benchtool when they are missing.
 #
-#   scripts/demo.sh [template]      e.g. sonix, realtek, realtek-combo, quelmar-f; "list" names them all
+#   scripts/demo.sh [--kit win32|win64] [template]   e.g. sonix, realtek, realtek-combo, quelmar-f;
+#                                                    "list" names them all
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The updater's dialog exists even when hidden: run everything under an X server of our own.
 if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a "$PWD/scripts/demo.sh" "$@"; fi
-[ -x build/win64/kit/Tessaw.exe ] && [ -x build/native/tools/benchtool/benchtool ] || scripts/build.sh
-benchtool=$PWD/build/native/tools/benchtool/benchtool
-
 . scripts/bench-common.sh
-choose_template demo.sh "${1:-}"
+choose_kit demo.sh "$@"
+build_for_demo "$kitdir/kit/Tessaw.exe" "$kitdir/emu/RvcLib.dll" build/native/tools/benchtool/benchtool
+benchtool=$PWD/build/native/tools/benchtool/benchtool
+started=$SECONDS
+
+choose_template demo.sh "${args[0]:-}"
 
 demo=$PWD/build/demo
 bench=$demo/bench
@@ -22,11 +27,11 @@ mkdir -p "$demo/kit"
 $benchtool create "$template" "$bench"
 
 # The updater's folder: what a packager ships, plus the two vendor-library stand-ins (emulation only).
-cp build/win64/kit/* build/win64/emu/RvcLib.dll build/win64/emu/BurnerApLib.dll "$demo/kit/"
+cp "$kitdir"/kit/* "$kitdir/emu/RvcLib.dll" "$kitdir/emu/BurnerApLib.dll" "$demo/kit/"
 
-export WINEPREFIX="$demo/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+demo_prefix
 export CAMKIT_BENCH="$bench"
-wine=/usr/lib/wine/wine64
+echo "== the $kitname kit: $(file -b "$demo/kit/Tessaw.exe" | cut -d, -f1)"
 
 # Per camera: the firmware file config.ini names for its product ID, made from what the camera holds
 # now with the next revision in its identity block (so the update shows in the revision afterwards),
@@ -53,7 +58,7 @@ for cam in $(key bench cameras | tr ',' ' '); do
 done
 
 cd "$demo/kit"
-echo "== Tessac -s on the emulated bench $CAMKIT_BENCH (template $template)"
+echo "== Tessac -s ($kitname kit) on the emulated bench $CAMKIT_BENCH (template $template)"
 set +e
 $wine Tessac.exe -s 2>/dev/null
 code=$?
@@ -64,4 +69,5 @@ echo "== FW Update Log.log:"
 tr -d '\r' < "$demo/kit/FW Update Log.log" || echo "(no log)"
 echo "== the bench afterwards:"
 $benchtool show "$bench"
-/usr/lib/wine/wineserver -k 2>/dev/null || true
+$wineserver -k 2>/dev/null || true
+echo "== $((SECONDS - started)) s"

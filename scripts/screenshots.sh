@@ -2,17 +2,25 @@
 # Regenerates the guides' pictures from the test suite: runs the screen tests that take them
 # (Tessaw's and Orlinde's dialogs under wine on an X server of their own) and copies the chosen
 # screenshots into docs/images/ under stable names; converts Orlinde's status bitmaps to PNG. The
-# guides show only these pictures. Needs the native and win64 presets built (scripts/build.sh).
+# guides show only these pictures. They show the 32-bit kit, the one a packager ships (wine 10's
+# WoW64 mode, scripts/wow64.sh), or with --kit win64 its twin; only that kit and the end-to-end test
+# program are built, when missing.
 #
-#   scripts/screenshots.sh
+#   scripts/screenshots.sh [--kit win32|win64]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/bench-common.sh
+choose_kit screenshots.sh "$@"
+export KIT_E2E_KIT=$kitname
 
 e2e=build/native/tests/e2e/e2e_tests
-if [ ! -x "$e2e" ] || [ ! -f build/win64/kit/Tessaw.exe ]; then
-  echo "screenshots.sh: build the native and win64 presets first (scripts/build.sh)" >&2
-  exit 1
+if [ ! -x "$e2e" ] || [ ! -f "$kitdir/kit/Tessaw.exe" ] || [ ! -f "$kitdir/testbin/tessaw_gui.exe" ]; then
+  jobs=${KIT_JOBS:-$(nproc)}
+  echo "== building the $kitname kit and the end-to-end test program (once)"
+  cmake --preset "$kitname" >/dev/null && cmake --build --preset "$kitname" -j "$jobs" >/dev/null
+  cmake --preset native >/dev/null && cmake --build build/native --target e2e_tests -j "$jobs" >/dev/null
 fi
+if [ "$kitname" = win32 ]; then scripts/wow64.sh check; fi
 shots=build/native/tests/e2e/screenshots
 images=docs/images
 

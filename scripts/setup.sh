@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs everything the kit needs to build and test on a Debian 12 machine.
-# Idempotent: packages that are already present are left alone.
+# Installs everything the kit needs to build and test on a Debian 12 machine, then builds the tree in
+# which the kit's programs run (wine 10, whose WoW64 mode runs the 32-bit kit: scripts/wow64.sh).
+# Idempotent: packages that are already present are left alone, a tree that is ready is kept.
 set -euo pipefail
 
 pkgs=(
@@ -10,7 +11,8 @@ pkgs=(
   wine64
   clang libclang-rt-dev valgrind
   xvfb x11-apps imagemagick
-  zip unzip
+  zip unzip file
+  debootstrap util-linux
   osslsigncode openssl python3
 )
 
@@ -23,12 +25,17 @@ done
 
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
-  exit 0
+else
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  echo "setup: installed ${missing[*]}"
 fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update
-$SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-echo "setup: installed ${missing[*]}"
+if [ "${KIT_WOW64_SKIP:-0}" = 1 ]; then
+  echo "setup: KIT_WOW64_SKIP=1: the 32-bit kit's environment (scripts/wow64.sh) is not built"
+else
+  "$(dirname "$0")/wow64.sh" setup
+fi

@@ -164,4 +164,14 @@ int QUELMAR_CALL ResetCamera(void) {
     });
 }
 
+int QUELMAR_CALL Get_ChipFamily(unsigned char* family) {
+    return Guarded([&]() -> int {
+        if (!family || !Ready()) return kResultFail;
+        char letter = 0;
+        if (CamChipFamily(g.handle, &letter) != kResultOk) return kResultFail;
+        *family = static_cast<unsigned char>(letter);
+        return kResultOk;
+    });
+}
+
 }  // extern "C"

@@ -24,6 +24,10 @@
 //   Upload_Sector(buffer, sector, table)
 //                                 reads the sector into buffer[sector * 4096, +4096)
 //   ResetCamera()                 soft-resets the chip; the camera then re-enumerates
+//   Get_ChipFamily(&family)       the opened camera's chip family letter ('d', 'f' to 'l'), which
+//                                 says where its images carry their identity block; 1 when no
+//                                 camera is open. Tessaw asks for it only for its opt-in checks,
+//                                 so a library without it still updates cameras.
 #pragma once
 
 #if defined(_WIN32)
@@ -42,6 +46,7 @@ int QUELMAR_CALL EraseSF(unsigned char table);
 int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsigned int sector, int option);
 int QUELMAR_CALL Upload_Sector(unsigned char* buffer, unsigned int sector, unsigned char table);
 int QUELMAR_CALL ResetCamera(void);
+int QUELMAR_CALL Get_ChipFamily(unsigned char* family);
 }
 
 // Tessaw looks these up and calls them as declared here, whoever built the DLL.
@@ -55,3 +60,4 @@ KIT_ABI_SLOTS(EraseSF);
 KIT_ABI_SLOTS(Download_Sector);
 KIT_ABI_SLOTS(Upload_Sector);
 KIT_ABI_SLOTS(ResetCamera);
+KIT_ABI_SLOTS(Get_ChipFamily);

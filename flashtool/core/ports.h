@@ -129,6 +129,11 @@ public:
     static constexpr uint8_t kRequestRead = 7;
 
     virtual ~SonixBurnerPort() = default;
+    // Makes the library callable, once, at start-up before any other call: loads it from the
+    // tool's folder or the system folders (never the current directory) and binds every entry
+    // point. false: no usable library; `missingEntry` then names the entry point it lacks, or is
+    // empty when the library itself is missing. No other call may be made after a false.
+    virtual bool Bind(std::string& missingEntry) = 0;
     // Above 0: the number of Sonix devices, and the interface is ready; -1 no device, -2 an
     // unrecognised back end, -3 no control interface.
     virtual int32_t InitializeDriverInterface() = 0;

@@ -26,6 +26,7 @@ Settings ReadSettings(kit::ProfileReader& profile, const std::string& file) {
     s.writeLog = ReadFlag(profile, file, kKeyWriteLog);
     s.autoDl = ReadFlag(profile, file, kKeyAutoDl);
     s.chooseBinUsePid = ReadFlag(profile, file, kKeyChooseBinUsePid);
+    s.checkImageId = ReadFlag(profile, file, kKeyCheckImageId);
     return s;
 }
 
@@ -123,6 +124,14 @@ FileVersion ImageRevision(const uint8_t* image, uint32_t size, char family) {
     if (!image || size < at + 2) return {false, 0};
     const uint16_t rev = static_cast<uint16_t>(image[at] | image[at + 1] << 8);
     return {rev != 0xFFFF, rev};
+}
+
+bool ImageVidPid(const uint8_t* image, uint32_t size, char family, uint16_t& vid, uint16_t& pid) {
+    const uint32_t at = camlib::IdentityOffset(family);
+    if (!image || size < at + 6) return false;
+    vid = static_cast<uint16_t>(image[at] | image[at + 1] << 8);
+    pid = static_cast<uint16_t>(image[at + 2] | image[at + 3] << 8);
+    return true;
 }
 
 uint16_t ParseVer(const std::string& text) {

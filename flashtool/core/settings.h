@@ -18,6 +18,7 @@ struct Settings {
     bool writeLog = false;
     bool autoDl = false;
     bool chooseBinUsePid = false;
+    bool checkImageId = false;  // CheckImageId: the Quelmar image must name the camera
 };
 inline constexpr uint32_t kFlagChars = 2;
 // Text values (BIN, ModuleID, the combo keys) are read into this many characters.
@@ -80,6 +81,10 @@ struct FileVersion {
     uint16_t value = 0;
 };
 FileVersion ImageRevision(const uint8_t* image, uint32_t size, char family);
+
+// The vendor and product ID of a Quelmar image's identity block at its family's offset; false when
+// the image is too short to hold the block.
+bool ImageVidPid(const uint8_t* image, uint32_t size, char family, uint16_t& vid, uint16_t& pid);
 
 // "VER" of pid.ini read as hexadecimal (what strtol reads; 0 for no digits).
 uint16_t ParseVer(const std::string& text);

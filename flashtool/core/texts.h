@@ -21,6 +21,8 @@ inline constexpr const char* kKeyCmdLineMsg = "CmdLineMsg";
 inline constexpr const char* kKeyWriteLog = "WriteLog";
 inline constexpr const char* kKeyAutoDl = "AutoDL";
 inline constexpr const char* kKeyChooseBinUsePid = "ChooseBinUsePid";
+// Off unless set: a Quelmar image whose identity block names another camera is not written.
+inline constexpr const char* kKeyCheckImageId = "CheckImageId";
 inline constexpr const char* kKeyBin = "BIN";
 inline constexpr const char* kKeyModuleId = "ModuleID";
 inline constexpr const char* kKey041f = "041f";
@@ -61,16 +63,26 @@ inline constexpr const char* kFileRead = "Open File %s\r\n%d bytes (%.1f KB) has
 // Firmware files the tool refuses before anything reaches the camera.
 inline constexpr const char* kFileNotOpened = "Cannot open file %s\r\n";
 inline constexpr const char* kFileEmpty = "File %s is empty, not used.\r\n";
+inline constexpr const char* kFileTooShort = "File %s has %u bytes, less than one %u-byte sector, not used.\r\n";
 inline constexpr const char* kPathTooLong =
     "The tool's path is longer than %u characters: move the tool to a shorter folder.\r\n";
 inline constexpr const char* kFileTooLarge =
     "File %s has %llu bytes, more than the %u bytes it may have, not used.\r\n";
+// BurnerApLib.dll cannot be used: the tool goes on without Sonix cameras.
+inline constexpr const char* kNoBurnerApLib =
+    "BurnerApLib.dll is not in the tool's folder: Sonix cameras are not looked for.\r\n";
+inline constexpr const char* kBurnerApLibEntryMissing =
+    "BurnerApLib.dll has no entry point %s: Sonix cameras are not looked for.\r\n";
 // A pid.ini section whose name is not "PID_" and four characters.
 inline constexpr const char* kBadPidSection = "pid.ini section [%s] skipped: not PID_ and four digits.\r\n";
 
 // Checks before a download.
 inline constexpr const char* kLoadFileFirst = "Please load file first.\r\n";
 inline constexpr const char* kVersionAccuracy = " Version Accuracy \r\n";
+inline constexpr const char* kImageForOther =
+    "Image is for VID=%04X PID=%04X, not for this camera (VID=%04X PID=%04X): nothing written.\r\n";
+inline constexpr const char* kImageTooShort =
+    "Image of %d bytes is too short to hold its identity block: nothing written.\r\n";
 
 // Downloads.
 inline constexpr const char* kStartDownload = " Start Download\r\n";

@@ -23,6 +23,8 @@ constexpr uint16_t kSonixVersionOffset = 10;
 constexpr uint16_t kSectorTableRomOffset = 8;
 constexpr size_t kAsicBufferBytes = 24;
 constexpr uint16_t kProtectWordUnset = 0xFFFF;
+// The Sonix device count when BurnerApLib.dll could not be bound: no device.
+constexpr int32_t kSonixUnbound = -1;
 
 // A 16-bit number from up to four hexadecimal characters (strtoul's reading; 0 for none).
 uint16_t HexText(const std::string& text) {
@@ -113,6 +115,17 @@ bool WriteTool::OnInitDialog() {
     ports_.dialog.SetCaption(caption.c_str());
     ports_.dialog.SetChecked(kIdcAutoScroll, true);
 
+    // BurnerApLib.dll is bound here, from the tool's folder only. Without it the tool still writes
+    // Quelmar and Realtek cameras; Sonix cameras are not looked for, and the log says why.
+    std::string missingEntry;
+    sonixBound_ = ports_.sonix.Bind(missingEntry);
+    if (!sonixBound_) {
+        if (missingEntry.empty())
+            Log(kNoBurnerApLib);
+        else
+            LogF(kBurnerApLibEntryMissing, missingEntry.c_str());
+    }
+
     ready_ = false;
     Identify();
     progressBarKnown_ = true;
@@ -123,7 +136,8 @@ bool WriteTool::OnInitDialog() {
 // Identification
 
 void WriteTool::ForgetChoice() {
-    // Nothing of an earlier camera may reach this one: no file, no path, no Module ID.
+    // Nothing of an earlier camera may reach this one: no file, no path, no Module ID. The boxes
+    // 1001 and 1007 keep what they show until a choice for this camera succeeds.
     loaded_ = false;
     imageSize_ = 0;
     firmwarePath_.clear();
@@ -131,8 +145,7 @@ void WriteTool::ForgetChoice() {
     fileVersion_ = {};
     ver_ = kDefaultVer;
     route_ = Route::None;
-    ShowModuleId("");
-    ports_.dialog.SetControlText(kIdcFirmwarePath, "");
+    moduleId_.clear();
 }
 
 void WriteTool::Identify() {
@@ -151,7 +164,7 @@ void WriteTool::Identify() {
     }
     if (!ports_.quelmar.HasHandle()) ports_.quelmar.CreateHandle();
     StartRecording();
-    sonixCount_ = ports_.sonix.InitializeDriverInterface();
+    sonixCount_ = sonixBound_ ? ports_.sonix.InitializeDriverInterface() : kSonixUnbound;
     libraryStatus_ = ports_.quelmar.Init('e', kFirstDevice);
     Log(kLineEnd);
 
@@ -381,13 +394,13 @@ bool WriteTool::RealtekChoice() {
             LogF(kOpenFile, path.c_str());
             RefreshLog();
         }
-        ports_.dialog.SetControlText(kIdcFirmwarePath, comboPaths_[0].c_str());
     } else {
         firmwarePath_ = BinPath(bin);
         LogF(kOpenFile, firmwarePath_.c_str());
         RefreshLog();
-        ports_.dialog.SetControlText(kIdcFirmwarePath, firmwarePath_.c_str());
     }
+    // Combo path 1 in either case: a single device's box shows it empty (it was cleared above).
+    ports_.dialog.SetControlText(kIdcFirmwarePath, comboPaths_[0].c_str());
     return true;
 }
 
@@ -426,6 +439,13 @@ bool WriteTool::ReadFirmwareFile(const std::string& path) {
     image_.assign(kImageBytes, kErasedByte);
     uint32_t length = 0;
     if (!ReadWholeFile(path, image_, length)) return false;
+    // The download erases the flash first: a Quelmar file that cannot hold even one sector is no
+    // firmware, and the camera would keep nothing but fill (the updater refuses it too).
+    if (route_ == Route::Quelmar && length < kQuelmarMinFileBytes) {
+        LogF(kFileTooShort, path.c_str(), static_cast<unsigned>(length), static_cast<unsigned>(kQuelmarMinFileBytes));
+        RefreshLog();
+        return false;
+    }
     imageSize_ = length;
     LogF(kFileRead, path.c_str(), static_cast<int>(length), length / 1024.0);
     RefreshLog();
@@ -447,6 +467,22 @@ void WriteTool::Refuse(const char* message) {
     // of a download does, after the same pause.
     busy_ = 0;
     ports_.dialog.SetTimer(kTimerRearm, kRearmMs);
+}
+
+bool WriteTool::ImageFitsCamera() {
+    uint16_t vid = 0, pid = 0;
+    // Only the bytes the file held count; the rest of the buffer is fill.
+    if (!ImageVidPid(image_.data(), std::min<uint32_t>(imageSize_, static_cast<uint32_t>(image_.size())),
+                     family_, vid, pid))
+        LogF(kImageTooShort, static_cast<int>(imageSize_));
+    else if (vid != identity_.vid || pid != identity_.pid)
+        LogF(kImageForOther, vid, pid, identity_.vid, identity_.pid);
+    else
+        return true;
+    SetStatus(kStatusFail);
+    ports_.dialog.ShowPicture(kBmpFail);
+    RefreshLog();
+    return false;
 }
 
 void WriteTool::BeginRunning() {
@@ -486,6 +522,7 @@ void WriteTool::FlashAction() {
 
     if (route_ != Route::Sonix) {
         if (!loaded_) return Refuse(kLoadFileFirst);
+        if (settings_.checkImageId && !ImageFitsCamera()) return Refuse(nullptr);
         // An image without a readable revision is never taken for the camera's own.
         if (settings_.autoDl && fileVersion_.known && identity_.rev >= fileVersion_.value)
             return Refuse(kVersionAccuracy);
@@ -569,14 +606,15 @@ void WriteTool::SonixWorker() {
     if (!sonix.EraseSf()) return EndSonix(kEraseFailed);
     if (!sonix.ReqToDriver(SonixBurnerPort::kRequestWrite, 0, sonixImage_.data(), kSonixImageBytes))
         return EndSonix(kWriteFailed);
+    success_ = true;
+    if (!sonix.SetWriteProtect(true, protectWord, protectByte)) return EndSonix(kProtectOnFailed);
     // The write request reports only that it was carried out: what landed is read back, so that a
-    // flash that does not hold the image is never reported complete.
+    // flash that does not hold the image is never reported complete. Read after the protection is
+    // back, as the library's calling order has it: a mismatch leaves the flash protected.
     std::vector<uint8_t> landed(kSonixImageBytes, 0);
     if (!sonix.ReqToDriver(SonixBurnerPort::kRequestRead, 0, landed.data(), kSonixImageBytes) ||
         !std::equal(landed.begin(), landed.end(), sonixImage_.begin(), sonixImage_.begin() + kSonixImageBytes))
         return EndSonix(kWriteFailed);
-    success_ = true;
-    if (!sonix.SetWriteProtect(true, protectWord, protectByte)) return EndSonix(kProtectOnFailed);
     finished_ = true;
     busy_ = 0;
     sonix.ResetDevice();
@@ -616,52 +654,30 @@ void WriteTool::RealtekDownload() {
     Log(kDownloading);
     RefreshLog();
 
-    struct Job {
-        const RealtekDevice* device;
-        int32_t type = kRealtekMemoryType;
-        int32_t size = kRealtekPresetSize;
-        std::vector<uint8_t> image;
-    };
-    std::vector<Job> jobs;
     bool ok = !realtekDevices_.empty();
-    auto fail = [&](const RealtekDevice& d) {
-        success_ = false;
-        LogF(kPidDownloadFail, d.pid);
-        RefreshLog();
-        ok = false;
-    };
-    // Every device's memory and file first: a missing or oversized file of the second device of
-    // a module must not leave the first one written and the second one not.
+    // One device completely (its memory, its file, its write, its line) before the next: a failure
+    // stops only the devices after it.
     for (size_t i = 0; i < realtekDevices_.size() && ok; ++i) {
         const RealtekDevice& d = realtekDevices_[i];
-        Job job{&d, kRealtekMemoryType, kRealtekPresetSize, {}};
+        int32_t type = kRealtekMemoryType;
+        int32_t size = kRealtekPresetSize;
         // The library writes by enumeration index: once a camera of the module has left, another
-        // one answers under its index and would take a firmware made for a different product.
-        if (!StillAtIndex(d) || rvc_.EepromInfo(d.index, &job.type, &job.size) != 0 || job.size <= 0 ||
-            job.size > kRealtekMaxSize) {
-            fail(d);
-            break;
+        // one answers under its index and would take a firmware made for a different product. So
+        // the device is looked at again right before its own write.
+        ok = StillAtIndex(d) && rvc_.EepromInfo(d.index, &type, &size) == 0 && size > 0 && size <= kRealtekMaxSize;
+        std::vector<uint8_t> image;
+        if (ok) {
+            image.assign(static_cast<size_t>(size), kErasedByte);
+            const bool combo = d.pid == kComboPid041f || d.pid == kComboPid0604;
+            uint32_t length = 0;
+            ok = ReadWholeFile(combo ? comboPaths_[i] : firmwarePath_, image, length);
         }
-        job.image.assign(static_cast<size_t>(job.size), kErasedByte);
-        const bool combo = d.pid == kComboPid041f || d.pid == kComboPid0604;
-        uint32_t length = 0;
-        if (!ReadWholeFile(combo ? comboPaths_[i] : firmwarePath_, job.image, length)) {
-            fail(d);
-            break;
+        if (ok) {
+            g_writing = this;
+            ok = rvc_.EepromWrite3(type, d.index, size, image.data(), &WriteTool::RealtekProgress) == 0;
+            g_writing = nullptr;
         }
-        jobs.push_back(std::move(job));
-    }
-    for (size_t i = 0; i < jobs.size() && ok; ++i) {
-        const Job& job = jobs[i];
-        g_writing = this;
-        const int32_t result = rvc_.EepromWrite3(job.type, job.device->index, job.size, job.image.data(),
-                                                 &WriteTool::RealtekProgress);
-        g_writing = nullptr;
-        if (result != 0) {
-            fail(*job.device);
-            break;
-        }
-        LogF(kPidDownloadComplete, job.device->pid);
+        LogF(ok ? kPidDownloadComplete : kPidDownloadFail, d.pid);
         RefreshLog();
     }
 

@@ -32,6 +32,8 @@ namespace orlinde {
 // The Quelmar image buffer, filled with 0xFF before each file is read into it.
 inline constexpr uint32_t kImageBytes = 0x30000;
 inline constexpr uint8_t kErasedByte = 0xFF;
+// A Quelmar file shorter than one 4 KiB flash sector is refused: an empty or truncated file.
+inline constexpr uint32_t kQuelmarMinFileBytes = 4096;
 // The Sonix write is one request of the whole buffer; the flash beyond the file gets 0xFF.
 inline constexpr uint32_t kSonixImageBytes = 65536;
 // What the tool presets before asking a Realtek camera's firmware memory.
@@ -168,6 +170,9 @@ private:
     // Downloads.
     void FlashAction();
     void Refuse(const char* message);
+    // CheckImageId: false, with the reason logged and the Fail picture shown, when the loaded
+    // Quelmar image is not for the identified camera.
+    bool ImageFitsCamera();
     void BeginRunning();
     void StartWorker(void (WriteTool::*body)(), uint32_t imageSize);
     bool RealtekVersionCurrent() const;
@@ -202,6 +207,7 @@ private:
     char family_ = 0;
     uint8_t flashType_ = 0;
 
+    bool sonixBound_ = false;  // BurnerApLib.dll bound at start-up
     bool realtekMode_ = false;
     bool pathTooLong_ = false;  // the tool's own path did not fit in kFolderChars
     std::vector<RealtekDevice> realtekDevices_;

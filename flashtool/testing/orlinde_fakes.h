@@ -225,7 +225,15 @@ class Sonix final : public orlinde::SonixBurnerPort {
 public:
     emu::vendor::SonixLibrary* lib = nullptr;
     std::vector<std::string> calls;
+    // Bind's answer: bound, no library (missing), or a library lacking the entry point named here.
+    bool missing = false;
+    std::string lacks;
 
+    bool Bind(std::string& missingEntry) override {
+        calls.push_back("Bind");
+        missingEntry = lacks;
+        return !missing && lacks.empty();
+    }
     int32_t InitializeDriverInterface() override {
         calls.push_back("Initialize_DriverInterface");
         return lib ? lib->InitializeDriverInterface() : -1;

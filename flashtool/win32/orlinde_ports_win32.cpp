@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "vendor/BurnerApLib.h"
+#include "vendor/burnerap_loading.h"
 
 namespace orw32 {
 
@@ -55,6 +56,10 @@ bool Win32Workers::Wait(uintptr_t token, uint32_t milliseconds) {
 // The library's wide characters are the port's 16-bit ones on Windows.
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 static_assert(orlinde::SonixBurnerPort::kPathChars == BURNERAP_PATH_CHARS);
+
+bool ImportedBurner::Bind(std::string& missingEntry) {
+    return vendor::BindBurnerApLib(&missingEntry) == vendor::BurnerApBind::Bound;
+}
 
 int32_t ImportedBurner::InitializeDriverInterface() { return ::Initialize_DriverInterface(); }
 

@@ -27,6 +27,7 @@ public:
 // BurnerApLib.dll through its import library.
 class ImportedBurner final : public orlinde::SonixBurnerPort {
 public:
+    bool Bind(std::string& missingEntry) override;
     int32_t InitializeDriverInterface() override;
     bool GetDeviceList(char16_t (*paths)[kPathChars], int32_t maxPaths, int32_t pathChars,
                        int32_t* count) override;

@@ -7,7 +7,7 @@ namespace tessac {
 namespace {
 
 void Print(kit::ConsolePort& console, const char* fmt, unsigned value) {
-    char line[64];
+    char line[128];
     std::snprintf(line, sizeof line, fmt, value);
     console.Write(line);
 }
@@ -30,6 +30,21 @@ uint32_t WaitForChild(Ports& ports, const kit::ProcessHandles& child) {
 }
 
 }  // namespace
+
+const char* OutcomeLine(uint32_t exitCode) {
+    switch (exitCode) {
+        case kUpToDateCode:
+            return kUpToDate;
+        case kNoDowngradeCode:
+            return kNoDowngrade;
+        case kOnBatteryCode:
+            return kOnBattery;
+        case kWrongImageCode:
+            return kWrongImage;
+        default:
+            return kFailed;
+    }
+}
 
 bool IsSilent(int argc, const char* const* argv) {
     return argc == 2 && (std::strcmp(argv[1], "-s") == 0 || std::strcmp(argv[1], "-S") == 0);
@@ -65,7 +80,7 @@ int Run(int argc, const char* const* argv, Ports& ports) {
         if (exitCode == 0) {
             ports.console.Write(kSucceeded);
         } else {
-            Print(ports.console, kFailed, exitCode);
+            Print(ports.console, OutcomeLine(exitCode), exitCode);
             result = static_cast<int>(exitCode);
         }
         ports.system.Sleep(kPauseMs);

@@ -3,6 +3,8 @@
 // in native tests with a scripted child and a virtual clock.
 #pragma once
 
+#include <cstdint>
+
 #include "kit/process.h"
 
 namespace tessac {
@@ -16,6 +18,18 @@ inline constexpr const char* kDot = ".";
 inline constexpr const char* kDone = "done.\n";
 inline constexpr const char* kSucceeded = "Update successfully, please reboot.\n";
 inline constexpr const char* kFailed = "Error(%x), please refer to log.\n";
+// Tessaw's refusals of its opt-in checks, each with a line a person reading the console can act on.
+inline constexpr const char* kUpToDate = "Firmware already up to date, nothing to do.\n";
+inline constexpr const char* kNoDowngrade = "Camera firmware is newer than the update, nothing to do.\n";
+inline constexpr const char* kOnBattery = "Computer on battery, connect the AC adapter and try again.\n";
+inline constexpr const char* kWrongImage = "Error(%x), the firmware file is not for this camera, please refer to log.\n";
+inline constexpr int kUpToDateCode = 40;
+inline constexpr int kNoDowngradeCode = 41;
+inline constexpr int kOnBatteryCode = 42;
+inline constexpr int kWrongImageCode = 43;
+
+// The outcome line for a non-zero exit code of Tessaw (printf format taking the code).
+const char* OutcomeLine(uint32_t exitCode);
 
 inline constexpr const char* kChild = "Tessaw.exe";
 inline constexpr int kPathTooDeepCode = 30840;  // 0x7878

@@ -3,8 +3,10 @@
 #   pe_names.sh exports <objdump> <format> <def file> <dll>
 #       the DLL is of <format> (pei-i386, pei-x86-64) and exports exactly the names of the .def
 #       file, undecorated;
-#   pe_names.sh imports <objdump> <format> <def file> <exe> <dll name>
-#       every name the program imports from <dll name> is one of the .def file's names.
+#   pe_names.sh delay-imports <objdump> <format> <def file> <exe> <dll name> <pe_delay_imports>
+#       the program does not import <dll name> plainly (the system loader would resolve that before
+#       any code of the program runs, from the current directory when the program's folder lacks
+#       it), it imports names from it delay-loaded, and every one is one of the .def file's names.
 # A 32-bit library built as __stdcall would export "Name@8", and a program built against such a
 # declaration would import it: the vendor's __cdecl library then cannot satisfy the import.
 set -euo pipefail
@@ -35,14 +37,17 @@ exports)
     fi
     echo "$binary: $(wc -l <<<"$got") undecorated exports, as $def lists"
     ;;
-imports)
-    dll=$6
-    got=$(awk -v dll="$dll" '$0 ~ "DLL Name: " dll "$" {on=1; next} on && /Hint\/Ord/ {next} on && !NF {exit} on {print $NF}' <<<"$dump" | sort)
+delay-imports)
+    dll=$6 lister=$7
+    if grep -qix "[[:space:]]*DLL Name: $dll" <<<"$dump"; then
+        fail "$binary imports $dll plainly: the system loader resolves it before the program runs"
+    fi
+    got=$("$lister" "$binary" "$dll" | sort) || fail "$binary has no delay-loaded import of $dll"
     [ -n "$got" ] || fail "$binary imports nothing from $dll"
     while read -r name; do
         grep -qx -- "$name" <<<"$def_names" || fail "$binary imports '$name' from $dll, which $def does not export"
     done <<<"$got"
-    echo "$binary: imports $(wc -l <<<"$got") names from $dll, all undecorated exports of $def"
+    echo "$binary: imports $(wc -l <<<"$got") names from $dll delay-loaded, all undecorated exports of $def"
     ;;
 *) fail "unknown mode $mode" ;;
 esac

@@ -199,6 +199,17 @@ void SonixCamera(twfakes::Rig& rig) {
     rig.files.Put(twfakes::kDir + "\\FW_6300.bin", std::string(tessaw::kSonixChunkSize, '\x11'));
 }
 
+// The rig's config.ini with a [Checks] section, and its firmware file carrying the identity block
+// VID 3A7C, PID B5A4 and `rev` where a family 'i' camera (the rig's) keeps it.
+void WithChecks(twfakes::Rig& rig, const std::string& checks, uint16_t rev = 0x0013) {
+    const std::string config = rig.files.Get(twfakes::kDir + "\\config.ini");
+    rig.files.Put(twfakes::kDir + "\\config.ini", config + "[Checks]\r\n" + checks);
+    std::string image(tessaw::kQuelmarImageSize, '\x5A');
+    const uint8_t block[] = {0x7C, 0x3A, 0xA4, 0xB5, static_cast<uint8_t>(rev), static_cast<uint8_t>(rev >> 8)};
+    image.replace(0x678A, sizeof block, reinterpret_cast<const char*>(block), sizeof block);
+    rig.files.Put(twfakes::kDir + "\\FW_B5A4_01.bin", image);
+}
+
 const std::map<int, Scenario>& Scenarios() {
     using twfakes::kDir;
     static const std::map<int, Scenario> scenarios = {
@@ -236,6 +247,19 @@ const std::map<int, Scenario>& Scenarios() {
              r.usb.Add("USB\\VID_3A7C&PID_5602&REV_0021&MI_00");
          }},
         {tessaw::kExitNoSystemId, [](twfakes::Rig& r) { r.programs.onStart = nullptr; }},
+        {tessaw::kExitUpToDate, [](twfakes::Rig& r) { WithChecks(r, "SkipCurrentVersion=1\r\n", 0x0012); }},
+        {tessaw::kExitNoDowngrade, [](twfakes::Rig& r) { WithChecks(r, "RefuseDowngrade=1\r\n", 0x0011); }},
+        {tessaw::kExitPower,
+         [](twfakes::Rig& r) {
+             WithChecks(r, "MinBatteryPercent=20\r\n");
+             r.power.status = {kit::PowerSource::Battery, 4};
+         }},
+        {tessaw::kExitWrongImage,
+         [](twfakes::Rig& r) {
+             WithChecks(r, "ImageIdentity=1\r\n");
+             r.files.Put(twfakes::kDir + "\\FW_B5A4_01.bin", std::string(tessaw::kQuelmarImageSize, '\x5A'));
+         }},
+        {tessaw::kExitNoBurnerApLib, [](twfakes::Rig& r) { r.sonix.missing = true; }},
     };
     return scenarios;
 }
@@ -314,7 +338,7 @@ const std::set<std::string>& TessawLogTexts() {
         kWriteComplete, kWriteFailed, kVerifyCode, kVerifyComplete, kVerifyFailed, kResetCamera, kResetFailed,
         kUnknownFlashType, kProtectOffFailed, kProtectOnFailed, kSonixProtectOffFailed, kSonixProtectOnFailed,
         kSonixImageTooShort, kFindDevices, kComboMismatch, kDeviceHeading, kDownloadMode, kDownloadStage,
-        kVerifyStage, kFwUpdateError, kRtkNoBinName, kRtkFileNotOpened, kRtkFileEmpty, kRtkBadSize,
+        kVerifyStage, kFwUpdateError, kRtkNoBinName, kFwMissing, kFwOpenFailed, kRtkFileEmpty, kRtkBadSize,
         kUpdateFinished, kUpdatedSuccessfully, kUpdateUnsuccessful};
     return texts;
 }
@@ -389,6 +413,42 @@ TEST(PackagingGuide, NamesTheVendorIdsAndFilesTheProgramsUse) {
         EXPECT_NE(doc.find(text), std::string::npos) << text;
 }
 
+// Every refusal of the [Checks] keys, with the exit code the guide gives it.
+TEST(PackagingGuide, EveryRefusalOfTheChecksWithItsCode) {
+    const std::map<std::string, int> refusals = {
+        {tessaw::kRefuseLowBattery, tessaw::kExitPower},       {tessaw::kRefuseOnBattery, tessaw::kExitPower},
+        {tessaw::kRefuseImageOther, tessaw::kExitWrongImage},  {tessaw::kRefuseImageShort, tessaw::kExitWrongImage},
+        {tessaw::kRefuseImageLarge, tessaw::kExitWrongImage},  {tessaw::kRefuseNoFamily, tessaw::kExitWrongImage},
+        {tessaw::kRefuseUpToDate, tessaw::kExitUpToDate},      {tessaw::kRefuseDowngrade, tessaw::kExitNoDowngrade},
+        {tessaw::kVersionNotChecked, tessaw::kExitSuccess}};
+    std::map<std::string, int> documented;
+    for (const auto& row : Table(Doc("packaging.md"), "tessaw-checks"))
+        documented[CodeOf(row, 0)] = std::stoi(CodeOf(row, 1));
+    EXPECT_EQ(documented, refusals);
+}
+
+// Tessac's outcome lines and codes against Tessaw's, and the guide's table of every code by what a
+// script does next.
+TEST(PackagingGuide, EveryExitCodeTessacReturnsIsClassified) {
+    EXPECT_EQ(tessac::kUpToDateCode, tessaw::kExitUpToDate);
+    EXPECT_EQ(tessac::kNoDowngradeCode, tessaw::kExitNoDowngrade);
+    EXPECT_EQ(tessac::kOnBatteryCode, tessaw::kExitPower);
+    EXPECT_EQ(tessac::kWrongImageCode, tessaw::kExitWrongImage);
+    std::set<std::string> classified;
+    const std::set<std::string> groups = {"success", "nothing to do", "try again later", "failed"};
+    for (const auto& row : Table(Doc("packaging.md"), "exit-code-classes")) {
+        EXPECT_TRUE(groups.count(Cell(row, 0))) << Cell(row, 0);
+        classified.insert(Code(Cell(row, 1)).value_or(Cell(row, 1)));
+    }
+    std::set<std::string> codes;
+    for (const auto& [code, scenario] : Scenarios()) codes.insert(std::to_string(code));
+    for (int code : std::initializer_list<int>{tessaw::kExitNoDialog, static_cast<int>(stillcap::kExitNotConnected), 259,
+                     tessac::kPathTooDeepCode})
+        codes.insert(std::to_string(code));
+    codes.insert("the Windows error");
+    EXPECT_EQ(classified, codes);
+}
+
 TEST(PackagingGuide, TessacsExitCodesAndConsoleTexts) {
     std::set<std::string> texts;
     for (const auto& row : Table(Doc("packaging.md"), "tessac")) {
@@ -408,7 +468,8 @@ TEST(PackagingGuide, TessacsExitCodesAndConsoleTexts) {
         }
     }
     EXPECT_EQ(texts, (std::set<std::string>{tessac::kSucceeded, tessac::kFailed, tessac::kPathTooDeep,
-                                            tessac::kCreateFailed}));
+                                            tessac::kCreateFailed, tessac::kUpToDate, tessac::kNoDowngrade,
+                                            tessac::kOnBattery, tessac::kWrongImage}));
 }
 
 TEST(PackagingGuide, KestrimsConsoleTexts) {
@@ -516,9 +577,10 @@ TEST(BenchGuide, ExplainsEveryMessageOfTheLogView) {
         kDriverConnected, kInitialOk, kCameraRevision, kCameraVidNumber, kCameraPidNumber, kCameraVidText,
         kCameraPidText, kFileVersion, kSonixFileVersion, kOpenFile, kFileRead, kUnknownFlash, kGetInformationFail,
         kNoSettingIni, kNoDeviceList, kNoVidPid, kNoRealtekCamera, kChoiceFailed, kBadPidSection, kFileNotOpened,
-        kFileEmpty, kFileTooLarge, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
+        kFileEmpty, kFileTooShort, kFileTooLarge, kNoBurnerApLib, kBurnerApLibEntryMissing, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
         kRomVersionFailed, kProtectOffFailed, kEraseFailed, kWriteFailed, kProtectOnFailed, kPidDownloadComplete,
-        kPidDownloadFail, kDownloadComplete, kDownloadFail, kPlugSeparator, kPlugIn, kPlugOut};
+        kPidDownloadFail, kDownloadComplete, kDownloadFail, kPlugSeparator, kPlugIn, kPlugOut, kImageForOther,
+        kImageTooShort};
     std::set<std::string> documented;
     for (const auto& row : Table(Doc("bench.md"), "orlinde-log")) {
         const std::string text = CodeOf(row, 0);

@@ -7,7 +7,7 @@ namespace {
 
 TEST(BenchToolE2E, CreatesAndShowsABenchUnderWindows) {
     auto dir = e2e::FreshWorkDir("benchtool");
-    auto tool = e2e::Win64Dir() / "emu" / "benchtool.exe";
+    auto tool = e2e::KitDir() / "emu" / "benchtool.exe";
     ASSERT_TRUE(e2e::fs::exists(tool)) << tool;
     e2e::RunOptions options;
     options.workingDirectory = dir;

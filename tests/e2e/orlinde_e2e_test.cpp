@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <future>
@@ -130,7 +131,7 @@ public:
         : dir_(e2e::FreshWorkDir("orlinde-" + name)) {
         Copy(e2e::KitProgram("Orlinde.exe"), "Orlinde.exe");
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
-            Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
+            Copy(e2e::KitDir() / "emu" / standIn, standIn);
         Write("setting.ini", "[SETTING]\r\n" + settings);
         Write("pid.ini", "[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n");
         fs::create_directories(dir_ / "bin");
@@ -402,7 +403,7 @@ TEST_F(OrlindeE2E, RvcLibInTheCurrentFolderIsNeverLoaded) {
     fs::remove(folder.Dir() / "RvcLib.dll");
     const fs::path elsewhere = folder.Dir() / "elsewhere";
     fs::create_directories(elsewhere);
-    fs::copy_file(e2e::Win64Dir() / "emu" / "RvcLib.dll", elsewhere / "RvcLib.dll");
+    fs::copy_file(e2e::KitDir() / "emu" / "RvcLib.dll", elsewhere / "RvcLib.dll");
     std::future<e2e::RunResult> tool = folder.Start(120, elsewhere);
     // Neither a Quelmar camera, a Sonix device nor RvcLib.dll: the log holds the empty line alone.
     std::map<std::string, std::string> f = folder.Drive({"sleep", "1000", "fields"});
@@ -554,6 +555,46 @@ TEST_F(OrlindeE2E, ASonixDownloadWhoseEraseFailsShowsFailAndWritesNothing) {
     EXPECT_EQ(f["progress"], "100");
     Close(folder, tool);
     EXPECT_EQ(folder.Flash(), SonixFlash());
+}
+
+
+// CheckImageId: a file whose identity block names another camera is not written; the log view
+// says why and the Fail picture shows. (Without the key the same file is written: the download
+// cases above send an image whose block holds only the release.)
+TEST_F(OrlindeE2E, ImageIdentityCheckRefusesAnotherCamerasFileAndWritesNothing) {
+    ToolFolder folder("check-id", "ChooseBinUsePid=1\r\nCheckImageId=1\r\n");
+    const Bytes before = folder.Flash();
+    const uint32_t at = camlib::IdentityOffset(kFamily);
+    const Bytes& sent = folder.Sent();
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "Image is for VID=%04X PID=%04X, not for this camera (VID=%04X PID=%04X): nothing written.\r\n", sent[at] | sent[at + 1] << 8,
+                  sent[at + 2] | sent[at + 3] << 8, 0x3A7C, 0xB5A4);
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f =
+        folder.Drive({"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "fail", "sleep", "300", "fields"});
+    EXPECT_EQ(f["view"], Escaped(folder.Notice() + Identified(folder) + line));
+    EXPECT_EQ(f["picture"], "fail");
+    EXPECT_EQ(f["flash"], "enabled");
+    Close(folder, tool);
+    EXPECT_EQ(folder.Flash(), before) << "nothing may reach the camera";
+}
+
+TEST_F(OrlindeE2E, ImageIdentityCheckLetsTheCamerasOwnFileThrough) {
+    ToolFolder folder("check-id-ok", "ChooseBinUsePid=1\r\nCheckImageId=1\r\n");
+    Bytes image = Image();
+    const uint32_t at = camlib::IdentityOffset(kFamily);
+    image[at] = 0x7C;
+    image[at + 1] = 0x3A;
+    image[at + 2] = 0xA4;
+    image[at + 3] = 0xB5;
+    folder.Firmware("fw.bin", image);
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f = folder.Drive(
+        {"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    EXPECT_EQ(f["picture"], "success");
+    Close(folder, tool);
+    EXPECT_EQ(folder.Flash(), Downloaded(folder.Sent()));
 }
 
 }  // namespace

@@ -127,7 +127,7 @@ TEST_P(ReplayE2E, TessawSilentUpdateReplaysToTheSameEnd) {
     Folder folder(std::string("tessaw-") + family, "quelmar-" + family);
     for (const char* file : {"Tessaw.exe", "SubSystemID.exe", "QuelmarCamera.dll", "config.ini", "dev.vrk"})
         folder.Copy(e2e::KitProgram(file), file);
-    for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"}) folder.Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
+    for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"}) folder.Copy(e2e::KitDir() / "emu" / standIn, standIn);
     // The file the example config.ini names for the template's product ID (B5A0 .. B5A7: 01 .. 08).
     const uint16_t pid = folder.Camera().pid;
     char name[32];
@@ -188,7 +188,7 @@ TEST_P(ReplayE2E, OrlindeDownloadReplaysToTheSameEnd) {
     const std::string family = GetParam();
     Folder folder(std::string("orlinde-") + family, "quelmar-" + family);
     folder.Copy(e2e::KitProgram("Orlinde.exe"), "Orlinde.exe");
-    for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"}) folder.Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
+    for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"}) folder.Copy(e2e::KitDir() / "emu" / standIn, standIn);
     char section[16];
     std::snprintf(section, sizeof section, "[PID_%04X]", folder.Camera().pid);
     Spit(folder.Dir() / "pid.ini", std::string(section) + "\r\nBIN=fw.bin\r\n");

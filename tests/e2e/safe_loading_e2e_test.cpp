@@ -28,7 +28,7 @@ void Write(const fs::path& path, const std::string& bytes) { std::ofstream(path,
 // The folder the program is started from, planted with every decoy.
 fs::path PlantedFolder(const std::string& name) {
     fs::path dir = e2e::FreshWorkDir("planted-" + name);
-    for (const char* dll : kDecoys) Copy(e2e::Win64Dir() / "testbin" / "decoy" / dll, dir / dll);
+    for (const char* dll : kDecoys) Copy(e2e::KitDir() / "testbin" / "decoy" / dll, dir / dll);
     return dir;
 }
 
@@ -74,6 +74,8 @@ TEST_F(SafeLoadingE2E, TessawNeverLoadsADecoyFromTheCurrentFolder) {
         {"every library beside the program", nullptr, 20, tessaw::kNoMatchedDevice},
         {"no QuelmarCamera.dll beside the program", "QuelmarCamera.dll", 17, tessaw::kNoQuelmarLib},
         {"no RvcLib.dll beside the program", "RvcLib.dll", 16, tessaw::kNoRvcLib},
+        // Once imported plainly, it was taken from the current folder by the system loader.
+        {"no BurnerApLib.dll beside the program", "BurnerApLib.dll", 40, tessaw::kNoBurnerApLib},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -81,7 +83,7 @@ TEST_F(SafeLoadingE2E, TessawNeverLoadsADecoyFromTheCurrentFolder) {
         for (const char* program : {"Tessaw.exe", "SubSystemID.exe", "QuelmarCamera.dll"})
             Copy(e2e::KitProgram(program), dir / program);
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
-            Copy(e2e::Win64Dir() / "emu" / standIn, dir / standIn);
+            Copy(e2e::KitDir() / "emu" / standIn, dir / standIn);
         if (c.missing) fs::remove(dir / c.missing);
         Write(dir / "config.ini", "[FW_TOOL]\r\nLogSwitch=0\r\n[Config]\r\nSysID_XXXX_PID_B5A4_ModID_01=a.bin\r\n");
         Write(dir / "dev.vrk", "[QUELMAR]\r\nPID=B5A4\r\n");
@@ -111,17 +113,25 @@ TEST_F(SafeLoadingE2E, OrlindeNeverLoadsADecoyFromTheCurrentFolder) {
     struct Case {
         const char* name;
         bool rvcLibBeside;
-        const char* view;  // the identification log as the helper prints it (\r\n escaped)
+        bool burnerApLibBeside;
+        const char* view;  // how the log begins as the helper prints it (\r\n escaped)
+        bool whole;        // the log is that and nothing more
     } cases[] = {
-        {"RvcLib.dll beside the tool", true, nullptr},
-        {"no RvcLib.dll beside the tool", false, "\\r\\n"},
+        {"RvcLib.dll beside the tool", true, true, nullptr, false},
+        {"no RvcLib.dll beside the tool", false, true, "\\r\\n", true},
+        // Once imported plainly, it was taken from the current folder by the system loader. The tool
+        // says it is missing and still finds the Realtek camera.
+        {"no BurnerApLib.dll beside the tool", true, false,
+         "BurnerApLib.dll is not in the tool's folder: Sonix cameras are not looked for.\\r\\n\\r\\n Driver "
+         "Connected, initial ok.\\r\\n(Camera) Current bcdDevice version = 0021",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path dir = e2e::FreshWorkDir("orlinde-decoys-" + std::to_string(&c - cases));
         Copy(e2e::KitProgram("Orlinde.exe"), dir / "Orlinde.exe");
-        Copy(e2e::Win64Dir() / "emu" / "BurnerApLib.dll", dir / "BurnerApLib.dll");
-        if (c.rvcLibBeside) Copy(e2e::Win64Dir() / "emu" / "RvcLib.dll", dir / "RvcLib.dll");
+        if (c.burnerApLibBeside) Copy(e2e::KitDir() / "emu" / "BurnerApLib.dll", dir / "BurnerApLib.dll");
+        if (c.rvcLibBeside) Copy(e2e::KitDir() / "emu" / "RvcLib.dll", dir / "RvcLib.dll");
         Write(dir / "setting.ini", "[SETTING]\r\nChooseBinUsePid=1\r\n");
         fs::create_directories(dir / "bench");
         Write(dir / "bench" / "bench.ini",
@@ -139,7 +149,7 @@ TEST_F(SafeLoadingE2E, OrlindeNeverLoadsADecoyFromTheCurrentFolder) {
         EXPECT_FALSE(r.timedOut) << "the tool did not end when closed";
         // On a bench the log view starts with the bench notice.
         const std::string view = "view=emulated bench: " + e2e::WindowsPath(dir / "bench") + "\\r\\n";
-        if (c.view) EXPECT_NE(helper.out.find(view + c.view + "\r\n"), std::string::npos) << helper.out;
+        if (c.view) EXPECT_NE(helper.out.find(view + c.view + (c.whole ? "\r\n" : "")), std::string::npos) << helper.out;
         else EXPECT_EQ(helper.out.find(view + "\\r\\n\r\n"), std::string::npos) << "the Realtek camera was not found";
         EXPECT_EQ(LoadedDecoys(planted), std::vector<std::string>{});
         EXPECT_FALSE(TraceHas(r, "decoy loaded") || TraceHas(r, "decoy entry point"));

@@ -5,7 +5,7 @@
 namespace e2e {
 
 fs::path CaptureStandInTool() {
-    fs::path p = Win64Dir() / "emu" / "capture_standin.exe";
+    fs::path p = KitDir() / "emu" / "capture_standin.exe";
     if (!fs::exists(p)) ADD_FAILURE() << p << " is missing: build the win64 preset first";
     return p;
 }

@@ -195,7 +195,7 @@ class Program {
 public:
     Program(const std::string& name, const std::string& cameraKeys) : dir_(e2e::FreshWorkDir("stillcap-" + name)) {
         for (const char* f : {"Tessaw.exe", "SubSystemID.exe", "QuelmarCamera.dll"}) Copy(e2e::KitProgram(f), f);
-        for (const char* f : {"RvcLib.dll", "BurnerApLib.dll"}) Copy(e2e::Win64Dir() / "emu" / f, f);
+        for (const char* f : {"RvcLib.dll", "BurnerApLib.dll"}) Copy(e2e::KitDir() / "emu" / f, f);
         std::ofstream(dir_ / "config.ini", std::ios::binary)
             << "[FW_TOOL]\r\nVersion=" << kCaption << "\r\nLogSwitch=2\r\n[Config]\r\n"
             << "SysID_XXXX_PID_5610_ModID_21=FW_5610_21.rfw\r\n";

@@ -125,9 +125,9 @@ std::string Undated(const std::string& log) {
 
 // QuelmarCamera.dll: the kit's own once it is built, else the test double.
 fs::path QuelmarLibrary(const std::string& variant = "") {
-    fs::path kit = e2e::Win64Dir() / "kit" / "QuelmarCamera.dll";
+    fs::path kit = e2e::KitDir() / "kit" / "QuelmarCamera.dll";
     if (variant.empty() && fs::exists(kit)) return kit;
-    return e2e::Win64Dir() / "testbin" / ("quelmar-" + (variant.empty() ? std::string("double") : variant)) /
+    return e2e::KitDir() / "testbin" / ("quelmar-" + (variant.empty() ? std::string("double") : variant)) /
            "QuelmarCamera.dll";
 }
 
@@ -147,7 +147,7 @@ public:
         : dir_(e2e::FreshWorkDir("tessaw-" + name)), bench_(dir_ / "bench") {
         for (const char* program : {"Tessaw.exe", "SubSystemID.exe"}) Copy(e2e::KitProgram(program), program);
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
-            Copy(e2e::Win64Dir() / "emu" / standIn, standIn);
+            Copy(e2e::KitDir() / "emu" / standIn, standIn);
         Copy(QuelmarLibrary(), "QuelmarCamera.dll");
         Write("config.ini", kConfig);
         Write("dev.vrk", kDevVrk);
@@ -256,7 +256,7 @@ TEST_F(TessawE2E, StartUpFailuresInSilentMode) {
         fs::path cwd;
         if (c.planted) {
             cwd = e2e::FreshWorkDir("tessaw-planted");
-            fs::copy_file(e2e::Win64Dir() / "emu" / "RvcLib.dll", cwd / "RvcLib.dll");
+            fs::copy_file(e2e::KitDir() / "emu" / "RvcLib.dll", cwd / "RvcLib.dll");
             fs::copy_file(QuelmarLibrary(), cwd / "QuelmarCamera.dll");
         }
         e2e::RunResult r = folder.Run({"-s"}, cwd);

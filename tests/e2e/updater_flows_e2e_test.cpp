@@ -24,6 +24,7 @@
 #include "emu/quelmar/clock.h"
 #include "session.h"
 #include "tessac.h"
+#include "text_util.h"
 #include "texts.h"
 #include "update_log.h"
 #include "wine.h"
@@ -76,13 +77,8 @@ const std::string& Display() {
     static const std::string display = [] {
         const char* d = std::getenv("DISPLAY");
         if (!d || !*d || !fs::is_directory(Prefix())) return std::string();
-        std::string server =
-            access("/usr/lib/wine/wineserver64", X_OK) == 0 ? "/usr/lib/wine/wineserver64" : "wineserver";
-        for (const char* flag : {"-k", "-p"}) {
-            std::string cmd = "WINEPREFIX='" + Prefix().string() + "' timeout 60 " + server + " " + flag +
-                              " >/dev/null 2>&1";
-            if (std::system(cmd.c_str()) != 0 && std::string(flag) == "-p") return std::string();
-        }
+        e2e::RunWineServer("-k", Prefix());
+        if (e2e::RunWineServer("-p", Prefix()) != 0) return std::string();
         return std::string(d);
     }();
     return display;
@@ -106,7 +102,7 @@ public:
              {"Tessaw.exe", "Tessac.exe", "SubSystemID.exe", "QuelmarCamera.dll", "config.ini", "dev.vrk"})
             fs::copy_file(e2e::KitProgram(file), dir_ / file);
         for (const char* standIn : {"RvcLib.dll", "BurnerApLib.dll"})
-            fs::copy_file(e2e::Win64Dir() / "emu" / standIn, dir_ / standIn);
+            fs::copy_file(e2e::KitDir() / "emu" / standIn, dir_ / standIn);
         std::string out, err;
         EXPECT_EQ(benchtool::Main({"create", benchTemplate, bench_.string()}, out, err), 0) << err;
         ini_ = Slurp(bench_ / "bench.ini");
@@ -515,5 +511,101 @@ TEST_F(QuelmarUpdateE2E, MismatchLeavesWhatWasReadInReadBin) {
               WrittenAndRead(kit) + Plain({tessaw::kVerifyFailed, tessaw::kUpdateUnsuccessful}) + kClosing);
     fs::remove(ReadBin());
 }
+
+
+// ---------------------------------------------------------------------------------------------
+// The checks of config.ini's [Checks], through Tessac as an install script runs it: each refusal
+// ends with its own code and Tessac's line, before anything is written to the camera (its flash
+// and the bench's counters show no erase and no write); with the key absent the update runs.
+
+struct CheckCase {
+    std::string name;
+    std::string checks;      // lines of [Checks]; empty: no section
+    std::string benchKeys;   // lines of [bench]
+    uint16_t pid, rev;       // the file's identity block
+    int exitCode;
+    std::string message;     // the refusal's message ("" when none)
+    std::string tessacLine;  // what Tessac prints after "done.\n"
+};
+
+std::vector<CheckCase> CheckCases() {
+    const std::string wrongPid =
+        tessaw::Format(tessaw::kRefuseImageOther, 0x3A7C, 0xB5A5, "3A7C", "B5A4");
+    return {
+        {"PowerLowBattery", "MinBatteryPercent=20\n", "power=battery\nbattery_percent=19\n", 0xB5A4, 0x0013,
+         tessaw::kExitPower, "Battery charge is 19%, below the 20% needed: please connect the AC adapter!\r\n",
+         tessac::kOnBattery},
+        {"PowerAtTheThreshold", "MinBatteryPercent=20\n", "power=battery\nbattery_percent=20\n", 0xB5A4, 0x0013, 0, "",
+         tessac::kSucceeded},
+        {"PowerOnBatteryAtAll", "RefuseOnBattery=1\n", "power=battery\nbattery_percent=95\n", 0xB5A4, 0x0013,
+         tessaw::kExitPower, tessaw::kRefuseOnBattery, tessac::kOnBattery},
+        {"PowerKeysAbsent", "", "power=battery\nbattery_percent=4\n", 0xB5A4, 0x0013, 0, "", tessac::kSucceeded},
+        {"IdentityWrongProduct", "ImageIdentity=1\n", "", 0xB5A5, 0x0013, tessaw::kExitWrongImage, wrongPid,
+         tessaw::Format(tessac::kWrongImage, 0x2B)},
+        {"IdentityWrongProductUnchecked", "", "", 0xB5A5, 0x0013, 0, "", tessac::kSucceeded},
+        {"VersionUpToDate", "SkipCurrentVersion=1\n", "", 0xB5A4, 0x0012, tessaw::kExitUpToDate,
+         "FW is already up to date (REV_0012)\r\n", tessac::kUpToDate},
+        {"VersionDowngrade", "SkipCurrentVersion=1\nRefuseDowngrade=1\n", "", 0xB5A4, 0x0011, tessaw::kExitNoDowngrade,
+         "FW file REV_0011 is older than the camera's REV_0012: not downgraded\r\n", tessac::kNoDowngrade},
+        {"VersionDowngradeAllowed", "SkipCurrentVersion=1\n", "", 0xB5A4, 0x0011, 0, "", tessac::kSucceeded},
+    };
+}
+
+// One case through Tessac -s, on a bench of its own.
+void RunCheckCase(const CheckCase& c) {
+    SCOPED_TRACE(c.name);
+    Kit kit("checks-" + c.name, "quelmar-i");
+    if (!c.benchKeys.empty()) kit.AddBenchKeys("bench", c.benchKeys);
+    if (!c.checks.empty()) {
+        std::string config = Slurp(kit.Dir() / "config.ini");
+        config += "\r\n[Checks]\r\n" + std::regex_replace(c.checks, std::regex("\n"), "\r\n");
+        Spit(kit.Dir() / "config.ini", config);
+    }
+    const std::string image = NewFirmware(65536, kQuelmarIdentity, c.pid, c.rev);
+    kit.Firmware(kQuelmarFile, image);
+    const std::string factory = kit.Memory();
+
+    e2e::RunResult r = kit.Run("Tessac.exe", {"-s"});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    const std::string tail = e2e::CrtText(std::string(tessac::kDone) + c.tessacLine);
+    ASSERT_GE(r.out.size(), tail.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
+    const std::string log = kit.Log();
+    if (c.exitCode == 0) {
+        EXPECT_TRUE(kit.Memory().substr(0, 65536) == image);
+        EXPECT_NE(log.find(Plain(tessaw::kUpdatedSuccessfully)), std::string::npos) << log;
+        return;
+    }
+    // The date line and the error line, then the closing line: no "Update unsuccessful".
+    const std::regex refused("\r\r\n[0-9]{4}/[0-9]{2}/[0-9]{2}    [0-9]{2}:[0-9]{2}\r\r\n" +
+                             std::regex_replace(tessaw::TextModeBytes(tessaw::ErrorLine(c.message)),
+                                                std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+                             std::regex_replace(kClosing, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") + "$");
+    EXPECT_TRUE(std::regex_search(log, refused)) << log;
+    EXPECT_TRUE(Has(r.trace, c.message)) << c.message;
+    EXPECT_TRUE(kit.Memory() == factory) << "the camera's flash was changed";
+    if (fs::exists(kit.Dir() / "bench" / "counters.txt")) {
+        std::map<std::string, uint64_t> counters = kit.Counters();
+        for (const char* write : {"flash.program.count", "flash.sector_erase.count", "flash.status_write.count",
+                                  "xu.write.s15.count"})
+            EXPECT_EQ(counters.count(write), 0u) << write;
+    }
+    if (!c.benchKeys.empty()) {
+        EXPECT_NE(log.find("emulated bench: " + e2e::WindowsPath(kit.Dir() / "bench") + ", power on battery at "),
+                  std::string::npos)
+            << "the bench's notice tells the power state it emulates: " << log;
+    }
+}
+
+void RunCheckCases(const std::string& prefix) {
+    for (const CheckCase& c : CheckCases())
+        if (c.name.rfind(prefix, 0) == 0) RunCheckCase(c);
+}
+
+// In the Quelmar suite, whose cases run on a display (the hidden dialog needs one).
+TEST_F(QuelmarUpdateE2E, PowerCheckOnAndOff) { RunCheckCases("Power"); }
+TEST_F(QuelmarUpdateE2E, IdentityCheckOnAndOff) { RunCheckCases("Identity"); }
+TEST_F(QuelmarUpdateE2E, VersionCheckOnAndOff) { RunCheckCases("Version"); }
 
 }  // namespace

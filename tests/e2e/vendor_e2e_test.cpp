@@ -44,7 +44,7 @@ protected:
                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::copy_file(e2e::TestProgram("vendor_probe.exe"), dir_ / "vendor_probe.exe");
         for (const char* dll : {"RvcLib.dll", "BurnerApLib.dll"}) {
-            fs::path built = e2e::Win64Dir() / "emu" / dll;
+            fs::path built = e2e::KitDir() / "emu" / dll;
             ASSERT_TRUE(fs::exists(built)) << built << " is missing: build the win64 preset first";
             fs::copy_file(built, dir_ / dll);
         }

@@ -18,19 +18,35 @@ extern char** environ;
 namespace e2e {
 namespace {
 
-const char* kWine = "/usr/lib/wine/wine64";
 const char* kVideoInputInstances =
     "HKCR\\CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
 
-fs::path PrefixDir() {
-    static fs::path dir = fs::path(KIT_E2E_WORK_DIR) / ("wineprefix-" + std::to_string(getpid()));
-    return dir;
+// Which wine runs the kit: the 32-bit kit needs wine 10's WoW64 mode in the tree of
+// scripts/wow64.sh; the twin runs under the machine's own wine64, or in the tree too with
+// KIT_E2E_WINE=tree.
+bool InTree() {
+    static const bool tree = [] {
+        const char* wine = std::getenv("KIT_E2E_WINE");
+        return KitName() == "win32" || (wine && std::string(wine) == "tree");
+    }();
+    return tree;
 }
 
-std::string WineServer() {
+std::string HostWineServer() {
     for (const char* p : {"/usr/lib/wine/wineserver64", "/usr/lib/wine/wineserver"})
         if (access(p, X_OK) == 0) return p;
     return "wineserver";
+}
+
+// The command line that runs wine (tool "wine64") or its server (tool "wineserver") with the
+// arguments. In the tree, the wrapper makes the tree's mounts for this run alone and removes them
+// when it ends.
+std::vector<std::string> WineCommand(const std::string& tool, const std::vector<std::string>& args) {
+    std::vector<std::string> argv;
+    if (InTree()) argv = {KIT_WOW64_SCRIPT, "run", "/usr/lib/wine/" + tool};
+    else argv = {tool == "wine64" ? std::string("/usr/lib/wine/wine64") : HostWineServer()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
 }
 
 // Environment of every wine run: our own prefix, only the debugger trace channel.
@@ -45,6 +61,8 @@ std::vector<std::string> BaseEnv(const std::map<std::string, std::string>& extra
     env["WINEDEBUG"] = "-all,+debugstr";
     // No mono/gecko installers when the prefix is created.
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
+    // The tree sees the repository (benches, work folders, the builds) at its own path.
+    env["KIT_WOW64_BIND"] = KIT_SOURCE_DIR;
     env.erase("DISPLAY");
     env.erase("CAMKIT_BENCH");
     for (const auto& [k, v] : extra) {
@@ -189,14 +207,14 @@ void CopyPrefix(const fs::path& from, const fs::path& to, std::error_code& ec) {
 class WineEnvironment : public ::testing::Environment {
     // The server detaches itself; it must not hold our pipes.
     static void Server(const char* flag) {
-        std::string cmd = "WINEPREFIX='" + PrefixDir().string() + "' " + WineServer() + " " + flag +
-                          " >/dev/null 2>&1";
-        if (std::system(cmd.c_str()) != 0 && std::strcmp(flag, "-p") == 0)
-            ADD_FAILURE() << "could not start " << cmd;
+        if (RunWineServer(flag, PrefixDir()) != 0 && std::strcmp(flag, "-p") == 0)
+            ADD_FAILURE() << "could not start the wine server of " << PrefixDir();
     }
 
 public:
     void SetUp() override {
+        if (KitName() != "win32" && KitName() != "win64")
+            FAIL() << "KIT_E2E_KIT names no kit: \"" << KitName() << "\" (win32 or win64)";
         // ctest's entries copy the prefix that e2e_prefix_template made once (make_prefix.sh);
         // a test binary run by hand makes its own.
         const char* templateDir = std::getenv("KIT_E2E_PREFIX_TEMPLATE");
@@ -212,12 +230,13 @@ public:
             fs::create_directories(PrefixDir());
             Server("-p");
             RunResult boot =
-                Spawn({kWine, "wineboot", "-i"}, RunOptions{{}, {}, {}, std::chrono::seconds(180)});
+                Spawn(WineCommand("wine64", {"wineboot", "-i"}), RunOptions{{}, {}, {}, std::chrono::seconds(240)});
             if (boot.exitCode != 0) FAIL() << "wineboot failed: " << boot.err;
         }
         // The prefix goes on settling after wineboot returns; one program run to its end makes
         // the first test's timings those of every other.
-        RunResult warm = Spawn({kWine, "cmd", "/c", "exit", "0"}, RunOptions{{}, {}, {}, std::chrono::seconds(180)});
+        RunResult warm =
+            Spawn(WineCommand("wine64", {"cmd", "/c", "exit", "0"}), RunOptions{{}, {}, {}, std::chrono::seconds(180)});
         if (warm.exitCode != 0) FAIL() << "wine cannot run a program in " << PrefixDir() << ": " << warm.err;
     }
     void TearDown() override {
@@ -231,19 +250,58 @@ const ::testing::Environment* const kWineEnvironment = ::testing::AddGlobalTestE
 
 }  // namespace
 
-fs::path Win64Dir() { return fs::path(KIT_WIN64_DIR); }
+fs::path PrefixDir() {
+    static fs::path dir = fs::path(KIT_E2E_WORK_DIR) / ("wineprefix-" + std::to_string(getpid()));
+    return dir;
+}
 
-fs::path KitProgram(const std::string& name) {
-    fs::path p = Win64Dir() / "kit" / name;
-    if (!fs::exists(p)) ADD_FAILURE() << p << " is missing: build the win64 preset first";
+const std::string& KitName() {
+    static const std::string name = [] {
+        const char* kit = std::getenv("KIT_E2E_KIT");
+        return std::string(kit && *kit ? kit : "win32");
+    }();
+    return name;
+}
+
+fs::path KitDir() { return fs::path(KitName() == "win64" ? KIT_WIN64_DIR : KIT_WIN32_DIR); }
+
+const std::string& KitMachine() {
+    static const std::string machine = KitName() == "win64" ? "x86-64" : "i386";
+    return machine;
+}
+
+std::string PeMachine(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return "unreadable";
+    unsigned char dos[64] = {};
+    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return "not a PE file";
+    const unsigned long peAt = dos[60] | dos[61] << 8 | dos[62] << 16 | static_cast<unsigned long>(dos[63]) << 24;
+    unsigned char pe[26] = {};
+    in.seekg(static_cast<std::streamoff>(peAt));
+    if (!in.read(reinterpret_cast<char*>(pe), sizeof pe) || pe[0] != 'P' || pe[1] != 'E' || pe[2] || pe[3])
+        return "not a PE file";
+    const unsigned machine = pe[4] | pe[5] << 8;
+    const unsigned magic = pe[24] | pe[25] << 8;  // the optional header's: PE32 or PE32+
+    if (machine == 0x14c && magic == 0x10b) return "i386";
+    if (machine == 0x8664 && magic == 0x20b) return "x86-64";
+    char text[64];
+    std::snprintf(text, sizeof text, "machine 0x%04x, optional header 0x%03x", machine, magic);
+    return text;
+}
+
+namespace {
+
+fs::path BuiltFile(const char* folder, const std::string& name) {
+    fs::path p = KitDir() / folder / name;
+    if (!fs::exists(p)) ADD_FAILURE() << p << " is missing: build the " << KitName() << " preset first";
     return p;
 }
 
-fs::path TestProgram(const std::string& name) {
-    fs::path p = Win64Dir() / "testbin" / name;
-    if (!fs::exists(p)) ADD_FAILURE() << p << " is missing: build the win64 preset first";
-    return p;
-}
+}  // namespace
+
+fs::path KitProgram(const std::string& name) { return BuiltFile("kit", name); }
+
+fs::path TestProgram(const std::string& name) { return BuiltFile("testbin", name); }
 
 fs::path FreshWorkDir(const std::string& name) {
     fs::path dir = fs::path(KIT_E2E_WORK_DIR) / ("work-" + std::to_string(getpid())) / name;
@@ -253,16 +311,38 @@ fs::path FreshWorkDir(const std::string& name) {
 }
 
 RunResult RunWine(const fs::path& program, const std::vector<std::string>& args, const RunOptions& options) {
-    std::vector<std::string> argv{kWine, program.string()};
+    // A program of ours (a file on disk, not a wine tool such as "cmd") must be of the kit under
+    // test: a run that fell back to the other kit would prove nothing about this one.
+    if (program.extension() == ".exe") {
+        const fs::path onDisk = program.is_absolute() || options.workingDirectory.empty()
+                                    ? program
+                                    : options.workingDirectory / program;
+        if (fs::exists(onDisk)) {
+            const std::string machine = PeMachine(onDisk);
+            EXPECT_EQ(machine, KitMachine()) << onDisk << " is not a program of the " << KitName() << " kit";
+        }
+    }
+    std::vector<std::string> argv{program.string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Spawn(argv, options);
+    return Spawn(WineCommand("wine64", argv), options);
 }
 
 int RunWineTool(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{kWine};
-    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> argv = WineCommand("wine64", args);
+    // A 32-bit program reads the classes (DirectShow's devices among them) through the registry's
+    // 32-bit view; keys outside the redirected ones are the same in both views.
+    if (KitName() == "win32" && !args.empty() && args[0] == "reg") argv.push_back("/reg:32");
     RunResult r = Spawn(argv, RunOptions{});
     return r.exitCode;
+}
+
+int RunWineServer(const std::string& flag, const fs::path& prefix) {
+    RunOptions options;
+    options.env["WINEPREFIX"] = prefix.string();
+    options.timeout = std::chrono::seconds(60);
+    // The server detaches itself when started; our pipes are left to it, so they are not waited on.
+    RunResult r = Spawn(WineCommand("wineserver", {flag}), options);
+    return r.timedOut ? -1 : r.exitCode;
 }
 
 std::string WindowsPath(const fs::path& path) {

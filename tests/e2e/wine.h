@@ -1,4 +1,8 @@
-// Runs the win64 programs of the kit under wine64 for the end-to-end tests.
+// Runs the programs of one kit under wine for the end-to-end tests: the 32-bit kit (build/win32, what
+// a packager ships) or its 64-bit twin (build/win64), named by KIT_E2E_KIT ("win32" when unset). The
+// 32-bit kit runs in wine 10's WoW64 mode, in the tree that scripts/wow64.sh makes, started through
+// that script (which makes and removes the tree's mounts around each run); the twin runs under the
+// machine's wine64, or in the tree as well with KIT_E2E_WINE=tree.
 //
 // One wine prefix per test process (under the native build folder, named after the process id),
 // with a wineserver kept alive for the whole run and stopped at its end, so runs are fast and
@@ -31,10 +35,17 @@ struct RunOptions {
     std::chrono::seconds timeout{60};
 };
 
-// Folder of the win64 build (kit/, emu/, testbin/).
-fs::path Win64Dir();
-fs::path KitProgram(const std::string& name);      // build/win64/kit/<name>
-fs::path TestProgram(const std::string& name);     // build/win64/testbin/<name>
+// The kit under test: "win32" or "win64".
+const std::string& KitName();
+// Its build folder (kit/, emu/, testbin/).
+fs::path KitDir();
+fs::path KitProgram(const std::string& name);      // build/<kit>/kit/<name>
+fs::path TestProgram(const std::string& name);     // build/<kit>/testbin/<name>
+
+// The machine a PE file is built for: "i386", "x86-64", or what is wrong with the file.
+std::string PeMachine(const fs::path& file);
+// What every program and DLL of the kit under test must be ("i386" for win32, "x86-64" for win64).
+const std::string& KitMachine();
 
 // A clean folder for one test under the build tree.
 fs::path FreshWorkDir(const std::string& name);
@@ -42,8 +53,15 @@ fs::path FreshWorkDir(const std::string& name);
 // Runs program (a Linux path to a .exe) with arguments under wine64.
 RunResult RunWine(const fs::path& program, const std::vector<std::string>& args, const RunOptions& options);
 
-// Runs a wine tool such as "reg" inside the prefix; returns its exit code.
+// Runs a wine tool such as "reg" inside the prefix; returns its exit code. For the 32-bit kit, "reg"
+// works on the registry view that 32-bit programs see (/reg:32).
 int RunWineTool(const std::vector<std::string>& args);
+
+// Runs the prefix's wine server with a flag ("-p" to start one that stays, "-k" to end it and
+// every program in it, "-w" to wait for it to end); returns the exit code.
+int RunWineServer(const std::string& flag, const fs::path& prefix);
+// This process's prefix.
+fs::path PrefixDir();
 
 // Linux path -> the Windows path wine sees ("Z:\...").
 std::string WindowsPath(const fs::path& path);

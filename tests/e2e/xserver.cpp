@@ -66,15 +66,8 @@ void RestartWineServer() {
     std::string prefix = RunWine("cmd", {"/c", "echo %WINEPREFIX%"}, {}).out;
     while (!prefix.empty() && (prefix.back() == '\n' || prefix.back() == '\r')) prefix.pop_back();
     ASSERT_TRUE(fs::is_directory(prefix)) << "wine did not name its prefix: " << prefix;
-    std::string server =
-        access("/usr/lib/wine/wineserver64", X_OK) == 0 ? "/usr/lib/wine/wineserver64" : "wineserver";
-    for (const char* flag : {"-k", "-p"}) {
-        std::string cmd = "WINEPREFIX='" + prefix + "' timeout 60 " + server + " " + flag + " >/dev/null 2>&1";
-        int rc = std::system(cmd.c_str());
-        if (std::string(flag) == "-p") {
-            ASSERT_EQ(rc, 0) << cmd;
-        }
-    }
+    ASSERT_EQ(RunWineServer("-k", prefix), 0) << "wineserver -k in " << prefix;
+    ASSERT_EQ(RunWineServer("-p", prefix), 0) << "wineserver -p in " << prefix;
 }
 
 const XServer& Screen() {

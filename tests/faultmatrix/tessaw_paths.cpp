@@ -62,6 +62,7 @@ using twfakes::RvcModel;
 class Burner final : public tessaw::SonixLibraryPort {
 public:
     emu::vendor::SonixLibrary* lib = nullptr;
+    bool Bind(std::string&) override { return true; }
     int InitializeDriverInterface() override { return lib->InitializeDriverInterface(); }
     bool GetRomVersion(char* version16) override { return lib->GetRomVersion(version16); }
     bool ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffer, uint32_t length) override {

@@ -70,6 +70,20 @@ TEST_F(Exports, TheUpdatersSequenceOnEveryKindOfPartAndCarrier) {
     }
 }
 
+TEST_F(Exports, TheChipFamilyOfTheOpenedCameraAndNoneBeforeOne) {
+    unsigned char family = 0;
+    EXPECT_EQ(Get_ChipFamily(&family), 1) << "no camera is open";
+    EXPECT_EQ(family, 0);
+    for (const char* letter : {"d", "f", "h", "i", "k"}) {
+        OnBench on(QuelmarBench({{"family", letter}, {"flash", "121"}}));
+        ASSERT_TRUE(on.rig.Ok()) << on.rig.Error();
+        ASSERT_EQ(QuelmarCam_Init(0), 0) << letter;
+        EXPECT_EQ(Get_ChipFamily(&family), 0) << letter;
+        EXPECT_EQ(family, static_cast<unsigned char>(letter[0]));
+        EXPECT_EQ(Get_ChipFamily(nullptr), 1);
+    }
+}
+
 TEST_F(Exports, AProtectedPartFailsTheEraseBeforeAnythingIsWritten) {
     // Code 0x83 makes the updater skip the protection calls; the part stays protected, takes the
     // erase commands and keeps its contents.

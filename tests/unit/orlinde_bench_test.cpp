@@ -140,8 +140,9 @@ TEST(OrlindeBenchSonix, DownloadWritesTheFileAndErasedBytesAfterIt) {
     EXPECT_EQ(rig.tool->LogText(), kSonixIdentified + kEnd + "Download complete.\r\n");
     EXPECT_EQ(rig.sonix.calls,
               (std::vector<std::string>{"GetRomVersion", "GetSectorTableAddr", "ProcReadFromASIC",
-                                        "ReqToDriver7", "SetWriteProtect(off)", "EraseSF", "ReqToDriver6", "ReqToDriver7",
-                                        "SetWriteProtect(on)", "ResetDevice"}));
+                                        "ReqToDriver7", "SetWriteProtect(off)", "EraseSF", "ReqToDriver6",
+                                        "SetWriteProtect(on)", "ReqToDriver7", "ResetDevice"}))
+        << "read back after the protection is restored";
     EXPECT_EQ(s.lib->LastProtectByte(), 0x5A) << "protect byte read at the sector table's ROM address";
     std::vector<uint8_t> expected = Bytes(orfakes::Image(40000, 7));
     expected.resize(65536, 0xFF);
@@ -201,6 +202,25 @@ INSTANTIATE_TEST_SUITE_P(
         SonixFailCase{"ProtectOn", "SetWriteProtect:2:0",
                       "SetWriteProtect to enable Failed!Download fail.\r\n", true}),
     [](const ::testing::TestParamInfo<SonixFailCase>& info) { return std::string(info.param.name); });
+
+// The read-back comes after the protection is restored: a write that landed altered leaves the
+// flash protected, and the camera is not reset into what it holds.
+TEST(OrlindeBenchSonix, AMismatchFoundByTheReadBackLeavesTheFlashProtected) {
+    SonixBench s("burnerap_fault1=ReqToDriver.write:1:corrupt:0x01:0x100\n");
+    Rig& rig = s.rig;
+    ASSERT_TRUE(rig.Start());
+    rig.sonix.calls.clear();
+    rig.tool->OnFlash();
+    rig.TickUntilDone();
+    EXPECT_EQ(rig.tool->LogText(), kSonixIdentified + kEnd + "REQ to Driver Failed!Download fail.\r\n");
+    const std::vector<std::string> tail = {"EraseSF", "ReqToDriver6", "SetWriteProtect(on)", "ReqToDriver7"};
+    ASSERT_GE(rig.sonix.calls.size(), tail.size());
+    EXPECT_EQ(std::vector<std::string>(rig.sonix.calls.end() - static_cast<long>(tail.size()), rig.sonix.calls.end()),
+              tail);
+    EXPECT_TRUE(s.lib->Protected("cam0"));
+    EXPECT_EQ(s.lib->Resets("cam0"), 0u);
+    EXPECT_EQ(rig.dialog.pictures.back(), orlinde::kBmpFail);
+}
 
 TEST(OrlindeBenchSonix, AFileThatCannotBeWrittenWholeIsRefusedBeforeTheErase) {
     struct Case {
@@ -397,8 +417,11 @@ INSTANTIATE_TEST_SUITE_P(
         // does not get its firmware, and nothing is written.
         RealtekFailCase{"FirstLeftAfterIdentification", "rvclib_fault1=UVC_Close:1:unplug\n", nullptr,
                         "PID = 0604 Download Fail\r\n", false},
+        RealtekFailCase{"SecondInfoFails", "rvclib_fault1=EEPROMInfo:2:-2\n", nullptr,
+                        "PID = 0604 Download complete\r\nPID = 041F Download Fail\r\n", true},
+        // Each device is looked at again right before its own write: the first one is written.
         RealtekFailCase{"SecondLeftAfterIdentification", "rvclib_fault1=UVC_Close:2:unplug\n", nullptr,
-                        "PID = 041F Download Fail\r\n", false},
+                        "PID = 0604 Download complete\r\nPID = 041F Download Fail\r\n", true},
         RealtekFailCase{"WriteMissing", "",
                         [](RealtekBench& r) { r.rig.libraries.missing.insert("EEPROMWrite3"); },
                         "PID = 0604 Download Fail\r\n", false},
@@ -407,12 +430,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "PID = 0604 Download Fail\r\n", false},
         RealtekFailCase{"SecondFileMissing", "",
                         [](RealtekBench& r) { r.rig.files.Remove("C:\\Bench\\bin\\ir.bin"); },
-                        "Cannot open file C:\\Bench\\bin\\ir.bin\r\nPID = 041F Download Fail\r\n", false},
+                        "PID = 0604 Download complete\r\nCannot open file C:\\Bench\\bin\\ir.bin\r\n"
+                        "PID = 041F Download Fail\r\n",
+                        true},
         RealtekFailCase{"SecondFileLargerThanItsMemory", "",
                         [](RealtekBench& r) { r.rig.Bin("ir.bin", orfakes::Image(16385, 4)); },
-                        "File C:\\Bench\\bin\\ir.bin has 16385 bytes, more than the 16384 bytes it may have, "
-                        "not used.\r\nPID = 041F Download Fail\r\n",
-                        false}),
+                        "PID = 0604 Download complete\r\nFile C:\\Bench\\bin\\ir.bin has 16385 bytes, more "
+                        "than the 16384 bytes it may have, not used.\r\nPID = 041F Download Fail\r\n",
+                        true}),
     [](const ::testing::TestParamInfo<RealtekFailCase>& info) { return std::string(info.param.name); });
 
 TEST(OrlindeBenchRealtek, AutomaticDownloadSkipsAModuleThatCarriesVer) {
@@ -442,6 +467,23 @@ TEST(OrlindeBenchRealtek, AutomaticDownloadSkipsAModuleThatCarriesVer) {
         EXPECT_EQ(r.Memory(0)[0] == Bytes(orfakes::Image(1000, 5))[0], c.writes) << c.name;
         EXPECT_EQ(log.find("Download complete.\r\n") != std::string::npos, c.writes) << c.name;
     }
+}
+
+// A single device's file is named by BIN; the path box shows combo path 1, which is empty for it.
+TEST(OrlindeBenchRealtek, ASingleDeviceShowsComboPathOneInThePathBox) {
+    RealtekBench r(Cameras{{"5801", "0104", {}}});
+    Rig& rig = r.rig;
+    rig.PidIni("[PID_5801]\r\nBIN=fw.bin\r\nModuleID=Single\r\nVER=0105\r\n");
+    rig.Bin("fw.bin", orfakes::Image(8192, 5));
+    rig.dialog.texts[orlinde::kIdcFirmwarePath] = "shown before";
+    ASSERT_TRUE(rig.Start());
+    EXPECT_EQ(rig.tool->FirmwarePath(), "C:\\Bench\\bin\\fw.bin");
+    EXPECT_NE(rig.tool->LogText().find("Open File C:\\Bench\\bin\\fw.bin\r\n"), std::string::npos);
+    EXPECT_EQ(rig.dialog.texts[orlinde::kIdcModuleId], "Single");
+    EXPECT_EQ(rig.dialog.texts[orlinde::kIdcFirmwarePath], "");
+    rig.tool->OnFlash();
+    r.RunDownload();
+    EXPECT_EQ(r.Memory(0)[0], Bytes(orfakes::Image(8192, 5))[0]) << "written from the firmware path";
 }
 
 TEST(OrlindeBenchRealtek, NoDeviceEndsTheIdentificationThere) {

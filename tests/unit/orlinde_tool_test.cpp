@@ -75,8 +75,36 @@ TEST(OrlindeStartUp, IdentifiesAQuelmarCameraAndReadsItsFile) {
     EXPECT_FALSE(tool.Ready());
     EXPECT_EQ(rig.com.inits, 1);
     EXPECT_EQ(rig.com.uninits, 1);
-    EXPECT_EQ(rig.sonix.calls, std::vector<std::string>{"Initialize_DriverInterface"});
+    EXPECT_EQ(rig.sonix.calls, (std::vector<std::string>{"Bind", "Initialize_DriverInterface"}));
     EXPECT_TRUE(rig.libraries.byName.empty()) << "no RvcLib.dll while a Quelmar camera answers";
+}
+
+// Without a usable BurnerApLib.dll the tool still identifies and writes a Quelmar camera; it says
+// why Sonix cameras are not looked for, and never calls into the library.
+TEST(OrlindeStartUp, WithoutBurnerApLibSonixCamerasAreNotLookedFor) {
+    struct Case {
+        const char* name;
+        bool missing;
+        const char* lacks;
+        std::string line;
+    } cases[] = {
+        {"missing", true, "", "BurnerApLib.dll is not in the tool's folder: Sonix cameras are not looked for.\r\n"},
+        {"lacking an entry point", false, "EraseSF",
+         "BurnerApLib.dll has no entry point EraseSF: Sonix cameras are not looked for.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        QuelmarBench(rig);
+        rig.sonix.missing = c.missing;
+        rig.sonix.lacks = c.lacks;
+        ASSERT_TRUE(rig.Start());
+        EXPECT_EQ(rig.tool->LogText(), c.line + kCameraLines + kFileLines);
+        EXPECT_EQ(rig.sonix.calls, std::vector<std::string>{"Bind"});
+        Download(rig);
+        EXPECT_EQ(rig.scripted.downloads, 1);
+        EXPECT_EQ(rig.sonix.calls, std::vector<std::string>{"Bind"});
+    }
 }
 
 TEST(OrlindeStartUp, WithoutDeviceNotificationsStartUpEndsThere) {
@@ -171,6 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
                      kCameraLines + "File C:\\Bench\\bin\\fw.bin is empty, not used.\r\n"
                                     "(File) New bcdDevice version = 0000\r\n",
                      true},
+        IdentifyCase{"FileShorterThanOneSector", [](Rig& r) { r.Bin("fw.bin", std::string(4095, 'a')); },
+                     kCameraLines + "File C:\\Bench\\bin\\fw.bin has 4095 bytes, less than one 4096-byte "
+                                    "sector, not used.\r\n(File) New bcdDevice version = 0000\r\n",
+                     true},
         IdentifyCase{"FileLargerThanTheBuffer", [](Rig& r) { r.Bin("fw.bin", std::string(196609, 'a')); },
                      kCameraLines +
                          "File C:\\Bench\\bin\\fw.bin has 196609 bytes, more than the 196608 bytes it "
@@ -187,11 +219,11 @@ TEST(OrlindeChoice, ChipDefaultIdentityWithoutSectionGetsTheDefaultFile) {
     Rig rig;
     QuelmarBench(rig);
     rig.scripted.identity = {0x1BCF, 0x0B10, 0x0200};
-    rig.Bin("SF.bin", std::string(1000, 'b'));
+    rig.Bin("SF.bin", std::string(4096, 'b'));
     rig.Start();
     const std::string log = rig.tool->LogText();
     EXPECT_EQ(log.find("auto choose bin fail"), std::string::npos);
-    EXPECT_NE(log.find("Open File C:\\Bench\\bin\\SF.bin\r\n1000 bytes (1.0 KB) has been read\r\n"),
+    EXPECT_NE(log.find("Open File C:\\Bench\\bin\\SF.bin\r\n4096 bytes (4.0 KB) has been read\r\n"),
               std::string::npos);
     EXPECT_EQ(rig.dialog.texts[orlinde::kIdcModuleId], "");
     EXPECT_TRUE(rig.tool->Loaded());
@@ -200,7 +232,7 @@ TEST(OrlindeChoice, ChipDefaultIdentityWithoutSectionGetsTheDefaultFile) {
     Rig other;
     QuelmarBench(other);
     other.scripted.identity = {0x1BCF, 0x0B10, 0x0201};
-    other.Bin("SF.bin", std::string(1000, 'b'));
+    other.Bin("SF.bin", std::string(4096, 'b'));
     other.Start();
     EXPECT_NE(other.tool->LogText().find("auto choose bin fail, device not match.\r\n"), std::string::npos);
     EXPECT_FALSE(other.tool->Loaded());
@@ -230,10 +262,59 @@ TEST(OrlindeChoice, AnotherCameraNeverGetsTheFileOfTheLastOne) {
     EXPECT_TRUE(rig.tool->OnDeviceChange(orlinde::kDeviceArrival, 5, &orlinde::kKsCategoryVideo));
     EXPECT_FALSE(rig.tool->Loaded());
     EXPECT_EQ(rig.tool->ModuleId(), "");
+    // The boxes change only when a choice succeeds; what reaches the camera is the choice, not them.
+    EXPECT_EQ(rig.dialog.texts[orlinde::kIdcModuleId], "MOD-1");
+    EXPECT_EQ(rig.dialog.texts[orlinde::kIdcFirmwarePath], kFw);
     rig.tool->OnFlash();
     EXPECT_EQ(rig.scripted.downloads, 1);
     const std::string log = rig.tool->LogText();
     EXPECT_EQ(log.substr(log.size() - 25), "Please load file first.\r\n");
+}
+
+// CheckImageId: the image's identity block (at the camera's family offset) must name the camera.
+TEST(OrlindeImageIdentity, AFileForAnotherCameraIsRefusedWithTheFailPictureNothingWritten) {
+    auto withIdentity = [](uint16_t vid, uint16_t pid, size_t size = 65536) {
+        std::string image = orfakes::Image(size);
+        if (size >= kIdentityI + 4) {
+            image[kIdentityI] = static_cast<char>(vid & 0xFF);
+            image[kIdentityI + 1] = static_cast<char>(vid >> 8);
+            image[kIdentityI + 2] = static_cast<char>(pid & 0xFF);
+            image[kIdentityI + 3] = static_cast<char>(pid >> 8);
+        }
+        return image;
+    };
+    struct Case {
+        const char* settings;
+        std::string file;
+        bool downloads;
+        const char* line;  // the log's last line when refused
+    } cases[] = {
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0x3A7C, 0xB5A5), false,
+         "Image is for VID=3A7C PID=B5A5, not for this camera (VID=3A7C PID=B5A4): nothing written.\r\n"},
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0x1BCF, 0xB5A4), false,
+         "Image is for VID=1BCF PID=B5A4, not for this camera (VID=3A7C PID=B5A4): nothing written.\r\n"},
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0, 0, kIdentityI + 5), false,
+         "Image of 26511 bytes is too short to hold its identity block: nothing written.\r\n"},
+        {"ChooseBinUsePid=1\r\nCheckImageId=1\r\n", withIdentity(0x3A7C, 0xB5A4), true, nullptr},
+        {"ChooseBinUsePid=1\r\nCheckImageId=0\r\n", withIdentity(0x3A7C, 0xB5A5), true, nullptr},
+        {"ChooseBinUsePid=1\r\n", withIdentity(0x3A7C, 0xB5A5), true, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings + std::string(c.line ? c.line : "downloads"));
+        Rig rig;
+        QuelmarBench(rig, c.settings);
+        rig.Bin("fw.bin", c.file);
+        ASSERT_TRUE(rig.Start());
+        Download(rig);
+        EXPECT_EQ(rig.scripted.downloads, c.downloads ? 1 : 0);
+        if (c.downloads) continue;
+        const std::string log = rig.tool->LogText();
+        EXPECT_EQ(log.substr(log.size() - std::string(c.line).size()), c.line) << log;
+        ASSERT_FALSE(rig.dialog.pictures.empty());
+        EXPECT_EQ(rig.dialog.pictures.back(), orlinde::kBmpFail);
+        EXPECT_EQ(rig.tool->StatusByte(), orlinde::kStatusFail);
+        EXPECT_EQ(rig.tool->Busy(), 0) << "plug events are let through again";
+    }
 }
 
 struct VersionCase {

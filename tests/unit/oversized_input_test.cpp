@@ -44,7 +44,7 @@ std::string PathOf(size_t chars, const std::string& program) {
 AssertionResult TessawProgramPath(size_t chars) {
     twfakes::Rig rig;
     rig.machine.modulePath = PathOf(chars, "Tessaw.exe");
-    rig.Start("-s");
+    rig.Start("");
     const std::string folder = rig.machine.modulePath.substr(0, rig.machine.modulePath.rfind('\\') + 1);
     if (chars < tessaw::kPathChars) {
         // Fits: RvcLib.dll is taken from the program's own folder.
@@ -53,8 +53,13 @@ AssertionResult TessawProgramPath(size_t chars) {
         return AssertionSuccess();
     }
     if (rig.session->ExitCode() != 16) return AssertionFailure() << "exit code " << rig.session->ExitCode();
-    if (!Traced(rig.trace, "The program's path is longer than 299 characters: move the kit to a shorter folder"))
-        return AssertionFailure() << "no message saying why";
+    const std::string why =
+        "The folder path of the program is too long: Tessaw.exe's full path has more than 299 characters; "
+        "move the kit to a shorter folder!\r\n";
+    if (!Traced(rig.trace, why)) return AssertionFailure() << "no message saying why";
+    // The packager sees the reason, not a missing RvcLib.dll that is in fact there.
+    if (rig.dialog.boxes.size() != 1 || rig.dialog.boxes[0].text != why || !rig.dialog.boxes[0].errorIcon)
+        return AssertionFailure() << "the message box does not say why";
     if (!rig.libraries.byPath.empty() || !rig.libraries.byName.empty())
         return AssertionFailure() << "a library was loaded from a cut path";
     return AssertionSuccess();

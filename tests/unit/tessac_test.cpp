@@ -108,6 +108,16 @@ INSTANTIATE_TEST_SUITE_P(
         WaitCase{"one_second", 1000, 0x1A, false, ".done.\nError(1a), please refer to log.\n", 26, 4200},
         WaitCase{"large_code", 0, 0xC0000135u, false, "done.\nError(c0000135), please refer to log.\n",
                  static_cast<int>(0xC0000135u), 3200},
+        // The refusals of Tessaw's opt-in checks each have their own line; their neighbours do not.
+        WaitCase{"up_to_date", 0, 40, false, "done.\nFirmware already up to date, nothing to do.\n", 40, 3200},
+        WaitCase{"no_downgrade", 0, 41, false, "done.\nCamera firmware is newer than the update, nothing to do.\n",
+                 41, 3200},
+        WaitCase{"on_battery", 0, 42, false, "done.\nComputer on battery, connect the AC adapter and try again.\n",
+                 42, 3200},
+        WaitCase{"wrong_image", 0, 43, false,
+                 "done.\nError(2b), the firmware file is not for this camera, please refer to log.\n", 43, 3200},
+        WaitCase{"after_checks", 0, 44, false, "done.\nError(2c), please refer to log.\n", 44, 3200},
+        WaitCase{"low_byte_40", 0, 0x128, false, "done.\nError(128), please refer to log.\n", 0x128, 3200},
         WaitCase{"never_ends", 0, 0, true,
                  std::string(200, '.') + "done.\nError(103), please refer to log.\n", 259, 203000}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -33,7 +33,8 @@ class Selection : public ::testing::TestWithParam<SelectCase> {};
 TEST_P(Selection, ChoosesTheFileAndFailsWithItsCode) {
     const SelectCase& c = GetParam();
     FwRig rig;
-    for (const std::string& name : c.folder) rig.files.Put(twfakes::kDir + "\\" + name, "fw");
+    // As long as a Quelmar image must be at least.
+    for (const std::string& name : c.folder) rig.files.Put(twfakes::kDir + "\\" + name, std::string(4096, 'f'));
     tessaw::FirmwareLoad load = rig.Load(c.binName, c.family);
     EXPECT_EQ(load.ok, c.exitCode == 0);
     EXPECT_EQ(load.exitCode, c.exitCode);
@@ -86,7 +87,7 @@ struct QuelmarCase {
 
 TEST(Loading, QuelmarImageIsAlways65536BytesFilledWithErasedFlash) {
     for (QuelmarCase c : {QuelmarCase{40000, 40000}, QuelmarCase{65536, 65536}, QuelmarCase{70000, 65536},
-                          QuelmarCase{0, 0}}) {
+                          QuelmarCase{4096, 4096}}) {
         FwRig rig;
         std::string bytes(c.fileSize, '\0');
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 1);
@@ -102,6 +103,20 @@ TEST(Loading, QuelmarImageIsAlways65536BytesFilledWithErasedFlash) {
         EXPECT_EQ(std::count(rig.image.quelmar.begin() + c.bytesRead, rig.image.quelmar.end(), 0xFF),
                   static_cast<long>(65536 - c.bytesRead));
         EXPECT_EQ(rig.trace.lines, std::vector<std::string>{"Success to open file C:\\Kit\\q.bin\r\n"});
+    }
+}
+
+// Fewer bytes than one sector: nothing to write but fill, so the step fails before any flow runs.
+TEST(Loading, QuelmarFileShorterThanOneSectorIsRefused) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{4095}}) {
+        FwRig rig;
+        rig.files.Put(twfakes::kDir + "\\q.bin", std::string(size, 'q'));
+        tessaw::FirmwareLoad load = rig.Load("q.bin", ChipFamily::Quelmar);
+        EXPECT_FALSE(load.ok) << size;
+        EXPECT_EQ(load.exitCode, 33) << size;
+        EXPECT_EQ(load.message, tessaw::Format("File C:\\Kit\\q.bin has %zu bytes, less than one 4096-byte "
+                                               "sector: the camera was not touched; check the firmware file!\r\n",
+                                               size));
     }
 }
 

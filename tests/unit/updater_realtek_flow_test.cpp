@@ -141,7 +141,8 @@ TEST_F(RealtekFlowTest, OneCameraLogsEveryStepAndShowsTheNewRevision) {
         cb(40000, 131072);
         cb(70000, 131072);
     };
-    EXPECT_EQ(rig.RunSilently(), 0);
+    std::string revAfterWrite;
+    EXPECT_EQ(rig.RunSilentlyThen([&] { revAfterWrite = rig.session->Entries().at(1).rev; }), 0);
 
     EXPECT_EQ(Memory("a"), Padded(ImageWithRevision(0x5602, 0x0102, 'R')));
     // The session's lines count from the dialog, the callback's from the program's start.
@@ -167,7 +168,7 @@ TEST_F(RealtekFlowTest, OneCameraLogsEveryStepAndShowsTheNewRevision) {
     EXPECT_TRUE(rig.Traced("pfnProgressCallBack(70000, 131072)\n"));
     EXPECT_TRUE(rig.Traced("EEPROMInfo2(0)=0 => eepromID=3, size=65536\r\n"));
     EXPECT_TRUE(Viewed("Current FW version = REV_0102\r\n"));
-    EXPECT_EQ(rig.session->Entries()[1].rev, "0102") << "identified again after the write";
+    EXPECT_EQ(revAfterWrite, "0102") << "identified again after the write";
 }
 
 // A library that opens every index it is asked for: the enumeration ends at its bound.
@@ -256,7 +257,9 @@ TEST_F(RealtekFlowTest, AFileThatCannotBePreparedStopsBeforeAnyWrite) {
         std::string message;
     } cases[] = {
         {"the first camera's file is missing", [](Rig& r) { r.files.Remove(kDir + "\\FW_5602.rfw"); }, "",
-         "Fail to open file C:\\Kit\\FW_5602.rfw, please check the file and try again!\r\n"},
+         "C:\\Kit\\FW_5602.rfw does not exist!\r\n"},
+        {"the first camera's file cannot be opened", [](Rig& r) { r.files.MakeUnopenable(kDir + "\\FW_5602.rfw"); },
+         "", "Fail to open file C:\\Kit\\FW_5602.rfw.\r\n"},
         {"the first camera's file is empty", [](Rig& r) { r.files.Put(kDir + "\\FW_5602.rfw", ""); }, "",
          "File C:\\Kit\\FW_5602.rfw is empty, please check the file and try again!\r\n"},
         {"the first camera's entry names no file",
@@ -336,6 +339,10 @@ TEST_F(RealtekFlowTest, WhichEntriesSelectACamera) {
          "[a]\nchip=realtek\nvid=3A7C\npid=5602\nrev=0101\n"
          "[b]\nchip=realtek\nvid=3A7C\npid=5603\nrev=0101\n",
          1},
+        // Identification reads the entry's PID in any case; the flow compares it with the
+        // upper-case PID text exactly, so a lower-case PID selects no camera.
+        {"a lower-case PID is identified but selects no camera", "SysID_XXXX_PID_0a1b_ModID_11=FW.rfw\r\n",
+         "[a]\nchip=realtek\nvid=3A7C\npid=0A1B\nrev=0101\n", 0},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -349,9 +356,19 @@ TEST_F(RealtekFlowTest, WhichEntriesSelectACamera) {
             names_ = {"a"};
             SyncUsb();
         }
-        EXPECT_EQ(r.RunSilently(), k.found ? 0 : 1);
+        std::vector<std::string> sysIds;
+        EXPECT_EQ(r.RunSilentlyThen([&] {
+            for (const tessaw::FirmwareEntry& e : r.session->Entries()) sysIds.push_back(e.sysId);
+        }),
+                  k.found ? 0 : 1);
         EXPECT_TRUE(Viewed(tessaw::Format("Find %d camera device\r\n", k.found))) << r.dialog.logView;
-        for (const tessaw::FirmwareEntry& e : r.session->Entries()) EXPECT_TRUE(e.sysId != "xxxx");
+        EXPECT_EQ(Memory("a") != Erased(), k.found == 1);
+        // Looked at while the table still exists: the closing steps empty it.
+        ASSERT_FALSE(sysIds.empty());
+        for (const std::string& id : sysIds) EXPECT_NE(id, "xxxx");
+        if (k.config.rfind("SysID_xxxx", 0) == 0) {
+            EXPECT_EQ(sysIds[0], "XXXX") << "upper-cased in place";
+        }
     }
 }
 

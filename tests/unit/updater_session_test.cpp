@@ -113,6 +113,12 @@ TEST_P(StartUpFailure, InteractiveModeShowsTheMessageFirst) {
 INSTANTIATE_TEST_SUITE_P(
     Table, StartUpFailure,
     ::testing::Values(
+        // BurnerApLib.dll is bound first, where the system loader used to refuse to start the program.
+        FailureCase{"NoBurnerApLib", [](Rig& r) { r.sonix.missing = true; }, 40,
+                    "Can not find BurnerApLib.dll file!\r\n", false, true},
+        FailureCase{"BurnerApLibLacksAnEntryPoint", [](Rig& r) { r.sonix.lacks = "GetRomVersion"; }, 40,
+                    "BurnerApLib.dll has no entry point GetRomVersion: ship the vendor's BurnerApLib.dll!\r\n",
+                    false, true},
         FailureCase{"NoRvcLib", [](Rig& r) { r.libraries.unloadable.insert("c:\\kit\\rvclib.dll"); }, 16,
                     "Can not find RvcLib.dll file!\r\n", false, true},
         FailureCase{"NoQuelmarLib", [](Rig& r) { r.libraries.unloadable.insert("quelmarcamera.dll"); }, 17,
@@ -140,6 +146,21 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     20, "No matched device!\r\n", true, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StartUp, WithoutBurnerApLibNothingElseIsLoaded) {
+    Rig rig;
+    rig.sonix.missing = true;
+    EXPECT_FALSE(rig.Start("-s"));
+    EXPECT_EQ(rig.sonix.binds, 1);
+    EXPECT_EQ(rig.sonix.inits, 0);
+    EXPECT_TRUE(rig.libraries.byPath.empty());
+    EXPECT_TRUE(rig.libraries.byName.empty());
+
+    // Bound: once, before anything else is loaded, and the run goes on as ever.
+    Rig bound;
+    ASSERT_TRUE(bound.Start("-s"));
+    EXPECT_EQ(bound.sonix.binds, 1);
+}
 
 TEST(StartUp, WaitsForIdLogAndForANonEmptySysIdWithAPauseBetweenAttempts) {
     Rig rig;
@@ -479,6 +500,13 @@ TEST(Update, FirmwareFileFailuresEndTheRunWithTheirCode) {
                           "C:\\Kit\\FW_B5A4_01.bin does not exist!\r\n"},
           FileFailureCase{[](Rig& r) { r.files.MakeUnopenable(kDir + "\\FW_B5A4_01.bin"); }, 33,
                           "Fail to open file C:\\Kit\\FW_B5A4_01.bin.\r\n"},
+          // A Quelmar camera would be erased before a file without firmware were found out.
+          FileFailureCase{[](Rig& r) { r.files.Put(kDir + "\\FW_B5A4_01.bin", ""); }, 33,
+                          "File C:\\Kit\\FW_B5A4_01.bin has 0 bytes, less than one 4096-byte sector: the "
+                          "camera was not touched; check the firmware file!\r\n"},
+          FileFailureCase{[](Rig& r) { r.files.Put(kDir + "\\FW_B5A4_01.bin", std::string(4095, 'Q')); }, 33,
+                          "File C:\\Kit\\FW_B5A4_01.bin has 4095 bytes, less than one 4096-byte sector: the "
+                          "camera was not touched; check the firmware file!\r\n"},
           FileFailureCase{[](Rig& r) {
                               r.files.Put(
                                   kDir + "\\config.ini",

@@ -26,6 +26,7 @@ public:
     std::string rom = std::string("232RO\x01", 6);
     std::vector<std::string> calls;
     std::set<std::string> fails;
+    bool Bind(std::string&) override { return true; }
     std::vector<uint32_t> corrupt;  // flash offsets that come back altered when read
     std::vector<std::pair<uint16_t, uint8_t>> protectArgs;
     std::function<void()> onReset;

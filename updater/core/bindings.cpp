@@ -69,4 +69,10 @@ int QuelmarBinding::ResetCamera() const {
     return fn ? fn() : kMissing;
 }
 
+int QuelmarBinding::ChipFamily(unsigned char* family) const {
+    if (!module_) return kMissing;
+    auto fn = reinterpret_cast<GetChipFamilyFn>(libraries_.Find(module_, kChipFamilyName));
+    return fn ? fn(family) : kMissing;
+}
+
 }  // namespace tessaw

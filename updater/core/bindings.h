@@ -39,6 +39,7 @@ using GetFlashTypeFn = decltype(&::Get_FlashType);
 using WriteProtectFn = decltype(&::SetSF_WProtect_ON);
 using EraseSfFn = decltype(&::EraseSF);
 using ResetCameraFn = decltype(&::ResetCamera);
+using GetChipFamilyFn = decltype(&::Get_ChipFamily);
 
 // QuelmarCamera.dll, loaded once and kept to the end of the process. The calls below never go through
 // a missing entry point: they return kMissing instead, so a damaged library fails a step, never the
@@ -67,6 +68,10 @@ public:
     int WriteProtectOff(unsigned char table) const;
     int Erase(unsigned char table) const;
     int ResetCamera() const;
+    // Get_ChipFamily, looked up only when asked for: the update itself does not need it, so a
+    // library built before it existed still loads and updates as before. kMissing without it.
+    static constexpr const char* kChipFamilyName = "Get_ChipFamily";
+    int ChipFamily(unsigned char* family) const;
 
 private:
     template <typename Fn>

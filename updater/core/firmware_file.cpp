@@ -49,6 +49,12 @@ FirmwareLoad LoadFirmware(kit::FileSystemPort& files, kit::Trace& trace, ChipFam
         image.quelmar.assign(kQuelmarImageSize, kQuelmarFill);
         image.length = kQuelmarImageSize;
         image.quelmarBytesRead = file->Read(image.quelmar.data(), kQuelmarImageSize);
+        // The flow erases the whole flash before it writes: a file that cannot hold even one
+        // sector of firmware would leave the camera with nothing but fill, header and identity
+        // block included, and the comparison of its few bytes would still pass.
+        if (image.quelmarBytesRead < kQuelmarMinFileBytes)
+            return Failure(kExitFwOpenFailed, Format(kFwTooShort, path.c_str(), image.quelmarBytesRead,
+                                                     kQuelmarMinFileBytes));
     }
     return FirmwareLoad{true, 0, {}};
 }

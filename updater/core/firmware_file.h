@@ -23,8 +23,8 @@ std::string SelectFirmwarePath(kit::FileSystemPort& files, const std::string& pr
                                const std::string& binName, ChipFamily family);
 
 // Loads the file at image.path for `family`. Sonix: the whole file; Quelmar: the first 65,536 bytes
-// into an image of exactly that size, the rest filled with kQuelmarFill; Realtek and None: opened
-// and closed only.
+// into an image of exactly that size, the rest filled with kQuelmarFill, refusing a file shorter than
+// kQuelmarMinFileBytes (exit code 33); Realtek and None: opened and closed only.
 FirmwareLoad LoadFirmware(kit::FileSystemPort& files, kit::Trace& trace, ChipFamily family,
                           FirmwareImage& image);
 
@@ -35,6 +35,7 @@ FirmwareLoad SelectAndLoadFirmware(kit::FileSystemPort& files, kit::Trace& trace
 
 inline constexpr int kExitNoFwFile = 25;
 inline constexpr int kExitFwMissing = 32;
+// Also a Quelmar file too short to be written (the file is there and opens, but cannot be used).
 inline constexpr int kExitFwOpenFailed = 33;
 
 }  // namespace tessaw

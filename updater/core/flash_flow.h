@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tessaw {
 
@@ -23,6 +24,11 @@ public:
 class SonixLibraryPort {
 public:
     virtual ~SonixLibraryPort() = default;
+    // Makes the library callable, once, at start-up before any other call: loads it from the
+    // program's folder or the system folders (never the current directory) and binds every entry
+    // point. false: no usable library; `missingEntry` then names the entry point it lacks, or is
+    // empty when the library itself is missing. No other call may be made after a false.
+    virtual bool Bind(std::string& missingEntry) = 0;
     // Initialize_DriverInterface(): above 0 the interface is ready.
     virtual int InitializeDriverInterface() = 0;
     // GetRomVersion into a 16-byte buffer; true when it was written.

@@ -57,5 +57,9 @@ struct FirmwareImage {
 inline constexpr uint32_t kQuelmarImageSize = 65536;
 // A Quelmar file shorter than the image leaves the rest of the image as erased flash reads.
 inline constexpr uint8_t kQuelmarFill = 0xFF;
+// A Quelmar file shorter than one 4 KiB sector, the unit the flow writes, is no firmware image
+// (an empty or truncated file): it is refused before anything reaches the camera. The write tool
+// Orlinde applies the same bound.
+inline constexpr uint32_t kQuelmarMinFileBytes = 4096;
 
 }  // namespace tessaw

@@ -32,7 +32,9 @@ public:
         Report(Format(kFindDevices, count));
         s_.Log().Flush();
 
-        if (s_.Device().combo && count < 2) {
+        if (count > 0 && !Precheck(found)) {
+            // Refused before any camera was written; the session has reported it.
+        } else if (s_.Device().combo && count < 2) {
             Report(kComboMismatch);
             s_.Log().Flush();
         } else if (count > 0) {
@@ -102,6 +104,30 @@ private:
         }
     }
 
+    // The checks of [Checks] over every camera before the first is written. The kit does not know
+    // the Realtek file format: neither the file's identity nor its revision can be read, but a file
+    // larger than a camera's memory would be cut, so the identity check refuses it.
+    bool Precheck(const std::vector<FoundDevice>& found) {
+        const CheckSettings& checks = s_.Checks();
+        if (checks.VersionCheck()) s_.VersionNotChecked();
+        if (!checks.imageIdentity) return true;
+        for (const FoundDevice& device : found) {
+            const FirmwareEntry& entry = s_.Entries()[static_cast<size_t>(device.entry)];
+            // What cannot be asked here, Write() reports as it always has.
+            if (entry.binName.empty()) continue;
+            int32_t eepromId = kEepromIdPreset, size = kEepromSizePreset;
+            if (lib_.EepromInfo2(device.index, &eepromId, &size) != 0 || size <= 0) continue;
+            uint64_t length = 0;
+            const std::string path = s_.ProgramDir() + "\\" + entry.binName;
+            if (!s_.Files().Status(path.c_str(), length)) continue;
+            if (length > static_cast<uint64_t>(size)) {
+                s_.Refuse(kExitWrongImage, Format(kRefuseImageLarge, static_cast<unsigned>(length), size));
+                return false;
+            }
+        }
+        return true;
+    }
+
     // The library's result for the camera, or nothing when the flow stopped before writing.
     std::optional<int32_t> Write(const FoundDevice& device) {
         const FirmwareEntry& entry = s_.Entries()[static_cast<size_t>(device.entry)];
@@ -131,9 +157,15 @@ private:
         std::string& path = s_.Image().path;
         path = s_.ProgramDir() + "\\" + entry.binName;
         {
+            // The texts of the firmware-file step: one text per fault, whichever step finds it.
+            uint64_t length = 0;
+            if (!s_.Files().Status(path.c_str(), length)) {
+                Stop(Format(kFwMissing, path.c_str()));
+                return std::nullopt;
+            }
             std::unique_ptr<kit::ReadableFile> file = s_.Files().OpenRead(path.c_str());
             if (!file) {
-                Stop(Format(kRtkFileNotOpened, path.c_str()));
+                Stop(Format(kFwOpenFailed, path.c_str()));
                 return std::nullopt;
             }
             // An empty file would leave nothing but erased bytes to write.

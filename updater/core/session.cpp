@@ -76,6 +76,7 @@ bool UpdateSession::ReadConfig() {
     if (log_.On() && !logNotice_.empty()) PlainLog(logNotice_);
 
     minDriverVersion_ = ReadProfileString(profile, kConfigFile, "DriverCompatible", "Quelmar", "");
+    checks_ = ReadCheckSettings(profile, kConfigFile);
     return ReadConfigSection(profile, ports_.trace, kConfigFile, entries_);
 }
 
@@ -110,10 +111,19 @@ bool UpdateSession::OnInitDialog() {
     if (n >= kPathChars) {
         // A cut path names another folder (a parent, or a sibling sharing the prefix), whose
         // RvcLib.dll and config.ini are not the kit's: nothing is loaded from it.
-        kit::TraceF(ports_.trace, kProgramPathTooLong, kPathChars - 1);
-        return ReportAndClose(kExitNoRvcLib, kNoRvcLib, true);
+        // Said as it is: "Can not find RvcLib.dll" would send the packager looking for a file that is there.
+        return ReportAndClose(kExitNoRvcLib, Format(kProgramPathTooLong, kPathChars - 1), true);
     }
     modulePath[n] = '\0';
+    // The Sonix library first, where the system loader would have refused to start the program
+    // without it: it is bound here, from the program's folder, never from the current directory.
+    std::string missingEntry;
+    if (!ports_.sonix.Bind(missingEntry)) {
+        return ReportAndClose(kExitNoBurnerApLib,
+                              missingEntry.empty() ? std::string(kNoBurnerApLib)
+                                                   : Format(kBurnerApLibEntryMissing, missingEntry.c_str()),
+                              true);
+    }
     // RvcLib.dll is loaded by full path from the executable's own folder, trailing backslash kept.
     std::string folder = modulePath;
     const size_t slash = folder.find_last_of('\\');
@@ -232,6 +242,84 @@ bool UpdateSession::LoadFirmwareFile() {
     return false;
 }
 
+void UpdateSession::Refuse(int code, const std::string& message) {
+    log_.WriteString(DateLine(ports_.clock.Now()));
+    log_.WriteString(ErrorLine(message));
+    log_.Flush();
+    TraceText(message);
+    if (!silent_) ports_.dialog.ShowMessage(message.c_str(), false);
+    exitCode_ = code;
+    refused_ = true;
+    RequestClose();
+}
+
+void UpdateSession::VersionNotChecked() {
+    TraceText(kVersionNotChecked);
+    PlainLog(kVersionNotChecked);
+}
+
+bool UpdateSession::CheckPower() {
+    if (checks_.minBatteryPercent == 0 && !checks_.refuseOnBattery) return true;
+    const kit::PowerStatus status = power_ ? power_->Read() : kit::PowerStatus{};
+    kit::TraceF(ports_.trace, kPowerTrace, static_cast<int>(status.source), status.percent);
+    switch (DecidePower(checks_, status)) {
+        case PowerVerdict::Pass:
+            return true;
+        case PowerVerdict::OnBattery:
+            Refuse(kExitPower, kRefuseOnBattery);
+            return false;
+        case PowerVerdict::LowBattery:
+            Refuse(kExitPower, Format(kRefuseLowBattery, status.percent, checks_.minBatteryPercent));
+            return false;
+    }
+    return true;
+}
+
+bool UpdateSession::CheckQuelmarImage() {
+    if (!checks_.imageIdentity && !checks_.VersionCheck()) return true;
+    unsigned char family = 0;
+    if (quelmar_.ChipFamily(&family) != 0) {
+        if (checks_.imageIdentity) {
+            Refuse(kExitWrongImage, kRefuseNoFamily);
+            return false;
+        }
+        VersionNotChecked();
+        return true;
+    }
+    const std::optional<ImageIdentity> id =
+        QuelmarImageIdentity(image_.quelmar, image_.quelmarBytesRead, static_cast<char>(family));
+    if (!id) {
+        if (checks_.imageIdentity) {
+            Refuse(kExitWrongImage, Format(kRefuseImageShort, image_.quelmarBytesRead));
+            return false;
+        }
+        VersionNotChecked();
+        return true;
+    }
+    kit::TraceF(ports_.trace, kIdentityTrace, static_cast<char>(family), id->vid, id->pid, id->rev);
+    if (checks_.imageIdentity && (HexWord(device_.vid) != id->vid || HexWord(device_.pid) != id->pid)) {
+        Refuse(kExitWrongImage, Format(kRefuseImageOther, id->vid, id->pid, device_.vid.c_str(), device_.pid.c_str()));
+        return false;
+    }
+    if (!checks_.VersionCheck()) return true;
+    const std::optional<uint16_t> cameraRev = HexWord(device_.rev);
+    if (!cameraRev) {
+        VersionNotChecked();
+        return true;
+    }
+    switch (DecideVersion(checks_, id->rev, *cameraRev)) {
+        case VersionVerdict::Update:
+            return true;
+        case VersionVerdict::Current:
+            Refuse(kExitUpToDate, Format(kRefuseUpToDate, id->rev));
+            return false;
+        case VersionVerdict::Downgrade:
+            Refuse(kExitNoDowngrade, Format(kRefuseDowngrade, id->rev, device_.rev.c_str()));
+            return false;
+    }
+    return true;
+}
+
 void UpdateSession::RunFlow(FlashFlow* flow) {
     if (flow)
         flow->Run(*this);
@@ -244,8 +332,10 @@ bool UpdateSession::Dispatch() {
         case ChipFamily::Realtek:
             ports_.trace.Write(kRealtekUpdate);
             RunFlow(flows_.realtek);
-            return true;
+            return !refused_;
         case ChipFamily::Sonix:
+            // The kit does not know where a Sonix file keeps its revision.
+            if (checks_.VersionCheck()) VersionNotChecked();
             if (ports_.sonix.InitializeDriverInterface() > 0) {
                 std::memset(romVersion_, 0, sizeof romVersion_);
                 ports_.sonix.GetRomVersion(romVersion_);
@@ -264,6 +354,8 @@ bool UpdateSession::Dispatch() {
                 // A library that lacks an entry point is refused before anything reaches the camera.
                 int init = quelmar_.Complete() ? quelmar_.Init(0) : QuelmarBinding::kMissing;
                 if (init != 0) return !DriverFailure(kExitQuelmarInit, kCameraInitFailed, false);
+                // The camera is open (its chip was identified) and nothing has been written yet.
+                if (!CheckQuelmarImage()) return false;
                 ports_.trace.Write(kQuelmarUpdate);
                 RunFlow(flows_.quelmar);
                 ports_.trace.Write(kQuelmarDownloaded);
@@ -299,6 +391,7 @@ void UpdateSession::RunUpdate() {
     ports_.dialog.Repaint();
 
     log_.Flush();
+    if (!CheckPower()) return;
     if (!LoadFirmwareFile()) return;
     log_.Flush();
 

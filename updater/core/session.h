@@ -28,7 +28,9 @@
 #include "kit/usb_devices.h"
 #include "kit/wall_clock.h"
 #include "kit/worker_thread.h"
+#include "kit/power.h"
 #include "model.h"
+#include "prechecks.h"
 #include "update_log.h"
 
 namespace tessaw {
@@ -76,6 +78,15 @@ enum : int {
     kExitNoSystemId = 38,
     // The shell could not create the dialog (no display, damaged resources): nothing was started.
     kExitNoDialog = 39,
+    // The checks of config.ini's [Checks] (off unless turned on). 40 to 43 are no Windows error
+    // code (winerror.h skips from 39 to 50) and none of the codes above, so a script can tell them
+    // apart from every other way Tessac ends.
+    kExitUpToDate = 40,     // the camera holds the file's revision already: nothing to do
+    kExitNoDowngrade = 41,  // the file's revision is older than the camera's: nothing to do
+    kExitPower = 42,        // on battery (below the charge asked for): try again on mains
+    kExitWrongImage = 43,   // the file is not for this camera: a person must look
+    // BurnerApLib.dll is not beside the program (nor in the system folders), or lacks an entry point.
+    kExitNoBurnerApLib = 44,
 };
 
 // The wait for ID_Log.ini and its SYSID: SubSystemID.exe needs well under a second; half a minute
@@ -123,6 +134,8 @@ public:
     // A line the log file gets once, as a plain line, as soon as config.ini has opened it (an
     // emulated bench says so there). Call before OnInitDialog.
     void SetLogNotice(std::string line) { logNotice_ = std::move(line); }
+    // Where the power check reads the power state; without one the state is unknown (passes).
+    void SetPowerPort(kit::PowerPort* power) { power_ = power; }
 
     // --- Dialog events (main thread) ---
     // Start-up. true when the dialog is ready for FLASH; false when a failure closed it.
@@ -161,6 +174,7 @@ public:
     const std::string& LogPath() const { return logPath_; }
     const std::string& SystemId() const { return systemId_; }
     const std::string& MinDriverVersion() const { return minDriverVersion_; }
+    const CheckSettings& Checks() const { return checks_; }
     int32_t DriverCheckCode() const { return driverCheckCode_; }
     const char* RomVersion() const { return romVersion_; }
     Identity& Device() { return device_; }
@@ -187,6 +201,12 @@ public:
     void PlainLog(const std::string& text);
     // A flow's step: debug trace, plain log line, log view and Status field.
     void ReportStep(const std::string& text);
+    // A check refused the update before anything reached the camera: date and error lines, trace,
+    // message box when interactive, the exit code and the close request. The driver then ends.
+    void Refuse(int code, const std::string& message);
+    bool Refused() const { return refused_; }
+    // The version check of a camera whose file revision cannot be known: said in trace and log.
+    void VersionNotChecked();
     // Identifies the attached cameras again and shows the module IDs (the Module ID field keeps its
     // text when the present devices cannot be listed).
     void Identify();
@@ -202,6 +222,9 @@ private:
     // true when the driver has to end at once (silent mode).
     bool DriverFailure(int code, const std::string& message, bool errorForm);
     bool LoadFirmwareFile();
+    // The checks of [Checks]; false when one refused the update.
+    bool CheckPower();
+    bool CheckQuelmarImage();
     // false when the driver has to end at once.
     bool Dispatch();
     void RunFlow(FlashFlow* flow);
@@ -220,6 +243,7 @@ private:
     std::atomic<bool> closeRequested_{false};
     std::atomic<bool> closed_{false};
     std::atomic<bool> success_{false};
+    std::atomic<bool> refused_{false};
 
     CStdioFileEx log_;
     RvcLibBinding rvc_;
@@ -233,6 +257,8 @@ private:
     std::string programDir_;
     std::string logPath_;
     std::string minDriverVersion_;
+    CheckSettings checks_;
+    kit::PowerPort* power_ = nullptr;
     std::string systemId_;
     std::vector<FirmwareEntry> entries_;
     DevLists lists_;

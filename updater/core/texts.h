@@ -22,6 +22,9 @@ inline constexpr const char* kAnySystem = "XXXX";
 // Start-up failures (exit codes in session.h).
 inline constexpr const char* kNoRvcLib = "Can not find RvcLib.dll file!\r\n";
 inline constexpr const char* kNoQuelmarLib = "Can not find QuelmarCamera.dll file!\r\n";
+inline constexpr const char* kNoBurnerApLib = "Can not find BurnerApLib.dll file!\r\n";
+inline constexpr const char* kBurnerApLibEntryMissing =
+    "BurnerApLib.dll has no entry point %s: ship the vendor's BurnerApLib.dll!\r\n";
 inline constexpr const char* kNoConfig = "Can not find config.ini file!\r\n";
 inline constexpr const char* kReadConfigFailed = "Read config.ini failed!\r\n";
 inline constexpr const char* kNoDevVrk = "Can not find dev.vrk file!\r\n";
@@ -31,9 +34,13 @@ inline constexpr const char* kNoMatchedDevice = "No matched device!\r\n";
 inline constexpr const char* kNoSystemId = "Can not get system ID from ID_Log.ini!\r\n";
 inline constexpr const char* kComboError = "Combo device error!\r\n";
 
-// Start-up trace.
+// The program's own path does not fit its buffer (exit code 16, like a missing RvcLib.dll: nothing
+// can be loaded from the program's folder).
 inline constexpr const char* kProgramPathTooLong =
-    "The program's path is longer than %u characters: move the kit to a shorter folder\r\n";
+    "The folder path of the program is too long: Tessaw.exe's full path has more than %u characters; "
+    "move the kit to a shorter folder!\r\n";
+
+// Start-up trace.
 inline constexpr const char* kRegisterFailed = "Register device notification failed!\r\n";
 inline constexpr const char* kRegistered = "RegisterDeviceNotification %x\r\t";
 inline constexpr const char* kGetConfigPass = "get config.ini pass\r\n";
@@ -68,6 +75,23 @@ inline constexpr const char* kAfterCheckDevice = "After CheckDevice()...\n";
 inline constexpr const char* kUpdateFinished = "Update finished\r\n";
 inline constexpr const char* kUpdatedSuccessfully = "Updated successfully\r\n";
 inline constexpr const char* kResultSuccess = "Update successfully";
+// Refusals of the checks a packager turns on in config.ini's [Checks] (exit codes in session.h).
+inline constexpr const char* kRefuseLowBattery =
+    "Battery charge is %d%%, below the %d%% needed: please connect the AC adapter!\r\n";
+inline constexpr const char* kRefuseOnBattery = "Computer runs on battery: please connect the AC adapter!\r\n";
+inline constexpr const char* kRefuseImageOther =
+    "FW file is for VID_%04X&PID_%04X, not for this camera (VID_%s&PID_%s)!\r\n";
+inline constexpr const char* kRefuseImageShort = "FW file is too short to hold its identity block (%u bytes)!\r\n";
+inline constexpr const char* kRefuseImageLarge =
+    "FW file of %u bytes does not fit the camera's memory of %d bytes!\r\n";
+inline constexpr const char* kRefuseNoFamily = "Can not tell the camera's chip family to check the FW file!\r\n";
+inline constexpr const char* kRefuseUpToDate = "FW is already up to date (REV_%04X)\r\n";
+inline constexpr const char* kRefuseDowngrade = "FW file REV_%04X is older than the camera's REV_%s: not downgraded\r\n";
+// A version check that cannot be made goes on with the update, and says so in the log.
+inline constexpr const char* kVersionNotChecked = "FW file revision cannot be read for this camera: version not checked\r\n";
+// Trace lines of the checks.
+inline constexpr const char* kPowerTrace = "Power check: source %d, charge %d%%\r\n";
+inline constexpr const char* kIdentityTrace = "Identity check: family %c, file VID_%04X&PID_%04X&REV_%04X\r\n";
 inline constexpr const char* kPleaseReboot = "Please reboot computer\r\n";
 inline constexpr const char* kUpdateUnsuccessful = "Update unsuccessful\r\n";
 inline constexpr const char* kResultFailure = "Update unsuccessful";
@@ -94,7 +118,6 @@ inline constexpr const char* kVerifyStage = "Verify Stage is: %d / %d\r\n";
 // A camera whose firmware cannot be prepared is left alone, and so are the ones after it.
 inline constexpr const char* kRtkNoBinName =
     "No FW file is named for PID %s in config.ini, please name one and try again!\r\n";
-inline constexpr const char* kRtkFileNotOpened = "Fail to open file %s, please check the file and try again!\r\n";
 inline constexpr const char* kRtkFileEmpty = "File %s is empty, please check the file and try again!\r\n";
 inline constexpr const char* kRtkBadSize =
     "EEPROM size %d of device #%d is not usable, please reconnect the camera and try again!\r\n";
@@ -177,6 +200,9 @@ inline constexpr const char* kNoFwFile = "Can not find FW file!\r\n";
 inline constexpr const char* kFwMissing = "%s does not exist!\r\n";
 inline constexpr const char* kFwOpenFailed = "Fail to open file %s.\r\n";
 inline constexpr const char* kFwOpened = "Success to open file %s\r\n";
+inline constexpr const char* kFwTooShort =
+    "File %s has %u bytes, less than one %u-byte sector: the camera was not touched; "
+    "check the firmware file!\r\n";
 
 // Driver check.
 inline constexpr const char* kDeviceKey = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_%s&Pid_%s&MI_00";

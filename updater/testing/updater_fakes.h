@@ -415,8 +415,14 @@ struct QuelmarStub {
     }
     static int Download(unsigned char*, unsigned char, unsigned int, int) { return 0; }
     static int Upload(unsigned char*, unsigned int, unsigned char) { return 0; }
+    static inline unsigned char family = 'i';
+    static int ChipFamily(unsigned char* out) {
+        *out = family;
+        return 0;
+    }
     static void Unused() {}
     static void Reset() {
+        family = 'i';
         initResult = 0;
         initArgs.clear();
     }
@@ -450,6 +456,7 @@ public:
         if (n == "Get_FlashType") return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::FlashType);
         if (n == "Download_Sector") return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::Download);
         if (n == "Upload_Sector") return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::Upload);
+        if (n == "Get_ChipFamily") return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::ChipFamily);
         if (n == "QuelmarCam_UnInit" || n == "ResetCamera")
             return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::NoArguments);
         return reinterpret_cast<kit::EntryPoint>(&QuelmarStub::Table);
@@ -489,6 +496,15 @@ public:
     int initResult = 1;
     int inits = 0;
     std::string rom = "231R0-1";
+    // Bind's answer: bound, no library (missing), or a library lacking the entry point named here.
+    bool missing = false;
+    std::string lacks;
+    int binds = 0;
+    bool Bind(std::string& missingEntry) override {
+        ++binds;
+        missingEntry = lacks;
+        return !missing && lacks.empty();
+    }
     int InitializeDriverInterface() override {
         ++inits;
         return initResult;
@@ -514,6 +530,17 @@ public:
         ++runs;
         if (body) body(session);
         session.SetSuccess(succeeds);
+    }
+};
+
+// The computer's power state, as the power check reads it.
+class Power final : public kit::PowerPort {
+public:
+    kit::PowerStatus status{kit::PowerSource::Mains, 100};
+    int reads = 0;
+    kit::PowerStatus Read() override {
+        ++reads;
+        return status;
     }
 };
 
@@ -616,6 +643,7 @@ struct Rig {
     Libraries libraries;
     Threads threads;
     Sonix sonix;
+    Power power;
     Dialog dialog;
     kit::RecordingTrace trace;
     Flow realtekFlow, sonixFlow, quelmarFlow;
@@ -649,6 +677,7 @@ struct Rig {
         tessaw::SessionPorts ports{dialog, trace, profile,  machine,   files,   machine, programs,
                                    usb,    still, registry, libraries, threads, sonix};
         session = std::make_unique<tessaw::UpdateSession>(commandLine, ports, flows);
+        session->SetPowerPort(&power);
         dialog.session = session.get();
         return *session;
     }
@@ -662,8 +691,12 @@ struct Rig {
         threads.RunAll();
     }
     // A silent run as the shell makes it: start-up, the posted FLASH click, the message loop.
-    int RunSilently() {
+    int RunSilently() { return RunSilentlyThen(nullptr); }
+    // The same, with a look at the session after its update and before the closing steps clear it
+    // (the entry table, the found devices).
+    int RunSilentlyThen(const std::function<void()>& beforeClose) {
         if (Start("-s")) Flash();
+        if (beforeClose) beforeClose();
         dialog.Pump();
         return session->ExitCode();
     }

@@ -13,6 +13,7 @@
 #include "kit/dll_search.h"
 #include "kit/trace.h"
 #include "vendor/BurnerApLib.h"
+#include "vendor/burnerap_loading.h"
 #include "win32_handles.h"
 
 namespace tw32 {
@@ -300,6 +301,10 @@ bool BelowNormalThreads::StartBelowNormal(std::function<void()> body) {
 
 // ---------------------------------------------------------------------------------------------
 
+bool ImportedSonixLibrary::Bind(std::string& missingEntry) {
+    return vendor::BindBurnerApLib(&missingEntry) == vendor::BurnerApBind::Bound;
+}
+
 int ImportedSonixLibrary::InitializeDriverInterface() { return Initialize_DriverInterface(); }
 
 bool ImportedSonixLibrary::GetRomVersion(char* version16) { return ::GetRomVersion(version16); }
@@ -315,5 +320,20 @@ bool ImportedSonixLibrary::SetWriteProtect(bool enable, uint16_t& word, uint8_t&
 bool ImportedSonixLibrary::EraseSF() { return ::EraseSF(); }
 
 int ImportedSonixLibrary::ResetDevice() { return ::ResetDevice(); }
+
+kit::PowerStatus Win32Power::Read() {
+    // ACLineStatus: 0 offline, 1 online, 255 unknown. BatteryFlag is a mask whose bit 128 means
+    // no system battery (255, all bits, is unknown). BatteryLifePercent 255: unknown.
+    SYSTEM_POWER_STATUS power{};
+    kit::PowerStatus out;
+    if (!GetSystemPowerStatus(&power)) return out;
+    if (power.ACLineStatus == 1) {
+        out.source = kit::PowerSource::Mains;
+    } else if (power.ACLineStatus == 0 && !(power.BatteryFlag & 128)) {
+        out.source = kit::PowerSource::Battery;
+        if (power.BatteryLifePercent <= 100) out.percent = power.BatteryLifePercent;
+    }
+    return out;
+}
 
 }  // namespace tw32

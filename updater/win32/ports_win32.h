@@ -9,6 +9,7 @@
 #include "kit/file_system.h"
 #include "kit/hidden_start.h"
 #include "kit/library_loader.h"
+#include "kit/power.h"
 #include "kit/usb_devices.h"
 #include "kit/wall_clock.h"
 #include "kit/worker_thread.h"
@@ -64,15 +65,23 @@ public:
     kit::LocalTime Now() override;
 };
 
+// GetSystemPowerStatus: mains, battery (with its charge when the system knows it), or unknown
+// when the system has no battery or cannot tell.
+class Win32Power final : public kit::PowerPort {
+public:
+    kit::PowerStatus Read() override;
+};
+
 // A detached thread at below-normal priority with COM (multithreaded) for its whole body.
 class BelowNormalThreads final : public kit::ThreadPort {
 public:
     bool StartBelowNormal(std::function<void()> body) override;
 };
 
-// The imported BurnerApLib.dll, as the update driver and the Sonix flow call it.
+// The imported (delay-loaded) BurnerApLib.dll, as the update driver and the Sonix flow call it.
 class ImportedSonixLibrary final : public tessaw::SonixLibraryPort {
 public:
+    bool Bind(std::string& missingEntry) override;
     int InitializeDriverInterface() override;
     bool GetRomVersion(char* version16) override;
     bool ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffer, uint32_t length) override;

@@ -15,6 +15,7 @@
 #include "bench_still_graph.h"
 #include "emu/bench.h"
 #include "emu/capture_filter/registration.h"
+#include "emulated_power.h"
 #include "emulated_usb.h"
 #include "kit/dll_search.h"
 #include "kit/process.h"
@@ -99,15 +100,26 @@ void CUpdateApp::InitInstance(const char* commandLine) {
     std::unique_ptr<kit::UsbDevicePort> usb;
     kit::UsbDevicePort* benchUsb = nullptr;
     std::string notice, benchFolder;
+    std::unique_ptr<kit::PowerPort> power;
     if (std::optional<std::string> folder = emu::BenchFolderFromEnvironment()) {
         benchFolder = *folder;
-        emu::TraceBenchInUse(trace, *folder);
+        // A bench that sets the power state says so in its notice; one that does not reads as before.
+        emu::Bench bench;
+        std::string error, powerNotice;
+        if (emu::LoadBench(*folder, bench, error)) powerNotice = tessaw::bench::PowerNotice(bench);
+        if (powerNotice.empty()) {
+            emu::TraceBenchInUse(trace, *folder);
+        } else {
+            trace.Write((emu::BenchNotice(*folder) + powerNotice + "\n").c_str());
+        }
+        power = std::make_unique<tessaw::bench::BenchPower>(*folder, trace);
         auto emulated = std::make_unique<tessaw::bench::EmulatedUsbDevices>(*folder, trace);
         benchUsb = emulated.get();
         usb = std::move(emulated);
-        notice = emu::BenchNotice(*folder) + "\r\n";
+        notice = emu::BenchNotice(*folder) + powerNotice + "\r\n";
     } else {
         usb = std::make_unique<tw32::SetupApiUsbDevices>();
+        power = std::make_unique<tw32::Win32Power>();
     }
 
     tw32::Win32Files files;
@@ -143,6 +155,7 @@ void CUpdateApp::InitInstance(const char* commandLine) {
     auto* dialog = new tw32::CUpdateDlg(commandLine, ports, benchUsb, com);
     tessaw::UpdateSession& session = dialog->Session();
     session.SetLogNotice(notice);
+    session.SetPowerPort(power.get());
     const bool silent = session.Silent();
     stillHost.SetSilent(silent);
 
