@@ -7,15 +7,16 @@
 # reports the firmware's new revision.
 #
 #   scripts/package-update.sh [options] <camkit-....zip, or a folder holding one>
-#     --kit x64|x86     which kit of the package to run (default x64, the twin wine64 runs here)
+#     --kit x64|x86     which kit of the package to run (default x64, the twin)
 #     --template NAME   bench template (default quelmar-i; scripts/demo.sh list names them)
 #     --signed          also require every program and DLL of that kit to carry a signature
 #     --work DIR        where to unpack and run (default: a new temporary folder)
 #
 # The kit must be run by a wine that can run it: KIT_WINE is the command that starts a Windows
-# program (default /usr/lib/wine/wine64 for x64; for x86 there is no default: name a wine that runs
-# i686 programs), KIT_WINESERVER the matching wineserver (stopped at the end). The stand-ins come
-# from build/win64/emu (x64) or build/win32/emu (x86), benchtool from build/native.
+# program, KIT_WINESERVER the matching wineserver (stopped at the end). Defaults: the machine's
+# wine64 for x64; for x86 wine 10 in the tree of scripts/wow64.sh (`scripts/wow64.sh run ...`), on
+# a machine that can run 32-bit code. The stand-ins come from build/win64/emu (x64) or
+# build/win32/emu (x86), benchtool from build/native.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -47,10 +48,11 @@ case $kit in
   x64) build=$repo/build/win64; format=pei-x86-64; objdump=x86_64-w64-mingw32-objdump
        wine=${KIT_WINE:-/usr/lib/wine/wine64}; wineserver=${KIT_WINESERVER:-/usr/lib/wine/wineserver} ;;
   x86) build=$repo/build/win32; format=pei-i386; objdump=i686-w64-mingw32-objdump
-       wine=${KIT_WINE:-}; wineserver=${KIT_WINESERVER:-}
-       if [ -z "$wine" ]; then
-         echo "package-update.sh: the 32-bit kit needs a wine that runs i686 programs: set KIT_WINE (and KIT_WINESERVER)" >&2
-         exit 2
+       # Wine 10's WoW64 mode in the tree of scripts/wow64.sh, as the end-to-end cases run it.
+       wine=${KIT_WINE:-$repo/scripts/wow64.sh run /usr/lib/wine/wine64}
+       wineserver=${KIT_WINESERVER:-$repo/scripts/wow64.sh run /usr/lib/wine/wineserver}
+       if [ -z "${KIT_WINE:-}" ]; then
+         "$repo/scripts/wow64.sh" supported && "$repo/scripts/wow64.sh" check || exit 2
        fi ;;
   *) echo "package-update.sh: --kit is x64 or x86, not \"$kit\"" >&2; exit 2 ;;
 esac
