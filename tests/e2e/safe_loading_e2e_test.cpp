@@ -75,7 +75,7 @@ TEST_F(SafeLoadingE2E, TessawNeverLoadsADecoyFromTheCurrentFolder) {
         {"no QuelmarCamera.dll beside the program", "QuelmarCamera.dll", 17, tessaw::kNoQuelmarLib},
         {"no RvcLib.dll beside the program", "RvcLib.dll", 16, tessaw::kNoRvcLib},
         // Once imported plainly, it was taken from the current folder by the system loader.
-        {"no BurnerApLib.dll beside the program", "BurnerApLib.dll", 40, tessaw::kNoBurnerApLib},
+        {"no BurnerApLib.dll beside the program", "BurnerApLib.dll", 44, tessaw::kNoBurnerApLib},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

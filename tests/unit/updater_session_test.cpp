@@ -114,9 +114,9 @@ INSTANTIATE_TEST_SUITE_P(
     Table, StartUpFailure,
     ::testing::Values(
         // BurnerApLib.dll is bound first, where the system loader used to refuse to start the program.
-        FailureCase{"NoBurnerApLib", [](Rig& r) { r.sonix.missing = true; }, 40,
+        FailureCase{"NoBurnerApLib", [](Rig& r) { r.sonix.missing = true; }, 44,
                     "Can not find BurnerApLib.dll file!\r\n", false, true},
-        FailureCase{"BurnerApLibLacksAnEntryPoint", [](Rig& r) { r.sonix.lacks = "GetRomVersion"; }, 40,
+        FailureCase{"BurnerApLibLacksAnEntryPoint", [](Rig& r) { r.sonix.lacks = "GetRomVersion"; }, 44,
                     "BurnerApLib.dll has no entry point GetRomVersion: ship the vendor's BurnerApLib.dll!\r\n",
                     false, true},
         FailureCase{"NoRvcLib", [](Rig& r) { r.libraries.unloadable.insert("c:\\kit\\rvclib.dll"); }, 16,
