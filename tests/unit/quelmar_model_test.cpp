@@ -671,6 +671,12 @@ TEST(QuelmarFaults, CutAtTheNthRequestTearsWhatTheFlashWasDoing) {
         size_t changed;     // bytes of the sector erased or programmed by the cut request
         bool firstAnswered;  // request 1 was answered
     };
+    for (const char* line : {"cut=7", "cut=7:1500"}) EXPECT_EQ(FormatFault(Parsed(line)), line);
+    for (const char* bad : {"cut=0", "cut=", "cut=x", "cut=3:", "cut=3:soon"}) {
+        Fault f;
+        std::string error;
+        EXPECT_FALSE(ParseFault(bad, f, error)) << bad;
+    }
     const uint64_t eraseStarts = cost::XuRequestUs(4), dataStarts = cost::XuRequestUs(4096);
     const uint64_t burst = cost::ProgramUs(64);
     const std::string half = std::to_string(eraseStarts + cost::kSectorEraseUs / 2);
