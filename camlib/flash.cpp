@@ -426,6 +426,17 @@ int32_t WriteHalfPages(CamHandle* h, uint32_t address, const uint8_t* sector, ui
     return hr::kOk;
 }
 
+int32_t ProgramHead(CamHandle* h, const uint8_t* bytes, uint32_t n, bool halfPages, uint32_t length) {
+    if (!UsableBlock(length) || n > 64) return hr::kUnexpected;
+    ExtUnit& u = *h->pExt;
+    std::vector<uint8_t> sector(kSectorBytes, 0xFF), blocks(kSectorBytes);
+    std::memcpy(sector.data(), bytes, n);
+    // Half pages: the first pass carries bytes 0..31 of every 64; the second has nothing to add.
+    if (halfPages) HalfPageBlocks(sector.data(), 0, blocks.data());
+    CAMLIB_TRY(SetFlashAddress(u, 0));
+    return XuWrite(u, XU_SF_DATA, halfPages ? blocks.data() : sector.data(), length);
+}
+
 int32_t WriteSectorHalfPages(CamHandle* h, uint32_t address, const uint8_t* sector) {
     ExtUnit& u = *h->pExt;
     CAMLIB_TRY(EraseFlashSector(u, address));
@@ -489,9 +500,16 @@ int CamWriteRange(CamHandle* h, const uint8_t* source, uint32_t code, uint32_t s
     ExtUnit& u = *h->pExt;
     if (LoadCommandTable(u, code).table != hr::kOk) return 0;
     std::vector<uint8_t> sector(kSectorBytes);
+    // The boot mark at flash address 0 is programmed last, once every sector is in place: written
+    // with sector 0 it would stand over an image that a cut can leave unfinished.
+    const uint32_t held = start == 0 ? std::min<uint32_t>(2, end) : 0;
     auto fill = [&](uint32_t a) {
         std::fill(sector.begin(), sector.end(), 0xFF);
         std::memcpy(sector.data(), source + a, std::min(kSectorBytes, end - a));
+        if (a == 0) std::fill_n(sector.begin(), held, 0xFF);
+    };
+    auto markLast = [&](bool halfPages, uint32_t length) {
+        return held == 0 || ProgramHead(h, source, held, halfPages, length) == hr::kOk ? 1 : 0;
     };
     const char family = u.family;
     if ((code == 6 || code == 129 || code == 130) && (family == 'h' || family == 'f' || family == 'g')) {
@@ -499,7 +517,7 @@ int CamWriteRange(CamHandle* h, const uint8_t* source, uint32_t code, uint32_t s
             fill(a);
             if (WriteSectorHalfPages(h, a, sector.data()) != hr::kOk) return 0;
         }
-        return 1;
+        return markLast(true, kSectorBytes);
     }
     for (uint32_t a = start; a < end; a += kSectorBytes)
         if (EraseFlashSector(u, a) != hr::kOk) return 0;
@@ -514,7 +532,7 @@ int CamWriteRange(CamHandle* h, const uint8_t* source, uint32_t code, uint32_t s
             if (XuWrite(u, XU_SF_DATA, sector.data() + at, length) != hr::kOk) return 0;
         }
     }
-    return 1;
+    return markLast(false, length);
 }
 
 bool CamSoftReset(CamHandle* h) {

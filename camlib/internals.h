@@ -75,6 +75,10 @@ int32_t WriteHalfPages(CamHandle* handle, uint32_t address, const uint8_t* secto
 int32_t WriteSectorHalfPages(CamHandle* handle, uint32_t address, const uint8_t* sector);
 // A 64-byte block for the half-page passes: 32 bytes 0xFF, then 32 data bytes.
 void HalfPageBlocks(const uint8_t* sector, uint32_t half, uint8_t* out4096);
+// Programs the first `n` (at most 64) bytes of the flash through XU_SF_DATA with one block of
+// `length` bytes, the rest of it 0xFF (which programs nothing): as half pages when `halfPages`.
+// Used to put the boot mark in last, over a sector 0 written without it.
+int32_t ProgramHead(CamHandle* handle, const uint8_t* bytes, uint32_t n, bool halfPages, uint32_t length);
 // Page-programs up to 33 bytes through the bypass port.
 int32_t BypassProgram(CamHandle* handle, uint32_t address, const uint8_t* data, uint32_t n);
 

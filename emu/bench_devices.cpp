@@ -1,5 +1,6 @@
 #include "emu/bench_devices.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -30,7 +31,101 @@ uint8_t FamilyChipId(char family) {
     }
 }
 
+bool Hex16(const std::string& text, uint16_t& out) {
+    const std::string t = kit::Trim(text);
+    if (t.size() != 4) return false;
+    uint64_t v = 0;
+    if (!kit::ParseNumber("0x" + t, 0xFFFF, v)) return false;
+    out = static_cast<uint16_t>(v);
+    return true;
+}
+
+// <record>.power: "state=<on|cut|returned>" and "download_ok=<0|1>" lines.
+struct PowerFile {
+    std::string state;
+    bool downloadOk = true;
+};
+
+bool ReadPowerFile(const std::string& path, PowerFile& out, std::string& error) {
+    std::vector<uint8_t> bytes;
+    if (!LoadImage(path, bytes, error, 1, 0)) return false;
+    if (bytes.size() == 1 && bytes[0] == 0) return true;  // no file
+    for (const std::string& line : kit::SplitList(std::string(bytes.begin(), bytes.end()), '\n')) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = kit::Trim(line.substr(0, eq)), value = kit::Trim(line.substr(eq + 1));
+        if (key == "state") out.state = value;
+        if (key == "download_ok") out.downloadOk = value != "0";
+    }
+    if (out.state != "on" && out.state != "cut" && out.state != "returned") {
+        error = path + ": state must be on, cut or returned";
+        return false;
+    }
+    return true;
+}
+
+bool WritePowerFile(const std::string& path, const PowerFile& file, std::string& error) {
+    const std::string text = "state=" + file.state + "\ndownload_ok=" + (file.downloadOk ? "1" : "0") + "\n";
+    return SaveImage(path, std::vector<uint8_t>(text.begin(), text.end()), error);
+}
+
 }  // namespace
+
+const char* BootModeName(BootMode mode) {
+    switch (mode) {
+        case BootMode::Flash: return "flash firmware";
+        case BootMode::Rom: return "ROM mode";
+        case BootMode::Dead: return "dead";
+    }
+    return "";
+}
+
+bool VerifiedMark(char family, const std::vector<uint8_t>& flash, bool downloadOk) {
+    if (flash.size() < 2) return false;
+    switch (family) {
+        case 'i': return flash[0] == 0x89 && flash[1] == 0x16;
+        case 'k': return flash[0] == 0x89 && flash[1] == 0x17;
+        case 'j': case 'l': return downloadOk;
+        default: return flash[0] == 0x55;
+    }
+}
+
+bool WholeImage(char family, const std::vector<uint8_t>& flash, uint16_t vid, uint32_t imageBytes) {
+    constexpr uint32_t kPage = 256;
+    const size_t end = std::min<size_t>(imageBytes, flash.size());
+    for (size_t page = 0; page < end; page += kPage) {
+        const auto first = flash.begin() + static_cast<std::ptrdiff_t>(page);
+        const auto last = flash.begin() + static_cast<std::ptrdiff_t>(std::min(end, page + kPage));
+        if (std::all_of(first, last, [](uint8_t b) { return b == 0xFF; })) return false;
+    }
+    const uint32_t id = IdentityOffset(family);
+    if (id + 6 > end) return true;
+    auto word = [&](uint32_t at) { return static_cast<uint16_t>(flash[at] | flash[at + 1] << 8); };
+    return word(id) == vid && word(id + 2) != 0xFFFF && word(id + 4) != 0xFFFF;
+}
+
+BootMode BootByMark(char family, const std::vector<uint8_t>& flash, bool downloadOk, uint16_t vid,
+                    uint32_t imageBytes) {
+    if (!VerifiedMark(family, flash, downloadOk)) return BootMode::Rom;
+    return WholeImage(family, flash, vid, imageBytes) ? BootMode::Flash : BootMode::Dead;
+}
+
+bool ReplugCamera(const Bench& bench, const std::string& name, std::string& error) {
+    for (const CameraRecord& cam : bench.cameras) {
+        if (kit::Lower(cam.name) != kit::Lower(name)) continue;
+        if (cam.chip != "quelmar") {
+            error = "camera \"" + name + "\" is not a Quelmar camera";
+            return false;
+        }
+        const std::string path = BenchFilePath(bench.folder, cam.name + ".power");
+        PowerFile file;
+        if (!ReadPowerFile(path, file, error)) return false;
+        file.state = "returned";
+        return WritePowerFile(path, file, error);
+    }
+    error = "the bench lists no camera \"" + name + "\"";
+    return false;
+}
 
 uint32_t IdentityOffset(char family) {
     switch (family) {
@@ -152,7 +247,8 @@ bool BenchDevices::Open(const Bench& bench, std::string& error) {
     }
     for (const CameraRecord& cam : bench.cameras) {
         if (cam.chip != "quelmar") continue;
-        QuelmarDevice dev{&cam, nullptr, "", "", "", 0};
+        QuelmarDevice dev;
+        dev.camera = &cam;
         quelmar::ChipConfig config;
         std::vector<quelmar::Fault> faults;
         if (!ParseChipConfig(cam, config, faults, error)) return false;
@@ -185,9 +281,98 @@ bool BenchDevices::Open(const Bench& bench, std::string& error) {
             ip->ClearDirty();
         }
         dev.savedStatus = dev.chip->Flash().NonVolatileStatus();
+        if (!OpenPower(bench, cam, dev, error)) return false;
         quelmar_.push_back(std::move(dev));
     }
     return true;
+}
+
+bool BenchDevices::OpenPower(const Bench& bench, const CameraRecord& cam, QuelmarDevice& dev, std::string& error) {
+    const std::string who = "camera \"" + cam.name + "\": ";
+    const std::string boot = kit::Lower(kit::Trim(cam.Get("boot", "flash")));
+    if (boot != "flash" && boot != "mark") {
+        error = who + "boot must be flash or mark";
+        return false;
+    }
+    struct Field {
+        const char* key;
+        const char* def;
+        uint16_t* out;
+    };
+    for (const Field& f : {Field{"rom_vid", "04FC", &dev.romVid}, Field{"rom_pid", "2080", &dev.romPid},
+                           Field{"rom_rev", "0100", &dev.romRev}}) {
+        if (!Hex16(cam.Get(f.key, f.def), *f.out)) {
+            error = who + f.key + " must be 4 hexadecimal digits";
+            return false;
+        }
+    }
+    uint32_t imageBytes = 65536;
+    const std::string text = cam.Get("image_bytes");
+    if (!text.empty() && (!Number(text, 1u << 24, imageBytes) || imageBytes == 0)) {
+        error = who + "image_bytes must be a number from 1 up to " + std::to_string(1u << 24);
+        return false;
+    }
+    dev.imageBytes = imageBytes;
+    dev.powerPath = BenchFilePath(bench.folder, cam.name + ".power");
+    PowerFile power;
+    if (!ReadPowerFile(dev.powerPath, power, error)) return false;
+    dev.powerState = power.state;
+    if (!power.state.empty()) {
+        // A cut happens once: the camera's state file says it has.
+        auto& faults = dev.chip->Faults();
+        faults.erase(std::remove_if(faults.begin(), faults.end(),
+                                    [](const quelmar::Fault& f) { return f.kind == quelmar::FaultKind::Cut; }),
+                     faults.end());
+    }
+    if (power.state == "cut") dev.chip->SetOffBus();
+    dev.byMark = boot == "mark" || power.state == "returned";
+    dev.chip->SetDownloadOk(power.downloadOk);
+    dev.savedDownloadOk = power.downloadOk;
+    DecideBoot(dev);
+    return true;
+}
+
+const BenchDevices::QuelmarDevice* BenchDevices::Find(const CameraRecord& camera) const {
+    for (const QuelmarDevice& d : quelmar_)
+        if (d.camera == &camera || d.camera->name == camera.name) return &d;
+    return nullptr;
+}
+
+void BenchDevices::DecideBoot(const QuelmarDevice& d) const {
+    d.bootRestarts = d.chip->RestartCount();
+    d.boot = d.byMark ? BootByMark(d.chip->Family(), d.chip->Flash().Image(), d.chip->DownloadOk(), d.camera->vid,
+                                   d.imageBytes)
+                      : BootMode::Flash;
+}
+
+BootMode BenchDevices::Boot(const CameraRecord& camera) const {
+    const QuelmarDevice* d = Find(camera);
+    if (!d) return BootMode::Flash;
+    if (d->chip->RestartCount() != d->bootRestarts) DecideBoot(*d);
+    return d->boot;
+}
+
+bool BenchDevices::OffBus(const CameraRecord& camera) const {
+    const QuelmarDevice* d = Find(camera);
+    return d && d->chip->PowerCut();
+}
+
+bool BenchDevices::Present(const CameraRecord& camera) const {
+    const QuelmarDevice* d = Find(camera);
+    return !d || (!d->chip->Unplugged() && Boot(camera) != BootMode::Dead);
+}
+
+CameraRecord BenchDevices::Presented(const CameraRecord& camera) const {
+    CameraRecord now = camera;
+    const QuelmarDevice* d = Find(camera);
+    if (d && Boot(camera) == BootMode::Rom) {
+        now.vid = d->romVid;
+        now.pid = d->romPid;
+        now.rev = d->romRev;
+    } else {
+        now.rev = Revision(camera);
+    }
+    return now;
 }
 
 quelmar::QuelmarChip* BenchDevices::Quelmar(const CameraRecord& camera) {
@@ -234,6 +419,19 @@ bool BenchDevices::Persist(std::string& error) {
         if (quelmar::InPackageFlash* ip = d.chip->InPackage(); ip && ip->Dirty()) {
             if (SaveImage(d.inPackagePath, ip->Image(), error)) ip->ClearDirty();
             else ok = false;
+        }
+        // The power state is written only for cameras that were cut or boot by their mark, so a
+        // bench without either keeps the files it always had.
+        PowerFile power{d.powerState, d.chip->DownloadOk()};
+        if (d.chip->PowerCut()) power.state = "cut";
+        else if (power.state.empty() && d.byMark) power.state = "on";
+        if (!power.state.empty() && (power.state != d.powerState || power.downloadOk != d.savedDownloadOk)) {
+            if (WritePowerFile(d.powerPath, power, error)) {
+                d.powerState = power.state;
+                d.savedDownloadOk = power.downloadOk;
+            } else {
+                ok = false;
+            }
         }
     }
     return ok;

@@ -31,7 +31,28 @@
 //                       <record>.replay, time advances as recorded; the model follows the requests
 //                       the recording shows succeeding, so flash and revision change as recorded
 //                       (emu/capture_filter/replay_camera.h, docs/recording.md)
+//   boot=flash          flash: the camera always runs its flash firmware (as it always did);
+//                       mark: it boots by the mark rule below at every power-on and restart
+//   rom_vid=04FC        the USB identity of the chip's ROM, shown in ROM mode (hexadecimal);
+//   rom_pid=2080        its release rom_rev is the ROM's own, no firmware revision
+//   rom_rev=0100
+//   image_bytes=65536   how much of the flash the firmware fills, for the "whole" test
 // The non-volatile status bits live in <record>.status beside the image.
+//
+// Power cuts and the return (docs/emulated-bench.md, "Cut and return"): when a cut fault fires the
+// camera's <record>.power file records "state=cut", and in every later process the camera stays
+// off the bus until ReplugCamera() ("benchtool replug") makes it "state=returned"; either state
+// spends the bench's cut faults. A returned camera, and one with boot=mark, boots by the mark rule:
+//  - flash firmware, when flash address 0 holds the family's verified mark (0x55 for d, f, g, h;
+//    89 16 for i; 89 17 for k; the download-OK flag of the commit selector for j and l, kept in
+//    <record>.power) and the image is whole: the identity it enumerates with is as ever;
+//  - ROM mode, when the mark is not the verified one: the identity is rom_vid, rom_pid, rom_rev,
+//    and the extension unit answers as ever (the ROM keeps the download protocol);
+//  - dead, when the mark says verified but the image is not whole: the camera does not enumerate.
+// The image is whole when no 256-byte page within the first image_bytes of the flash is erased
+// (all 0xFF) and the identity block, where it lies within them, holds the record's vendor ID and a
+// product ID and release that are not erased. The rule is applied when the camera powers on and
+// when the chip restarts; what the camera shows in between does not change.
 //
 // Where the firmware revision lives: the image identity block (vendor ID, product ID, device
 // release; little-endian 16-bit each) at flash offset 0x8008 for families 'f' and 'g', 0xB70A for
@@ -56,6 +77,21 @@ namespace emu {
 // Flash offset of the firmware identity block of a family.
 uint32_t IdentityOffset(char family);
 
+enum class BootMode { Flash, Rom, Dead };
+// "flash firmware", "ROM mode", "dead".
+const char* BootModeName(BootMode mode);
+// Flash address 0 holds the family's verified mark (j, l: the download-OK flag decides).
+bool VerifiedMark(char family, const std::vector<uint8_t>& flash, bool downloadOk);
+// The image within the first `imageBytes` is whole, as said above.
+bool WholeImage(char family, const std::vector<uint8_t>& flash, uint16_t vid, uint32_t imageBytes);
+// The mark rule.
+BootMode BootByMark(char family, const std::vector<uint8_t>& flash, bool downloadOk, uint16_t vid,
+                    uint32_t imageBytes);
+
+// Plugs a camera whose power was cut back in: it boots by the mark rule from now on. False, with
+// the reason, when the bench has no such Quelmar camera or its state cannot be written.
+bool ReplugCamera(const Bench& bench, const std::string& camera, std::string& error);
+
 // The chip description and faults of a Quelmar camera record.
 bool ParseChipConfig(const CameraRecord& camera, quelmar::ChipConfig& config, std::vector<quelmar::Fault>& faults,
                      std::string& error);
@@ -76,6 +112,15 @@ public:
     std::string Carrier(const CameraRecord& camera) const;
     // The bcdDevice the camera enumerates with now.
     uint16_t Revision(const CameraRecord& camera) const;
+    // How the camera booted (flash firmware unless it boots by its mark).
+    BootMode Boot(const CameraRecord& camera) const;
+    // On the bus now: not unplugged, its power not cut, not dead.
+    bool Present(const CameraRecord& camera) const;
+    // The record as the system sees the camera now: in ROM mode with the ROM's identity, else with
+    // its current revision.
+    CameraRecord Presented(const CameraRecord& camera) const;
+    // Its power was cut in this process or an earlier one and it has not been plugged back in.
+    bool OffBus(const CameraRecord& camera) const;
 
     // Writes back every memory image that changed since the last call. False, with the reason,
     // when a file cannot be written (the change stays pending).
@@ -87,11 +132,22 @@ public:
 
 private:
     struct QuelmarDevice {
-        const CameraRecord* camera;
+        const CameraRecord* camera = nullptr;
         std::unique_ptr<quelmar::QuelmarChip> chip;
         std::string flashPath, statusPath, inPackagePath;
-        uint8_t savedStatus;
+        uint8_t savedStatus = 0;
+        std::string powerPath;
+        std::string powerState;  // "", "on", "cut" or "returned", as saved
+        bool byMark = false;
+        bool savedDownloadOk = true;
+        uint16_t romVid = 0, romPid = 0, romRev = 0;
+        uint32_t imageBytes = 0;
+        mutable BootMode boot = BootMode::Flash;
+        mutable uint32_t bootRestarts = 0;
     };
+    bool OpenPower(const Bench& bench, const CameraRecord& cam, QuelmarDevice& dev, std::string& error);
+    const QuelmarDevice* Find(const CameraRecord& camera) const;
+    void DecideBoot(const QuelmarDevice& d) const;
     const Bench* bench_ = nullptr;
     quelmar::VirtualClock clock_;
     std::vector<QuelmarDevice> quelmar_;

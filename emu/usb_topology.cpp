@@ -84,7 +84,7 @@ bool ParseGuid(const std::string& text, Guid& out) {
 }
 
 bool UsbTopology::Build(const Bench& bench, std::function<uint16_t(const CameraRecord&)> revisionOf,
-                        std::string& error) {
+                        std::string& error, std::function<bool(const CameraRecord&, CameraRecord&)> shownAs) {
     hubs_.clear();
     cameras_.clear();
     long n = 1, rootPorts = 4;
@@ -137,7 +137,13 @@ bool UsbTopology::Build(const Bench& bench, std::function<uint16_t(const CameraR
         }
         std::string hub = cam.Get("hub");
         if (hub.empty()) hub = "roothub" + std::to_string(controller);
-        cameras_.push_back(Attachment{&cam, hub, cam.port, revisionOf ? revisionOf(cam) : cam.rev});
+        Attachment a{&cam, hub, cam.port, revisionOf ? revisionOf(cam) : cam.rev, cam.vid, cam.pid, true};
+        if (shownAs) {
+            CameraRecord now = cam;
+            a.present = shownAs(cam, now);
+            a.vid = now.vid, a.pid = now.pid, a.revision = now.rev;
+        }
+        cameras_.push_back(a);
     }
     // Nothing may share a port.
     for (const UsbHubNode& h : hubs_) {
@@ -199,10 +205,10 @@ UsbPortAnswer UsbTopology::Port(const std::string& hubName, uint8_t port) const 
         }
     }
     for (const Attachment& a : cameras_) {
-        if (a.hub == hub->name && a.port == port) {
+        if (a.hub == hub->name && a.port == port && a.present) {
             answer.connected = true;
             answer.camera = a.camera;
-            answer.device = DeviceDescriptor(*a.camera, a.revision);
+            answer.device = DeviceDescriptor(*a.camera, a.vid, a.pid, a.revision);
         }
     }
     return answer;
@@ -245,13 +251,14 @@ std::string UsbTopology::HubInstanceOf(const CameraRecord& camera) const {
     return "";
 }
 
-std::vector<uint8_t> UsbTopology::DeviceDescriptor(const CameraRecord& camera, uint16_t revision) {
+std::vector<uint8_t> UsbTopology::DeviceDescriptor(const CameraRecord& camera, uint16_t vid, uint16_t pid,
+                                                   uint16_t revision) {
     std::vector<uint8_t> d;
     Append(d, {18, 1});
     Put16(d, 0x0200);
     Append(d, {0xEF, 0x02, 0x01, 64});  // miscellaneous class with interface association
-    Put16(d, camera.vid);
-    Put16(d, camera.pid);
+    Put16(d, vid);
+    Put16(d, pid);
     Put16(d, revision);
     // A string left empty in the record is one the device does not have (index 0).
     const auto index = [&](uint8_t i) { return StringOf(camera, i).empty() ? uint8_t{0} : i; };

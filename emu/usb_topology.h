@@ -54,7 +54,11 @@ class UsbTopology {
 public:
     // Builds the tree; `revisionOf` gives a camera's current bcdDevice (it comes from the device's
     // memory, which the chip models own). Returns false and says why in `error`.
-    bool Build(const Bench& bench, std::function<uint16_t(const CameraRecord&)> revisionOf, std::string& error);
+    // `shownAs`, when given, gives the identity a camera enumerates with now (vendor and product
+    // ID, release; a camera in ROM mode shows its ROM's) and false for one that is off the bus
+    // (its port then reads empty); it replaces `revisionOf`.
+    bool Build(const Bench& bench, std::function<uint16_t(const CameraRecord&)> revisionOf, std::string& error,
+               std::function<bool(const CameraRecord&, CameraRecord&)> shownAs = nullptr);
 
     int ControllerCount() const { return controllers_; }
     std::string ControllerDriverKey(int controller) const;
@@ -70,7 +74,8 @@ public:
     std::string HubInstanceOf(const CameraRecord& camera) const;
 
     // The descriptors of one camera, as its firmware would answer them.
-    static std::vector<uint8_t> DeviceDescriptor(const CameraRecord& camera, uint16_t revision);
+    static std::vector<uint8_t> DeviceDescriptor(const CameraRecord& camera, uint16_t vid, uint16_t pid,
+                                                 uint16_t revision);
     static std::vector<uint8_t> ConfigurationDescriptor(const CameraRecord& camera);
     static std::vector<uint8_t> StringDescriptor(const std::string& text);
 
@@ -80,6 +85,8 @@ private:
         std::string hub;
         uint8_t port;
         uint16_t revision;
+        uint16_t vid = 0, pid = 0;
+        bool present = true;
     };
     int controllers_ = 1;
     std::vector<UsbHubNode> hubs_;

@@ -32,14 +32,16 @@ struct EmulatedPlatform::State {
 
     const emu::Bench& Bench() const { return shared.Description(); }
     emu::BenchDevices& Devices() { return shared.Devices(); }
-    bool Present(const emu::CameraRecord& cam) {
-        const q::QuelmarChip* chip = Devices().Quelmar(cam);
-        return !chip || !chip->Unplugged();
-    }
+    // A camera off the bus (unplugged, its power cut) or dead is not listed.
+    bool Present(const emu::CameraRecord& cam) { return Devices().Present(cam); }
     void BuildTopology() {
         std::string error;
         topologyOk = topology.Build(
-            Bench(), [this](const emu::CameraRecord& cam) { return Devices().Revision(cam); }, error);
+            Bench(), [this](const emu::CameraRecord& cam) { return Devices().Revision(cam); }, error,
+            [this](const emu::CameraRecord& cam, emu::CameraRecord& now) {
+                now = Devices().Presented(cam);
+                return Devices().Present(cam);
+            });
         if (!topologyOk) kit::TraceF(trace, "emulated bench: USB tree unusable: %s\n", error.c_str());
     }
 };
@@ -141,7 +143,7 @@ public:
     int32_t ReadDevicePath(std::string& path) override {
         path.clear();
         if (cam_.noPath) return hr::kFail;
-        path = cam_.DevicePath();
+        path = s_.Devices().Presented(cam_).DevicePath();
         return hr::kOk;
     }
     int32_t BindFilter(std::unique_ptr<CaptureFilter>& out) override {
@@ -207,7 +209,7 @@ public:
     }
     uint32_t InstanceId(uint32_t index, std::string& out) override {
         if (index >= cameras_.size()) return kErrorNoMoreItems;
-        out = cameras_[index]->InstanceId();
+        out = s_.Devices().Presented(*cameras_[index]).InstanceId();
         return kErrorSuccess;
     }
     uint32_t Address(uint32_t index, uint32_t& address) override {
@@ -217,9 +219,7 @@ public:
     }
     uint32_t HardwareIds(uint32_t index, std::vector<std::string>& ids) override {
         if (index >= cameras_.size()) return kErrorNoMoreItems;
-        emu::CameraRecord now = *cameras_[index];
-        now.rev = s_.Devices().Revision(*cameras_[index]);
-        ids = {now.HardwareId()};
+        ids = {s_.Devices().Presented(*cameras_[index]).HardwareId()};
         return kErrorSuccess;
     }
     uint32_t GrandparentInstanceId(uint32_t index, std::string& out) override {

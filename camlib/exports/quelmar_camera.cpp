@@ -18,6 +18,9 @@ struct Opened {
     CamHolder handle = nullptr;
     int table = -1;      // command table the chip holds; -1: not known
     uint32_t block = 0;  // XU_SF_DATA length reported with it
+    // The first two bytes of sector 0, held back until the other sectors are written (FlushMark).
+    bool markPending = false;
+    uint8_t mark[2] = {0xFF, 0xFF};
 };
 Opened g;
 
@@ -64,6 +67,23 @@ bool MoveSector(unsigned sector, uint8_t* data, bool write) {
     return true;
 }
 
+// Flash address 0 holds the mark the chip boots by: written with sector 0, a verified mark would
+// stand over sectors not yet written, and a cut in that window leaves a camera that boots a broken
+// image and can no longer be flashed. So sector 0 goes out with its first two bytes erased, and
+// they are programmed by the next call that is not a sector write (protection on, the read-back,
+// the reset), when every sector is in place; the read-back then compares them like any other byte.
+// False when the camera did not take them.
+bool FlushMark() {
+    if (!g.markPending) return true;
+    g.markPending = false;
+    if (!Ready() || g.table < 0) return false;
+    if (ProgramHead(g.handle, g.mark, 2, g.table == 6, g.block) != hr::kOk) {
+        Trace(g.handle, "the header bytes were not programmed");
+        return false;
+    }
+    return true;
+}
+
 int Protect(unsigned char table, bool on) {
     if (!Ready() || table > 6) return kResultFail;
     if (!RegisterLevelFamily(g.handle->pExt->family)) return kResultOk;
@@ -81,6 +101,7 @@ int QUELMAR_CALL QuelmarCam_Init(int device) {
     return Guarded([&]() -> int {
         g.table = -1;
         g.block = 0;
+        g.markPending = false;  // never carried over to another camera
         if (device < 0) return kResultFail;
         return CamInit(&g.handle, 'e', device) == kResultOk ? kResultOk : kResultFail;
     });
@@ -89,26 +110,28 @@ int QUELMAR_CALL QuelmarCam_Init(int device) {
 int QUELMAR_CALL QuelmarCam_UnInit(void) {
     return Guarded([&]() -> int {
         g.table = -1;
+        g.markPending = false;  // unverified: the camera is left without its mark
         return CamDestroy(&g.handle);
     });
 }
 
 int QUELMAR_CALL Get_FlashType(unsigned char* code) {
     return Guarded([&]() -> int {
-        if (!code || !Ready()) return kResultFail;
+        if (!code || !Ready() || !FlushMark()) return kResultFail;
         return CamProbeFlashType(g.handle, code);
     });
 }
 
 int QUELMAR_CALL SetSF_WProtect_OFF(unsigned char table) {
-    return Guarded([&] { return Protect(table, false); });
+    return Guarded([&] { return FlushMark() ? Protect(table, false) : kResultFail; });
 }
 int QUELMAR_CALL SetSF_WProtect_ON(unsigned char table) {
-    return Guarded([&] { return Protect(table, true); });
+    return Guarded([&] { return FlushMark() ? Protect(table, true) : kResultFail; });
 }
 
 int QUELMAR_CALL EraseSF(unsigned char table) {
     return Guarded([&]() -> int {
+        g.markPending = false;  // the erase takes it anyway
         if (!Ready() || !EnsureTable(table)) return kResultFail;
         ExtUnit& u = *g.handle->pExt;
         for (unsigned s = 0; s < kSectors; ++s) {
@@ -141,24 +164,38 @@ int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsi
         ExtUnit& u = *g.handle->pExt;
         const uint32_t base = sector * kSectorBytes;
         if (option == 1 && EraseFlashSector(u, base) != hr::kOk) return kResultFail;
+        // Sector 0 without its mark bytes (FlushMark).
+        std::vector<uint8_t> first;
+        uint8_t* data = image + base;
+        if (sector == 0) {
+            first.assign(image, image + kSectorBytes);
+            first[0] = first[1] = 0xFF;
+            data = first.data();
+            g.markPending = false;
+        }
         // Parts with 32-byte pages take each 64-byte burst as two half pages.
-        if (table == 6)
-            return WriteHalfPages(g.handle, base, image + base, g.block) == hr::kOk ? kResultOk : kResultFail;
-        return MoveSector(sector, image + base, true) ? kResultOk : kResultFail;
+        const bool ok = table == 6 ? WriteHalfPages(g.handle, base, data, g.block) == hr::kOk
+                                   : MoveSector(sector, data, true);
+        if (ok && sector == 0) {
+            g.mark[0] = image[0];
+            g.mark[1] = image[1];
+            g.markPending = true;
+        }
+        return ok ? kResultOk : kResultFail;
     });
 }
 
 int QUELMAR_CALL Upload_Sector(unsigned char* buffer, unsigned int sector, unsigned char table) {
     return Guarded([&]() -> int {
         if (!buffer || sector >= kSectors) return kResultFail;
-        if (!Ready() || !EnsureTable(table)) return kResultFail;
+        if (!Ready() || !FlushMark() || !EnsureTable(table)) return kResultFail;
         return MoveSector(sector, buffer + sector * kSectorBytes, false) ? kResultOk : kResultFail;
     });
 }
 
 int QUELMAR_CALL ResetCamera(void) {
     return Guarded([&]() -> int {
-        if (!Ready()) return kResultFail;
+        if (!Ready() || !FlushMark()) return kResultFail;
         g.table = -1;
         return CamSoftReset(g.handle) ? kResultOk : kResultFail;
     });
@@ -166,7 +203,7 @@ int QUELMAR_CALL ResetCamera(void) {
 
 int QUELMAR_CALL Get_ChipFamily(unsigned char* family) {
     return Guarded([&]() -> int {
-        if (!family || !Ready()) return kResultFail;
+        if (!family || !Ready() || !FlushMark()) return kResultFail;
         char letter = 0;
         if (CamChipFamily(g.handle, &letter) != kResultOk) return kResultFail;
         *family = static_cast<unsigned char>(letter);

@@ -157,6 +157,18 @@ bool ParseFault(std::string_view line, Fault& out, std::string& error) {
             error = "bad number '" + std::string(value) + "'";
             return false;
         }
+    } else if (key == "cut") {
+        f.kind = FaultKind::Cut;
+        std::string_view rest = value;
+        std::string_view request = Cut(rest, ':');
+        if (!Number(request, f.value) || f.value == 0) {
+            error = "cut takes the request number from 1, not '" + std::string(request) + "'";
+            return false;
+        }
+        if (value.find(':') != std::string_view::npos && !Number(rest, f.offset)) {
+            error = "bad time '" + std::string(rest) + "'";
+            return false;
+        }
     } else if (key == "refuse") {
         f.kind = FaultKind::RefuseFirstSet;
         if (value != "first_set") {
@@ -182,6 +194,11 @@ std::string FormatFault(const Fault& f) {
             return "chunk=" + std::to_string(f.value);
         case FaultKind::NotReady:
             return "notready=" + std::to_string(f.value);
+        case FaultKind::Cut: {
+            std::string line = "cut=" + std::to_string(f.value);
+            if (f.offset) line += ':' + std::to_string(f.offset);
+            return line;
+        }
         case FaultKind::Fail:
         case FaultKind::Corrupt:
         case FaultKind::Unplug:

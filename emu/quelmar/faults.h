@@ -14,6 +14,13 @@
 //   refuse=first_set                                requests on the first property set answer
 //                                                   0x80070492
 //   notready=<k>                                    the first k requests answer 0x80070015
+//   cut=<n>[:<us>]                                  the power goes during the nth extension-unit
+//                                                   request (every length query, read and write
+//                                                   counts, from 1), <us> µs of virtual time after
+//                                                   it arrived (default 0: before it acts) and at
+//                                                   the latest when it ends; a flash erase or
+//                                                   program under way is torn (spi_flash.h). That
+//                                                   request and every later one answer 0x8007048F
 // <op> is xu_length, xu_read, xu_write (target: selector) or reg_read, reg_write (target:
 // register address, matched by 8- and 16-bit data accesses that cover it). Without a target every
 // call of the op matches. <calls> counts the matching calls from 1: "N" is the Nth only, "N+" the
@@ -30,7 +37,7 @@ struct Operation;
 
 namespace emu::quelmar {
 
-enum class FaultKind : uint8_t { Fail, Corrupt, HoldBusy, ChunkSize, RefuseFirstSet, NotReady, Unplug };
+enum class FaultKind : uint8_t { Fail, Corrupt, HoldBusy, ChunkSize, RefuseFirstSet, NotReady, Unplug, Cut };
 enum class FaultOp : uint8_t { None, XuLength, XuRead, XuWrite, RegRead, RegWrite };
 
 struct Fault {
@@ -41,8 +48,8 @@ struct Fault {
     uint32_t lastCall = UINT32_MAX;
     int32_t code = static_cast<int32_t>(0x8007001F);
     uint8_t mask = 0xFF;
-    uint32_t offset = 0;
-    uint32_t value = 0;  // chunk bytes, or the number of not-ready answers
+    uint32_t offset = 0;  // corrupt: the byte; cut: µs into the request
+    uint32_t value = 0;   // chunk bytes, the number of not-ready answers, or the request a cut hits
     uint32_t calls = 0;  // matching calls seen so far (state, starts at 0)
 
     bool Covers(uint32_t call) const { return call >= firstCall && call <= lastCall; }

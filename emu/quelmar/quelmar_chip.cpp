@@ -103,10 +103,30 @@ QuelmarChip::Verdict QuelmarChip::Screen(FaultOp xuOp, uint8_t selector) {
     return v;
 }
 
+// As a request arrives, before it costs any time: a cut that falls in this request is armed.
+void QuelmarChip::ArmCut() {
+    if (unplugged_) return;
+    ++requests_;
+    for (const Fault& f : faults_) {
+        if (f.kind != FaultKind::Cut || f.value != requests_) continue;
+        cutArmed_ = true;
+        flash_->CutPowerAt(clock_->NowUs() + f.offset);
+    }
+}
+
+// When the request is over: true when the power went during it. At the latest it goes now.
+bool QuelmarChip::EndCut() {
+    if (!cutArmed_) return false;
+    cutArmed_ = false;
+    flash_->CutPowerAt(clock_->NowUs());
+    unplugged_ = powerCut_ = true;
+    return true;
+}
+
 // Everything a request passes before the control itself sees it.
 int32_t QuelmarChip::Gate(FaultOp xuOp, uint8_t selector, Verdict& verdict) {
     verdict = Verdict{};
-    if (unplugged_) return kDeviceGone;
+    if (unplugged_ || (cutArmed_ && !flash_->Powered())) return kDeviceGone;
     verdict = Screen(xuOp, selector);
     if (unplugged_) return kDeviceGone;
     if (verdict.code != kOk) return verdict.code;
@@ -200,38 +220,43 @@ bool QuelmarChip::Writable(uint8_t selector) const {
 }
 
 int32_t QuelmarChip::GetLength(uint8_t selector, uint16_t& length) {
+    ArmCut();
     Account("xu.length", selector, cost::kLengthReplyBytes);
-    const int32_t hr = [&] {
+    int32_t hr = [&] {
         Verdict v;
         if (int32_t hr = Gate(FaultOp::XuLength, selector, v); hr != kOk) return hr;
         length = LengthOf(selector);
         return kOk;
     }();
+    if (EndCut()) hr = kDeviceGone;
     if (wire_) wire_->push_back({'L', selector, 0, {}, hr});
     return hr;
 }
 
 int32_t QuelmarChip::Write(uint8_t selector, const uint8_t* data, uint32_t n) {
+    ArmCut();
     Account("xu.write", selector, n);
-    if (n && !data) return kEPointer;
+    if (n && !data) return EndCut() ? kDeviceGone : kEPointer;
     // Logged before it acts: a write that restarts the chip is still seen in order.
     std::vector<WireRequest>* log = wire_;
     if (log) log->push_back({'W', selector, n, std::vector<uint8_t>(data, data + n), kOk});
     const size_t entry = log ? log->size() - 1 : 0;
-    const int32_t hr = [&] {
+    int32_t hr = [&] {
         Verdict v;
         if (int32_t hr = Gate(FaultOp::XuWrite, selector, v); hr != kOk) return hr;
         if (!Writable(selector) || n != LengthOf(selector)) return kGenFailure;
         return DoWrite(selector, data, n);
     }();
+    if (EndCut()) hr = kDeviceGone;
     if (log) (*log)[entry].result = hr;
     return hr;
 }
 
 int32_t QuelmarChip::Read(uint8_t selector, uint8_t* data, uint32_t n) {
+    ArmCut();
     Account("xu.read", selector, n);
-    if (n && !data) return kEPointer;
-    const int32_t hr = [&] {
+    if (n && !data) return EndCut() ? kDeviceGone : kEPointer;
+    int32_t hr = [&] {
         Verdict v;
         if (int32_t hr = Gate(FaultOp::XuRead, selector, v); hr != kOk) return hr;
         if (!Readable(selector) || n != LengthOf(selector)) return kGenFailure;
@@ -239,6 +264,7 @@ int32_t QuelmarChip::Read(uint8_t selector, uint8_t* data, uint32_t n) {
         if (hr == kOk) Corrupt(v, data, n);
         return hr;
     }();
+    if (EndCut()) hr = kDeviceGone;
     if (wire_) wire_->push_back({'R', selector, n, {}, hr});
     return hr;
 }
@@ -530,6 +556,7 @@ bool QuelmarChip::WaitReady() {
     TakeBus();
     const uint64_t deadline = clock_->NowUs() + kReadyTimeoutUs;
     for (;;) {
+        if (!flash_->Powered()) return false;
         flash_->Select();
         flash_->Transfer(Op(3));
         const uint8_t status = flash_->Transfer(0);
@@ -639,6 +666,7 @@ void QuelmarChip::EnterDownload(uint8_t value) {
     received_ = nextErase_ = 0;
     committed_ = calculating_ = false;
     busyLeft_ = 0;
+    if (serialTarget_) downloadOk_ = false;
     if (!serialTarget_ && inPackage_) {
         PlayCycles(0, 6, 0, 0, false);
         WaitInPackage();
@@ -679,6 +707,7 @@ bool QuelmarChip::Commit() {
     committed_ = true;
     ++commits_;
     if (!serialTarget_) return true;
+    downloadOk_ = true;
     uint8_t head[2];
     if (!ReadFlash(0, head, 2)) return false;
     if (head[0] != 0xF9 || head[1] != 0xFF) return true;

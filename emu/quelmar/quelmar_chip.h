@@ -62,6 +62,14 @@
 //    and, when serial-flash bytes 0 and 1 hold the pending mark F9 FF, programs the valid mark
 //    89 17 over them; any other header is left as the image wrote it. Leaving download mode after
 //    such a commit restarts the chip by itself when bit 1 of 0x2C00 is set.
+//  - Power cut (fault cut=<n>[:<us>], faults.h): the chip counts every extension-unit request from
+//    power-on; the power goes <us> of virtual time after request n arrived, or when it ends if that
+//    is sooner. The flash controller stops at that moment (the part tears what it was doing,
+//    spi_flash.h), request n and every later one answer 0x8007048F, and the chip is off the bus
+//    for the rest of the process, as after an unplug.
+//  - The download-OK flag of families 'j' and 'l', whose verified mark is no flash byte: set by
+//    XU_ISP_FW_DOWNLOAD_OK := 1, cleared when download mode is entered for the serial flash. It is
+//    non-volatile (the bench keeps it when it boots the camera by its mark, bench_devices.h).
 //  - XU_ISP_SERIAL_FLASH: 1 targets the serial flash, 0 the in-package flash (refused on chips
 //    without one). XU_MCM_FLASH_CMDS exists only on chips with in-package flash.
 #pragma once
@@ -210,6 +218,14 @@ public:
     // Gone from the bus after an unplug fault: enumeration no longer lists it, and it stays gone
     // for the rest of the process.
     bool Unplugged() const { return unplugged_; }
+    // The power went during a request (a cut fault); the chip is also Unplugged().
+    bool PowerCut() const { return powerCut_; }
+    // Extension-unit requests since the chip was built, refused ones included.
+    uint32_t RequestCount() const { return requests_; }
+    // Off the bus from the start, as a camera that lost its power in an earlier process.
+    void SetOffBus() { unplugged_ = powerCut_ = true; }
+    bool DownloadOk() const { return downloadOk_; }
+    void SetDownloadOk(bool ok) { downloadOk_ = ok; }
     void AcknowledgeReenumeration() { reenumerationPending_ = false; }
 
     // Power removed and applied again: every register to its power-on value, the in-package mode
@@ -222,6 +238,8 @@ private:
         std::vector<const Fault*> corrupt;
     };
     void Account(const char* kind, uint8_t selector, uint32_t payload);
+    void ArmCut();
+    bool EndCut();
     Verdict Screen(FaultOp xuOp, uint8_t selector);
     int32_t Gate(FaultOp xuOp, uint8_t selector, Verdict& verdict);
     bool HoldBusy() const;
@@ -304,6 +322,10 @@ private:
     uint32_t restarts_ = 0;
     bool reenumerationPending_ = false;
     bool unplugged_ = false;
+    uint32_t requests_ = 0;
+    bool cutArmed_ = false;
+    bool powerCut_ = false;
+    bool downloadOk_ = true;
 };
 
 }  // namespace emu::quelmar

@@ -168,8 +168,17 @@ uint8_t SpiFlash::Answer(const IdAnswer& a, uint32_t index) const {
     return a.length ? a.bytes[index % a.length] : busIdle_;
 }
 
+void SpiFlash::CutPowerAt(uint64_t us) { powerOffUs_ = std::min(powerOffUs_, us); }
+
+uint64_t SpiFlash::DoneBeforeCut(uint64_t units, uint64_t us) const {
+    const uint64_t now = clock_.NowUs();
+    if (powerOffUs_ >= now + us) return units;
+    if (powerOffUs_ <= now || us == 0) return 0;
+    return units * (powerOffUs_ - now) / us;
+}
+
 void SpiFlash::Select() {
-    if (selected_) return;
+    if (selected_ || !Powered()) return;
     selected_ = true;
     ignored_ = false;
     clocked_ = 0;
@@ -238,7 +247,8 @@ void SpiFlash::Execute() {
         const bool unlocked = part_.needsEwsr ? ewsrArmed_ : wel_;
         ewsrArmed_ = false;
         if (n != 2 || !unlocked) return;
-        status_ = static_cast<uint8_t>((status_ & ~part_.statusWritable) | (data_[0] & part_.statusWritable));
+        if (DoneBeforeCut(1, cost::kStatusWriteUs) == 1)
+            status_ = static_cast<uint8_t>((status_ & ~part_.statusWritable) | (data_[0] & part_.statusWritable));
         StartBusy("flash.status_write", 1, cost::kStatusWriteUs);
     } else if (op == spi::kPageProgram) {
         if (n < 5 || !wel_) return;
@@ -262,7 +272,7 @@ void SpiFlash::Execute() {
         if (n == 4 && wel_) Erase(address_, part_.blockBytes, "flash.block_erase", us);
     } else if (op == part_.chipEraseOps[0] || op == part_.chipEraseOps[1]) {
         if (n != 1 || !wel_ || (status_ & spi::kStatusBp)) return;
-        std::fill(image_.begin(), image_.end(), 0xFF);
+        std::fill_n(image_.begin(), DoneBeforeCut(Size(), cost::kChipEraseUs), 0xFF);
         dirty_ = true;
         StartBusy("flash.chip_erase", Size(), cost::kChipEraseUs);
     }
@@ -280,8 +290,14 @@ void SpiFlash::Program(uint32_t address, const uint8_t* data, size_t n) {
         if (IsProtected(base + p)) return;
         ++programmed;
     }
-    for (uint32_t p = 0; p < page; ++p)
-        if (buffer[p] >= 0) image_[base + p] &= static_cast<uint8_t>(buffer[p]);
+    // Bytes reach the array in the order they were sent: a cut leaves a prefix programmed.
+    uint64_t left = DoneBeforeCut(programmed, cost::ProgramUs(programmed));
+    for (uint32_t k = 0; k < page && left; ++k) {
+        const uint32_t p = (offset + k) % page;
+        if (buffer[p] < 0) continue;
+        image_[base + p] &= static_cast<uint8_t>(buffer[p]);
+        --left;
+    }
     dirty_ = true;
     StartBusy("flash.program", programmed, cost::ProgramUs(programmed));
 }
@@ -290,7 +306,7 @@ void SpiFlash::Erase(uint32_t address, uint32_t bytes, const char* kind, uint64_
     bytes = std::min(bytes, Size());
     const uint32_t base = address & (Size() - 1) & ~(bytes - 1);
     if (RangeProtected(base, bytes)) return;
-    std::fill_n(image_.begin() + base, bytes, 0xFF);
+    std::fill_n(image_.begin() + base, DoneBeforeCut(bytes, us), 0xFF);
     dirty_ = true;
     StartBusy(kind, bytes, us);
 }

@@ -25,6 +25,11 @@
 //  - Reads run on past the end of the array from address 0. Addresses wrap at the array size.
 //  - An opcode the part does not know, and any byte while the part is not selected, leaves the
 //    data line undriven: the host reads the bus idle level (0xFF unless the board pulls it low).
+//  - Power loss (CutPowerAt): from that moment on the part takes no chip select. An erase or page
+//    program under way is torn, not atomic: the share of its time that had passed decides how much
+//    of it happened. An erase has erased that share of its range from the start (the rest is as it
+//    was); a program has programmed that share of its bytes, in the order they were sent. A status
+//    write that had not finished leaves the status as it was.
 #pragma once
 
 #include <cstddef>
@@ -122,6 +127,11 @@ public:
     bool Dirty() const { return dirty_; }
     void ClearDirty() { dirty_ = false; }
 
+    // Power goes away at virtual time `us` (an earlier cut stays). Powered() tells whether the
+    // clock has reached it.
+    void CutPowerAt(uint64_t us);
+    bool Powered() const { return clock_.NowUs() < powerOffUs_; }
+
 private:
     bool Knows(uint8_t op) const;
     bool TakesAddress() const;
@@ -131,6 +141,8 @@ private:
     void Erase(uint32_t address, uint32_t bytes, const char* kind, uint64_t us);
     bool RangeProtected(uint32_t base, uint32_t bytes) const;
     void StartBusy(const char* kind, uint64_t bytes, uint64_t us);
+    // How many of `units` an operation of `us` starting now completes before the power goes.
+    uint64_t DoneBeforeCut(uint64_t units, uint64_t us) const;
 
     const FlashPart& part_;
     VirtualClock& clock_;
@@ -142,6 +154,7 @@ private:
     bool wel_ = false;
     bool welUntilDone_ = false;
     uint64_t busyUntilUs_ = 0;
+    uint64_t powerOffUs_ = UINT64_MAX;
     bool ewsrArmed_ = false;
     bool aaiActive_ = false;
     uint32_t aaiAddress_ = 0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "emu/bench_devices.h"
@@ -163,6 +164,168 @@ TEST_F(BenchDevicesTest, VendorCamerasReportTheRevisionTheirMemoryHoldsNow) {
     ASSERT_TRUE(emu::SaveImage((dir_ / "rtk.eeprom").string(), memory, error)) << error;
     EXPECT_EQ(devices.Revision(bench.cameras[0]), 0x0030);
     EXPECT_EQ(devices.Revision(bench.cameras[1]), 0x0105);
+}
+
+}  // namespace
+
+namespace {
+
+// A firmware image of family `family` for a camera of vendor 3A7C: no erased page, the identity
+// block in place and the header mark given.
+std::vector<uint8_t> Firmware(char family, const std::vector<uint8_t>& header) {
+    std::vector<uint8_t> image(0x10000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + 1);
+    std::copy(header.begin(), header.end(), image.begin());
+    const uint32_t id = emu::IdentityOffset(family);
+    const uint8_t identity[6] = {0x7C, 0x3A, 0xA4, 0xB5, 0x13, 0x00};
+    std::copy(identity, identity + 6, image.begin() + id);
+    return image;
+}
+
+TEST(BootByMark, VerifiedMarkAndWholeImageDecide) {
+    using emu::BootMode;
+    struct Case {
+        const char* name;
+        char family;
+        std::vector<uint8_t> header;
+        bool downloadOk;
+        std::function<void(std::vector<uint8_t>&)> change;
+        uint32_t imageBytes;
+        BootMode expected;
+    };
+    auto erase = [](uint32_t at, uint32_t n) {
+        return [at, n](std::vector<uint8_t>& f) { std::fill_n(f.begin() + at, n, 0xFF); };
+    };
+    const std::vector<Case> cases = {
+        {"h verified and whole", 'h', {0x55}, false, nullptr, 65536, BootMode::Flash},
+        {"h pending mark", 'h', {0xF5}, true, nullptr, 65536, BootMode::Rom},
+        {"h erased header", 'h', {0xFF}, true, nullptr, 65536, BootMode::Rom},
+        {"h torn mark (a bit left)", 'h', {0x57}, true, nullptr, 65536, BootMode::Rom},
+        {"h verified, one page erased", 'h', {0x55}, true, erase(0x7300, 256), 65536, BootMode::Dead},
+        {"h verified, last sector erased", 'h', {0x55}, true, erase(0xF000, 4096), 65536, BootMode::Dead},
+        {"h verified, a half-erased page is not erased", 'h', {0x55}, true, erase(0x7300, 255), 65536,
+         BootMode::Flash},
+        {"h verified, identity block erased", 'h', {0x55}, true, erase(0xB70A, 6), 65536, BootMode::Dead},
+        {"h verified, another vendor's block", 'h', {0x55}, true,
+         [](std::vector<uint8_t>& f) { f[0xB70A] = 0x7D; }, 65536, BootMode::Dead},
+        {"h verified, erased tail beyond the image", 'h', {0x55}, true, erase(0xC000, 0x4000), 0xC000,
+         BootMode::Flash},
+        {"f verified", 'f', {0x55}, true, nullptr, 65536, BootMode::Flash},
+        {"d verified", 'd', {0x55}, true, nullptr, 65536, BootMode::Flash},
+        {"i verified", 'i', {0x89, 0x16}, true, nullptr, 65536, BootMode::Flash},
+        {"i with k's mark", 'i', {0x89, 0x17}, true, nullptr, 65536, BootMode::Rom},
+        {"i pending", 'i', {0xF9}, true, nullptr, 65536, BootMode::Rom},
+        {"k verified", 'k', {0x89, 0x17}, true, nullptr, 65536, BootMode::Flash},
+        {"k pending F9 FF", 'k', {0xF9, 0xFF}, true, nullptr, 65536, BootMode::Rom},
+        {"j committed", 'j', {0x12}, true, nullptr, 65536, BootMode::Flash},
+        {"j not committed", 'j', {0x55}, false, nullptr, 65536, BootMode::Rom},
+        {"l committed, block erased", 'l', {0x12}, true, erase(0xF000, 6), 65536, BootMode::Dead},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> flash = Firmware(c.family, c.header);
+        if (c.change) c.change(flash);
+        EXPECT_EQ(emu::BootByMark(c.family, flash, c.downloadOk, 0x3A7C, c.imageBytes), c.expected);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+void SetRegister(q::QuelmarChip& chip, uint16_t address, uint8_t value) {
+    const uint8_t a[2] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8)};
+    ASSERT_EQ(chip.Write(q::xu::kRegAddr, a, 2), q::kOk);
+    ASSERT_EQ(chip.Write(q::xu::kRegData, &value, 1), q::kOk);
+}
+
+void SoftReset(q::QuelmarChip& chip) {
+    for (auto [a, v] : std::vector<std::pair<uint16_t, uint8_t>>{
+             {0x2034, 0}, {0x2030, 0xFF}, {0x2031, 0}, {0x2032, 0}, {0x2033, 2}, {0x2034, 1}})
+        SetRegister(chip, a, v);
+}
+
+int32_t EraseSector(q::QuelmarChip& chip, uint32_t address) {
+    const uint8_t a[4] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), 0, 0};
+    return chip.Write(q::xu::kSfSectorErase, a, 4);
+}
+
+// A camera whose power is cut at its third request: off the bus in later processes until it is
+// plugged back in, then booting by its mark: dead over a verified mark, ROM mode over an erased one,
+// and its flash firmware again once a restart finds a whole, verified image.
+TEST_F(BenchDevicesTest, ACutCameraStaysOffTheBusUntilReplugAndThenBootsByItsMark) {
+    for (const bool headerErased : {false, true}) {
+        SCOPED_TRACE(headerErased ? "header erased first" : "verified mark kept");
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        const std::vector<uint8_t> good = Firmware('h', {0x55});
+        std::string error;
+        ASSERT_TRUE(emu::SaveImage((dir_ / "cam0.flash").string(), good, error)) << error;
+        emu::Bench bench = Load(
+            "[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\nrev=0012\nmi=00\nfamily=h\n"
+            "flash=129\nfault1=cut=3\n");
+        const emu::CameraRecord& cam = bench.cameras[0];
+        {
+            emu::BenchDevices devices;
+            ASSERT_TRUE(devices.Open(bench, error)) << error;
+            q::QuelmarChip& chip = *devices.Quelmar(cam);
+            ASSERT_EQ(EraseSector(chip, headerErased ? 0x0000 : 0x1000), q::kOk);
+            ASSERT_EQ(EraseSector(chip, 0x2000), q::kOk);
+            EXPECT_FALSE(std::filesystem::exists(dir_ / "cam0.power")) << "nothing to say before the cut";
+            EXPECT_EQ(EraseSector(chip, 0x3000), q::kDeviceGone);
+            EXPECT_FALSE(devices.Present(cam));
+            EXPECT_TRUE(devices.OffBus(cam));
+        }
+        emu::BenchDevices later;
+        ASSERT_TRUE(later.Open(bench, error)) << error;
+        EXPECT_FALSE(later.Present(cam)) << "the cut outlives the process";
+        EXPECT_TRUE(later.OffBus(cam));
+        EXPECT_EQ(later.Quelmar(cam)->Flash().Image()[0x1000], headerErased ? good[0x1000] : 0xFF);
+        EXPECT_EQ(later.Quelmar(cam)->Flash().Image()[0x3000], good[0x3000]) << "the cut came before the erase";
+
+        ASSERT_TRUE(emu::ReplugCamera(bench, "cam0", error)) << error;
+        emu::BenchDevices back;
+        ASSERT_TRUE(back.Open(bench, error)) << error;
+        EXPECT_FALSE(back.OffBus(cam));
+        EXPECT_EQ(back.Boot(cam), headerErased ? emu::BootMode::Rom : emu::BootMode::Dead);
+        EXPECT_EQ(back.Present(cam), headerErased);
+        if (!headerErased) continue;
+        const emu::CameraRecord shown = back.Presented(cam);
+        EXPECT_EQ(shown.HardwareId(), "USB\\VID_04FC&PID_2080&REV_0100&MI_00");
+        EXPECT_EQ(shown.DevicePath().rfind("\\\\?\\usb#vid_04fc&pid_2080&mi_00#", 0), 0u) << shown.DevicePath();
+
+        // The ROM still answers, the spent cut does not fire again, and a restart over a whole,
+        // verified image brings the flash firmware back.
+        q::QuelmarChip& chip = *back.Quelmar(cam);
+        for (int i = 0; i < 4; ++i) ASSERT_EQ(EraseSector(chip, 0x1000), q::kOk);
+        chip.Flash().LoadImage(good.data(), good.size());
+        EXPECT_EQ(back.Boot(cam), emu::BootMode::Rom) << "decided at power-on and restart only";
+        SoftReset(chip);
+        EXPECT_EQ(back.Boot(cam), emu::BootMode::Flash);
+        EXPECT_EQ(back.Presented(cam).HardwareId(), "USB\\VID_3A7C&PID_B5A4&REV_0013&MI_00");
+    }
+}
+
+TEST_F(BenchDevicesTest, BootKeysAreCheckedAndABenchWithoutThemWritesNoPowerFile) {
+    for (const char* bad : {"boot=rom\n", "rom_vid=12345\n", "rom_pid=zz\n", "image_bytes=0\n"}) {
+        emu::Bench bench = Load(std::string("[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\n") + bad);
+        emu::BenchDevices devices;
+        std::string error;
+        EXPECT_FALSE(devices.Open(bench, error)) << bad;
+        EXPECT_NE(error.find("cam0"), std::string::npos) << error;
+    }
+    std::string error;
+    emu::Bench plain = Load(kOneCamera);
+    {
+        emu::BenchDevices devices;
+        ASSERT_TRUE(devices.Open(plain, error)) << error;
+        // An erased flash: by its mark it would be in ROM mode; without boot=mark it is as ever.
+        EXPECT_EQ(devices.Boot(plain.cameras[0]), emu::BootMode::Flash);
+        EXPECT_EQ(devices.Presented(plain.cameras[0]).HardwareId(), plain.cameras[0].HardwareId());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "cam0.power"));
+    EXPECT_FALSE(emu::ReplugCamera(plain, "other", error)) << "not a Quelmar camera";
+    EXPECT_FALSE(emu::ReplugCamera(plain, "cam9", error));
 }
 
 }  // namespace

@@ -306,6 +306,36 @@ TEST(UsbIdentity, FromTheImagingDeviceOfTheOpenedCamera) {
     EXPECT_FALSE(std::string(id.hub).empty());
 }
 
+// A camera that boots by its mark: with no verified mark it is found in ROM mode, under the ROM's
+// identity, and its extension unit answers; once a restart finds the verified mark over an image
+// that is not whole, it is no longer found at all.
+TEST(UsbIdentity, ACameraBootingByItsMarkShowsTheRomIdentityOrNothing) {
+    BenchRig rig(QuelmarBench({{"boot", "mark"}, {"family", "h"}, {"flash", "121"}, {"rom_pid", "2081"}}));
+    ASSERT_TRUE(rig.Ok()) << rig.Error();
+    int count = -1;
+    EXPECT_EQ(CamCount(&count), 0);
+    EXPECT_EQ(count, 1);
+    {
+        Opened o('e', 0);
+        ASSERT_EQ(o.result, 0);
+        UsbIdentity id;
+        ASSERT_EQ(CamUsbIdentity(o.h, &id), 0);
+        EXPECT_EQ(id.vid, 0x04FC);
+        EXPECT_EQ(id.pid, 0x2081);
+        EXPECT_EQ(id.rev, 0x0100);
+        uint8_t code = 0;
+        EXPECT_EQ(CamProbeFlashType(o.h, &code), 0);
+        EXPECT_EQ(code, 121) << "the ROM answers the serial-flash port";
+
+        std::vector<uint8_t> header(65536, 0xFF);
+        header[0] = 0x55;
+        rig.Chip().Flash().LoadImage(header.data(), header.size());
+        EXPECT_TRUE(CamSoftReset(o.h));
+    }
+    Opened gone('e', 0);
+    EXPECT_NE(gone.result, 0) << "dead: not enumerated";
+}
+
 TEST(UsbIdentity, ACameraWithoutItsImagingDeviceIsAFailure) {
     // The opened path names an instance no present imaging device has.
     BenchRig rig(QuelmarBench(

@@ -7,6 +7,7 @@
 
 #include "camlib/internals.h"
 #include "camlib/testing/bench_rig.h"
+#include "emu/bench_devices.h"
 
 namespace {
 
@@ -461,6 +462,57 @@ TEST(StoredJob, RunsTheGenericVariantWithTheStoredImage) {
     EXPECT_EQ(job->status, 23);
     EXPECT_EQ(rig.Chip().Flash().Image()[5], image[5]);
     CamDestroy(&h);
+}
+
+}  // namespace
+
+namespace {
+
+// The download variants and the direct path put the verified mark in only after the image is in:
+// cut halfway, every one leaves a camera that comes back in ROM mode.
+TEST(Download, ACutHalfwayLeavesNoVerifiedMarkOnAnyPath) {
+    struct Case {
+        const char* name;
+        Keys keys;
+        char family;
+    };
+    const Case cases[] = {
+        {"generic i", {{"family", "i"}, {"flash", "124"}}, 'i'},
+        {"generic k", {{"family", "k"}, {"flash", "127"}, {"chunk", "2048"}}, 'k'},
+        {"generic h", {{"family", "h"}, {"flash", "121"}}, 'h'},
+        {"direct h", {{"family", "h"}, {"flash", "129"}}, 'h'},
+        {"j variant", {{"family", "j"}, {"flash", "131"}, {"carrier", "private"}}, 'j'},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The cut falls in the write of the image's ninth 4 KiB: the ninth chunk (selector 10) or the
+        // first half-page pass of the ninth sector (selector 15).
+        uint32_t ninth = 0;
+        {
+            Flashing whole(c.keys, 65536);
+            std::vector<emu::quelmar::WireRequest> wire;
+            whole.rig.Chip().RecordWire(&wire);
+            ASSERT_EQ(whole.Download(), 0);
+            whole.rig.Chip().RecordWire(nullptr);
+            const uint8_t selector = std::string(c.name) == "direct h" ? 15 : 10;
+            const uint32_t nth = std::string(c.name) == "direct h" ? 17 : 65536 / whole.rig.Chip().Config().chunkBytes / 2 + 1;
+            for (uint32_t i = 0, seen = 0; i < wire.size() && !ninth; ++i)
+                if (wire[i].kind == 'W' && wire[i].selector == selector && ++seen == nth) ninth = i + 1;
+            ASSERT_NE(ninth, 0u);
+            EXPECT_NE(emu::BootByMark(c.family, whole.Flash(), whole.rig.Chip().DownloadOk(), 0x3A7C, 65536),
+                      emu::BootMode::Rom);
+        }
+        Flashing run(c.keys, 65536);
+        const uint32_t at = run.rig.Chip().RequestCount() + ninth;
+        emu::quelmar::Fault fault;
+        std::string error;
+        ASSERT_TRUE(emu::quelmar::ParseFault("cut=" + std::to_string(at) + ":2000", fault, error)) << error;
+        run.rig.Chip().Faults().push_back(fault);
+        EXPECT_EQ(run.Download(), 1);
+        ASSERT_TRUE(run.rig.Chip().PowerCut());
+        EXPECT_EQ(emu::BootByMark(c.family, run.Flash(), run.rig.Chip().DownloadOk(), 0x3A7C, 65536),
+                  emu::BootMode::Rom);
+    }
 }
 
 }  // namespace

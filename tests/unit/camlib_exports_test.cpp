@@ -6,6 +6,7 @@
 #include "camlib/exports/quelmar_camera.h"
 #include "camlib/internals.h"
 #include "camlib/testing/bench_rig.h"
+#include "emu/bench_devices.h"
 #include "emu/quelmar/clock.h"
 
 namespace {
@@ -166,6 +167,84 @@ TEST_F(Exports, ACameraUnpluggedMidWriteFailsTheStepAndStaysGone) {
     uint8_t code = 0;
     EXPECT_EQ(Flash(image, back, code), 4);
     EXPECT_EQ(QuelmarCam_Init(0), 1) << "no longer listed";
+}
+
+// The updater erases, then writes sector 0 first. A cut at any point before the whole image is in
+// must leave a header without the verified mark, so that the camera comes back in ROM mode and can
+// be flashed again; a verified mark over sectors still erased would leave it dead.
+TEST_F(Exports, ACutWhileTheSectorsAreWrittenLeavesTheCameraInRomModeNotDead) {
+    struct Part {
+        Keys keys;
+        char family;
+        Bytes mark;
+    };
+    const Part parts[] = {
+        {{{"family", "h"}, {"flash", "129"}, {"carrier", "private"}}, 'h', {0x55}},
+        {{{"family", "i"}, {"flash", "124"}}, 'i', {0x89, 0x16}},
+        {{{"family", "k"}, {"flash", "121"}}, 'k', {0x89, 0x17}},
+    };
+    struct Cut {
+        const char* name;
+        int afterSector;    // the cut falls in the requests after this sector's write
+        uint32_t request;   // counted from the first request after it (1: the next one)
+        uint32_t offsetUs;  // into that request
+    };
+    const uint32_t midProgram = static_cast<uint32_t>(cost::XuRequestUs(4096) + 2000);
+    const Cut cuts[] = {
+        {"before sector 1", 0, 1, 0},
+        {"programming sector 1", 0, 2, midProgram},
+        {"programming sector 9", 8, 2, midProgram},
+        {"before the last sector", 14, 1, 0},
+        {"as the writes end, before the mark", 15, 1, 0},
+    };
+    for (const Part& part : parts) {
+        for (const Cut& cut : cuts) {
+            SCOPED_TRACE(std::string(1, part.family) + ", cut " + cut.name);
+            OnBench on(QuelmarBench(part.keys));
+            ASSERT_TRUE(on.rig.Ok()) << on.rig.Error();
+            emu::quelmar::QuelmarChip& chip = on.rig.Chip();
+            Bytes image = Pattern(65536, 21);
+            std::copy(part.mark.begin(), part.mark.end(), image.begin());
+            const uint32_t id = emu::IdentityOffset(part.family);
+            const uint8_t identity[6] = {0x7C, 0x3A, 0xA4, 0xB5, 0x13, 0x00};
+            std::copy(identity, identity + 6, image.begin() + id);
+            ASSERT_EQ(emu::BootByMark(part.family, image, true, 0x3A7C, 65536), emu::BootMode::Flash);
+
+            ASSERT_EQ(QuelmarCam_Init(0), 0);
+            uint8_t code = 0;
+            Get_FlashType(&code);
+            const unsigned char table = camlib::testing::TableFor(code);
+            ASSERT_EQ(SetSF_WProtect_OFF(table), 0);
+            ASSERT_EQ(EraseSF(table), 0);
+            bool failed = false;
+            for (int s = 0; s < 16 && !failed; ++s) {
+                failed = Download_Sector(image.data(), table, static_cast<unsigned>(s), 0) != 0;
+                if (s == cut.afterSector) {
+                    const std::string line = "cut=" + std::to_string(chip.RequestCount() + cut.request) + ":" +
+                                             std::to_string(cut.offsetUs);
+                    emu::quelmar::Fault fault;
+                    std::string error;
+                    ASSERT_TRUE(emu::quelmar::ParseFault(line, fault, error)) << error;
+                    chip.Faults().push_back(fault);
+                }
+            }
+            if (!failed) {
+                EXPECT_NE(SetSF_WProtect_ON(table), 0);
+            }
+            ASSERT_TRUE(chip.PowerCut());
+            const Bytes& left = chip.Flash().Image();
+            EXPECT_EQ(emu::BootByMark(part.family, left, chip.DownloadOk(), 0x3A7C, 65536), emu::BootMode::Rom)
+                << "header " << int(left[0]) << " " << int(left[1]);
+        }
+        // Without a cut the mark is in before the read-back, which compares all of the image.
+        OnBench on(QuelmarBench(part.keys));
+        Bytes image = Pattern(65536, 21);
+        std::copy(part.mark.begin(), part.mark.end(), image.begin());
+        Bytes back;
+        uint8_t code = 0;
+        ASSERT_EQ(Flash(image, back, code), 0);
+        EXPECT_EQ(back, image);
+    }
 }
 
 TEST_F(Exports, SpeedAgainstTheFlashFloorAndTheBypassPort) {

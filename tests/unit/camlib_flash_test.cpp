@@ -7,6 +7,7 @@
 
 #include "camlib/internals.h"
 #include "camlib/testing/bench_rig.h"
+#include "emu/bench_devices.h"
 #include "emu/quelmar/spi_flash.h"
 
 namespace {
@@ -256,6 +257,43 @@ TEST(Ranges, WriteThenReadBackAcrossBlockSizesAndPageKinds) {
         const uint32_t sectorEnd = (c.end + 0xFFF) & ~0xFFFu;
         EXPECT_TRUE(std::all_of(flash.begin() + c.end, flash.begin() + sectorEnd,
                                 [](uint8_t b) { return b == 0xFF; }));
+    }
+}
+
+// A range write from address 0 puts the header bytes in last: cut halfway, the camera is left with
+// no verified mark (ROM mode), never with one over sectors still erased (dead).
+TEST(Ranges, AWholeImageWriteCutHalfwayLeavesNoVerifiedMark) {
+    struct Case {
+        Keys keys;
+        uint32_t code;
+        char family;
+        Bytes mark;
+    };
+    const Case cases[] = {
+        {{{"family", "h"}, {"flash", "129"}}, 129, 'h', {0x55}},
+        {{{"family", "i"}, {"flash", "124"}}, 124, 'i', {0x89, 0x16}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(1, c.family));
+        Bytes source = Pattern(0x10000, 9);
+        std::copy(c.mark.begin(), c.mark.end(), source.begin());
+        const uint8_t identity[6] = {0x7C, 0x3A, 0xA4, 0xB5, 0x13, 0x00};
+        std::copy(identity, identity + 6, source.begin() + emu::IdentityOffset(c.family));
+        uint32_t requests = 0;
+        {
+            Camera whole(c.keys);
+            ASSERT_EQ(CamWriteRange(whole.h, source.data(), c.code, 0, 0x10000), 1);
+            EXPECT_TRUE(std::equal(source.begin(), source.end(), whole.Chip().Flash().Image().begin()));
+            EXPECT_EQ(emu::BootByMark(c.family, whole.Chip().Flash().Image(), true, 0x3A7C, 0x10000),
+                      emu::BootMode::Flash);
+            requests = whole.Chip().RequestCount();
+        }
+        Keys keys = c.keys;
+        keys.push_back({"fault1", "cut=" + std::to_string(requests / 2) + ":3000"});
+        Camera cut(keys);
+        EXPECT_EQ(CamWriteRange(cut.h, source.data(), c.code, 0, 0x10000), 0);
+        ASSERT_TRUE(cut.Chip().PowerCut());
+        EXPECT_EQ(emu::BootByMark(c.family, cut.Chip().Flash().Image(), true, 0x3A7C, 0x10000), emu::BootMode::Rom);
     }
 }
 

@@ -661,6 +661,58 @@ TEST(QuelmarFaults, UnplugEndsEveryLaterRequest) {
     EXPECT_EQ(h.chip.BytesReceived(), 4096u);
 }
 
+// A cut counts every request from power-on, tears the flash operation under way and leaves the
+// chip off the bus. Times are from the request's arrival: its transfer costs 1 ms plus 1 µs a byte.
+TEST(QuelmarFaults, CutAtTheNthRequestTearsWhatTheFlashWasDoing) {
+    struct Case {
+        const char* name;
+        std::string line;   // the cut; request 1 sets the flash address, request 2 the flash request
+        bool dataBlock;     // request 2: a 4096-byte XU_SF_DATA write at 0x1000 (else a sector erase)
+        size_t changed;     // bytes of the sector erased or programmed by the cut request
+        bool firstAnswered;  // request 1 was answered
+    };
+    for (const char* line : {"cut=7", "cut=7:1500"}) EXPECT_EQ(FormatFault(Parsed(line)), line);
+    for (const char* bad : {"cut=0", "cut=", "cut=x", "cut=3:", "cut=3:soon"}) {
+        Fault f;
+        std::string error;
+        EXPECT_FALSE(ParseFault(bad, f, error)) << bad;
+    }
+    const uint64_t eraseStarts = cost::XuRequestUs(4), dataStarts = cost::XuRequestUs(4096);
+    const uint64_t burst = cost::ProgramUs(64);
+    const std::string half = std::to_string(eraseStarts + cost::kSectorEraseUs / 2);
+    const std::string prefix = std::to_string(dataStarts + 3 * burst + burst / 2);
+    const std::string late = std::to_string(10 * cost::kSectorEraseUs);
+    const std::vector<Case> cases = {
+        {"before the address write acts", "cut=1", false, 0, false},
+        {"before the erase acts", "cut=2", false, 0, true},
+        {"in the transfer, before the erase", "cut=2:500", false, 0, true},
+        {"erase at its middle", "cut=2:" + half, false, 2048, true},
+        {"after the erase, as the request ends", "cut=2:" + late, false, 4096, true},
+        {"in the fourth 64-byte burst", "cut=2:" + prefix, true, 224, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Host h(Config(0x80));
+        h.chip.Flash().LoadImage(Bytes(65536, c.dataBlock ? 0xFF : 0x00).data(), 65536);
+        h.chip.Faults() = {Parsed(c.line.c_str())};
+        EXPECT_EQ(h.Put(xu::kSfAddress, {0, 0x10, 0, 0}), c.firstAnswered ? kOk : kDeviceGone);
+        const Bytes data = Pattern(4096, 3);
+        const int32_t second = c.dataBlock ? h.Put(xu::kSfData, data) : h.Put(xu::kSfSectorErase, {0, 0x10, 0, 0});
+        EXPECT_EQ(second, kDeviceGone) << "the host never hears back";
+        EXPECT_TRUE(h.chip.PowerCut());
+        EXPECT_TRUE(h.chip.Unplugged());
+        EXPECT_EQ(h.chip.RequestCount(), c.firstAnswered ? 2u : 1u);
+        uint16_t length = 0;
+        EXPECT_EQ(h.chip.GetLength(xu::kSfData, length), kDeviceGone) << "and stays gone";
+        const Bytes& image = h.chip.Flash().Image();
+        for (size_t i = 0; i < 4096; ++i) {
+            const uint8_t was = c.dataBlock ? 0xFF : 0x00;
+            const uint8_t now = c.dataBlock ? data[i] : 0xFF;
+            ASSERT_EQ(image[0x1000 + i], i < c.changed ? now : was) << "byte " << i;
+        }
+        EXPECT_EQ(image[0x0FFF], c.dataBlock ? 0xFF : 0x00);
+    }
+}
+
 TEST(QuelmarFaults, PropertySetRefusal) {
     struct Case {
         uint8_t configured;

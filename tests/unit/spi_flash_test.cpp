@@ -331,3 +331,73 @@ TEST(VirtualClock, ProgramCostIsProportionalAndTheSummaryReadsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A cut in the middle of an operation leaves the share of it that had happened: erases from the
+// start of their range, programs in the order the bytes were sent, status writes not at all.
+TEST(SpiFlashPowerCut, TornOperationsLeaveTheDocumentedMix) {
+    struct Case {
+        const char* name;
+        uint64_t cutAfterUs;  // after the operation started
+        size_t erased;        // bytes of the sector erased (erase) or programmed (program)
+    };
+    for (const Case& c : {Case{"erase at its middle", 30000, 2048}, Case{"erase at a quarter", 15000, 1024},
+                          Case{"erase just before its end", 59999, 4095}, Case{"erase cut as it starts", 0, 0},
+                          Case{"erase finished", 60000, 4096}}) {
+        SCOPED_TRACE(c.name);
+        Bus bus(121);
+        bus.Fill(0x00);
+        bus.Cmd({0x06});
+        bus.flash.CutPowerAt(bus.clock.NowUs() + c.cutAfterUs);
+        bus.Cmd({0x20, 0x00, 0x10, 0x00});  // the sector at 0x1000
+        bus.clock.Advance(60000);
+        const Bytes& image = bus.flash.Image();
+        for (size_t i = 0; i < 4096; ++i)
+            ASSERT_EQ(image[0x1000 + i], i < c.erased ? 0xFF : 0x00) << "byte " << i;
+        EXPECT_EQ(image[0x0FFF], 0x00);
+        EXPECT_EQ(image[0x2000], 0x00);
+        EXPECT_TRUE(bus.flash.Dirty() || c.erased == 0);
+    }
+    for (const Case& c : {Case{"program at its middle", 700, 128}, Case{"program cut as it starts", 0, 0},
+                          Case{"program finished", 1400, 256}}) {
+        SCOPED_TRACE(c.name);
+        Bus bus(121);
+        bus.Fill(0xFF);
+        bus.Cmd({0x06});
+        bus.flash.CutPowerAt(bus.clock.NowUs() + c.cutAfterUs);
+        // A page program that starts in the middle of its page and wraps: the prefix is in sending
+        // order, from 0x380 to the end of the page and on from its start.
+        Bytes data(256);
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+        Bytes cmd = {0x02, 0x00, 0x03, 0x80};
+        cmd.insert(cmd.end(), data.begin(), data.end());
+        bus.Cmd(cmd);
+        bus.clock.Advance(2000);
+        const Bytes& image = bus.flash.Image();
+        for (size_t k = 0; k < 256; ++k) {
+            const size_t at = 0x300 + (0x80 + k) % 256;
+            ASSERT_EQ(image[at], k < c.erased ? data[k] : 0xFF) << "byte sent " << k;
+        }
+    }
+}
+
+TEST(SpiFlashPowerCut, NothingReachesAPartWithoutPowerAndAStatusWriteIsAllOrNothing) {
+    Bus bus(121);
+    bus.Fill(0x00);
+    bus.Cmd({0x06});
+    bus.flash.CutPowerAt(bus.clock.NowUs() + 4999);
+    bus.Cmd({0x01, 0x0C});  // needs 5 ms
+    bus.clock.Advance(5000);
+    EXPECT_EQ(bus.flash.NonVolatileStatus(), 0x00);
+    EXPECT_FALSE(bus.flash.Powered());
+    bus.Erase(0x20, 0);
+    EXPECT_EQ(bus.flash.Image()[0], 0x00) << "no command after the cut";
+    EXPECT_EQ(bus.Read(0, 2), Bytes({0xFF, 0xFF})) << "an unpowered part drives nothing";
+    EXPECT_EQ(bus.flash.Image()[1], 0x00);
+    // A second, later cut does not bring the power back.
+    bus.flash.CutPowerAt(bus.clock.NowUs() + 100000);
+    EXPECT_FALSE(bus.flash.Powered());
+}
+
+}  // namespace

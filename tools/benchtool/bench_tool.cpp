@@ -23,6 +23,7 @@ const char* kUsage =
     "usage: benchtool list\n"
     "       benchtool create <template> <folder>\n"
     "       benchtool show <folder>\n"
+    "       benchtool replug <folder> <camera>\n"
     "       benchtool replay-check <transcript>\n";
 
 std::string Format(const char* fmt, auto... args) {
@@ -144,14 +145,23 @@ int Show(const std::string& folder, std::string& out, std::string& err) {
     out += "description: " + bench.description + "\n";
     out += Format("cameras:     %zu\n", bench.cameras.size());
     for (const emu::CameraRecord& cam : bench.cameras) {
-        uint16_t revision = devices.Revision(cam);
+        // The identity the device reports now: its current revision, or its ROM's identity.
+        const emu::CameraRecord now = devices.Presented(cam);
         out += "\n[" + cam.name + "] " + cam.friendly + ", chip " + cam.chip + "\n";
         if (!cam.IsUsb()) out += "  virtual capture device (not USB)\n";
-        out += Format("  identity:  VID %04X  PID %04X  REV %04X\n", cam.vid, cam.pid, revision);
-        emu::CameraRecord now = cam;  // the hardware ID carries the revision the device reports now
-        now.rev = revision;
+        out += Format("  identity:  VID %04X  PID %04X  REV %04X\n", now.vid, now.pid, now.rev);
         out += "  hardware:  " + now.HardwareId() + "\n";
-        out += "  path:      " + cam.DevicePath() + "\n";
+        out += "  path:      " + now.DevicePath() + "\n";
+        if (cam.chip == "quelmar") {
+            if (devices.OffBus(cam))
+                out += "  boot:      off the bus: its power was cut (benchtool replug plugs it back in)\n";
+            else if (devices.Boot(cam) == emu::BootMode::Dead)
+                out += "  boot:      dead: verified mark over an image that is not whole; it does not enumerate\n";
+            else if (devices.Boot(cam) == emu::BootMode::Rom)
+                out += "  boot:      ROM mode: the header holds no verified mark\n";
+            else
+                out += "  boot:      flash firmware\n";
+        }
         if (cam.chip == "realtek" || cam.chip == "sonix") {
             emu::vendor::MemoryFile memory;
             std::vector<uint8_t> image;
@@ -357,6 +367,24 @@ int ReplayCheck(const std::string& file, std::string& out, std::string& err) {
 
 }  // namespace
 
+static int Replug(const std::string& folder, const std::string& camera, std::string& out, std::string& err) {
+    emu::Bench bench;
+    std::string error;
+    if (!emu::LoadBench(folder, bench, error) || !emu::ReplugCamera(bench, camera, error)) {
+        err = "benchtool: " + error + "\n";
+        return 1;
+    }
+    emu::BenchDevices devices;
+    if (!devices.Open(bench, error)) {
+        err = "benchtool: " + error + "\n";
+        return 1;
+    }
+    for (const emu::CameraRecord& cam : bench.cameras)
+        if (kit::Lower(cam.name) == kit::Lower(camera))
+            out += "[" + cam.name + "] plugged back in: " + emu::BootModeName(devices.Boot(cam)) + "\n";
+    return 0;
+}
+
 std::vector<uint8_t> FactoryImage(const emu::CameraRecord& camera, char family, uint32_t size) {
     std::vector<uint8_t> image(size);
     uint32_t x = 0x9E3779B9u ^ (static_cast<uint32_t>(camera.vid) << 16 | camera.pid);
@@ -394,6 +422,7 @@ int Main(const std::vector<std::string>& args, std::string& out, std::string& er
     if (args.size() == 1 && args[0] == "list") return List(out);
     if (args.size() == 3 && args[0] == "create") return Create(args[1], args[2], out, err);
     if (args.size() == 2 && args[0] == "show") return Show(args[1], out, err);
+    if (args.size() == 3 && args[0] == "replug") return Replug(args[1], args[2], out, err);
     if (args.size() == 2 && args[0] == "replay-check") return ReplayCheck(args[1], out, err);
     err = kUsage;
     return 2;

@@ -23,8 +23,11 @@ bool PresentHardwareIds(const std::string& folder, std::vector<std::string>& out
     if (settings != bench.sections.end()) settings->second.erase("summary");
     emu::BenchDevices devices;
     if (!devices.Open(bench, error)) return false;
-    for (const emu::CameraRecord& camera : bench.cameras)
-        if (camera.IsUsb()) out.push_back(UsbHardwareId(camera.vid, camera.pid, devices.Revision(camera)));
+    for (const emu::CameraRecord& camera : bench.cameras) {
+        if (!camera.IsUsb() || !devices.Present(camera)) continue;
+        const emu::CameraRecord now = devices.Presented(camera);
+        out.push_back(UsbHardwareId(now.vid, now.pid, now.rev));
+    }
     return true;
 }
 
