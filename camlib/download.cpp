@@ -633,20 +633,6 @@ uint8_t PatchValue(char family, int index) {
     }
 }
 
-uint32_t IdentityOffset(char family) {
-    switch (family) {
-        case 'f':
-        case 'g':
-            return 0x8008;
-        case 'h':
-            return 0xB70A;
-        case 'i':
-            return 0x678A;
-        default:
-            return 0xF000;
-    }
-}
-
 uint8_t XorChecksum(const uint8_t* data, uint32_t n) {
     uint8_t x = 0;
     for (uint32_t i = 0; i < n; ++i) x ^= data[i];

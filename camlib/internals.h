@@ -5,6 +5,7 @@
 #include <string>
 
 #include "camlib/camlib.h"
+#include "camlib/identity_block.h"
 
 namespace camlib {
 
@@ -86,7 +87,7 @@ int32_t BypassProgram(CamHandle* handle, uint32_t address, const uint8_t* data, 
 // Image offset of the flash-type patch byte, or -1 for a family without one.
 int32_t PatchOffset(char family);
 uint8_t PatchValue(char family, int index);
-uint32_t IdentityOffset(char family);
+
 uint8_t XorChecksum(const uint8_t* data, uint32_t n);
 
 }  // namespace camlib

@@ -104,14 +104,7 @@ for cam in $(key bench cameras | tr ',' ' '); do
   pid=${pid^^}
   expect+=("$cam:$new")
   if [ "$chip" = quelmar ]; then
-    instance=$("$benchtool" show "$bench" | awk -v head="[$cam]" 'index($0, head) == 1 { inside = 1; next }
-      /^\[/ { inside = 0 } inside && /path:/' | grep -o '6&[0-9a-f]*&0&0000' | head -1)
-    for set in CurrentControlSet ControlSet001; do
-      $wine reg add "HKLM\\SYSTEM\\$set\\Enum\\USB\\Vid_${vid,,}&Pid_${pid,,}&MI_00\\$instance" /v Driver \
-        /d '{6bdd1fc6-810f-11d0-bec7-08002be2092f}\0000' /f >/dev/null 2>&1
-      $wine reg add "HKLM\\SYSTEM\\$set\\Control\\Class\\{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000" \
-        /v DriverVersion /d 6.1.7601.1 /f >/dev/null 2>&1
-    done
+    register_quelmar_driver "$cam"
   fi
 done
 [ ${#expect[@]} -gt 0 ] || { echo "package-update.sh: config.ini names no firmware for a camera of $template" >&2; exit 1; }

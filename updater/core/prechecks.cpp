@@ -4,6 +4,7 @@
 
 #include "config.h"
 #include "text_util.h"
+#include "camlib/identity_block.h"
 
 namespace tessaw {
 namespace {
@@ -31,19 +32,7 @@ PowerVerdict DecidePower(const CheckSettings& settings, const kit::PowerStatus& 
     return PowerVerdict::Pass;
 }
 
-uint32_t QuelmarIdentityOffset(char family) {
-    switch (family) {
-        case 'f':
-        case 'g':
-            return 0x8008;
-        case 'h':
-            return 0xB70A;
-        case 'i':
-            return 0x678A;
-        default:
-            return 0xF000;
-    }
-}
+uint32_t QuelmarIdentityOffset(char family) { return camlib::IdentityOffset(family); }
 
 std::optional<ImageIdentity> QuelmarImageIdentity(const std::vector<uint8_t>& image, uint32_t length,
                                                   char family) {
