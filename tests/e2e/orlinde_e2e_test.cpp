@@ -106,6 +106,12 @@ std::map<std::string, std::string> Fields(const std::string& out) {
     return fields;
 }
 
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& line : lines) out += line + (line.empty() || line.back() != '\n' ? "\n" : "");
+    return out;
+}
+
 // The helper prints \r and \n as escapes.
 std::string Escaped(const std::string& text) {
     std::string out;
@@ -171,7 +177,7 @@ public:
     std::map<std::string, std::string> Drive(std::vector<std::string> steps) const {
         steps.insert(steps.begin(), {"find", kCaption});
         e2e::RunResult r = e2e::RunWine(e2e::TestProgram("orlinde_gui.exe"), steps, Options(60));
-        EXPECT_EQ(r.exitCode, 0) << "helper: " << r.out;
+        EXPECT_EQ(r.exitCode, 0) << "helper: " << r.out << "its steps:\n" << r.err;
         return Fields(r.out);
     }
     const fs::path& Dir() const { return dir_; }
@@ -244,7 +250,9 @@ protected:
     static void Close(const ToolFolder& folder, std::future<e2e::RunResult>& tool) {
         folder.Drive({"click", "1033"});
         e2e::RunResult r = tool.get();
-        EXPECT_FALSE(r.timedOut) << "the tool did not end when closed";
+        EXPECT_FALSE(r.timedOut) << "the tool did not end when closed; its trace:\n"
+                                 << Joined(r.trace) << "its standard error:\n"
+                                 << r.err;
     }
 };
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -115,7 +116,10 @@ void SplitTrace(const std::string& raw, RunResult& r) {
     }
 }
 
-RunResult Spawn(const std::vector<std::string>& argv, const RunOptions& options) {
+// `onTimeout` runs while a program that overran its time is still alive; what it returns ends the
+// result's standard error.
+RunResult Spawn(const std::vector<std::string>& argv, const RunOptions& options,
+                const std::function<std::string()>& onTimeout = {}) {
     RunResult r;
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err)) throw std::runtime_error("pipe failed");
@@ -140,7 +144,7 @@ RunResult Spawn(const std::vector<std::string>& argv, const RunOptions& options)
     if (!options.input.empty() && write(in[1], options.input.data(), options.input.size()) < 0) {
     }
     close(in[1]);
-    std::string rawErr;
+    std::string rawErr, overran;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     auto deadline = start + options.timeout;
     bool exited = false;
@@ -157,6 +161,7 @@ RunResult Spawn(const std::vector<std::string>& argv, const RunOptions& options)
         if (exited && now > drainUntil) break;
         if (!exited && now > deadline) {
             r.timedOut = true;
+            if (onTimeout) overran = onTimeout();
             kill(-pid, SIGKILL);
             waitpid(pid, &status, 0);
             break;
@@ -180,6 +185,7 @@ RunResult Spawn(const std::vector<std::string>& argv, const RunOptions& options)
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     SplitTrace(rawErr, r);
+    r.err += overran;
     return r;
 }
 
@@ -324,7 +330,17 @@ RunResult RunWine(const fs::path& program, const std::vector<std::string>& args,
     }
     std::vector<std::string> argv{program.string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return Spawn(WineCommand("wine64", argv), options);
+    // A program that hangs leaves its threads' stacks (and those of every other wine process of
+    // the prefix) in the result: a red run on a machine nobody watches says where it stood.
+    auto stacks = [&] {
+        RunOptions debugger;
+        debugger.timeout = std::chrono::seconds(60);
+        RunResult bt = Spawn(WineCommand("wine64", {"winedbg", "--command", "bt all"}), debugger);
+        return "\n" + program.filename().string() + " did not end within " +
+               std::to_string(options.timeout.count()) + " s; the stacks of the prefix's threads then:\n" +
+               bt.out;
+    };
+    return Spawn(WineCommand("wine64", argv), options, stacks);
 }
 
 int RunWineTool(const std::vector<std::string>& args) {

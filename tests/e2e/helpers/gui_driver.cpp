@@ -7,6 +7,16 @@
 
 namespace gui {
 
+Args::Args(int argc, char** argv) : args_(argv + 1, argv + argc), start_(GetTickCount64()) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+std::string Args::Step() {
+    const std::string step = args_[at_++];
+    std::fprintf(stderr, "[%llu ms] %s\n", static_cast<unsigned long long>(GetTickCount64() - start_), step.c_str());
+    return step;
+}
+
 std::string Args::Next(const std::string& step) {
     if (at_ >= args_.size()) Stop(3, step + ": argument missing");
     return args_[at_++];
@@ -36,8 +46,12 @@ std::string Unescape(const std::string& text) {
 std::string Text(HWND window) {
     if (!window) return "<none>";
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+    const ULONGLONG asked = GetTickCount64();
+    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+        std::fprintf(stderr, "window %p did not answer in %llu ms\n", static_cast<void*>(window),
+                     static_cast<unsigned long long>(GetTickCount64() - asked));
         return "<hung>";
+    }
     std::vector<char> buffer(length + 2, '\0');
     DWORD_PTR got = 0;
     SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),

@@ -20,9 +20,12 @@ struct Options {
 // The helper's arguments, consumed step by step.
 class Args {
 public:
-    Args(int argc, char** argv) : args_(argv + 1, argv + argc) {}
+    // Standard output is unbuffered from here on: a helper stopped from outside still shows how far
+    // it came.
+    Args(int argc, char** argv);
     bool More() const { return at_ < args_.size(); }
-    std::string Step() { return args_[at_++]; }
+    // The next step; its start is written to standard error with the time since the helper began.
+    std::string Step();
     // The next argument of `step`; stops with exit code 3 when there is none.
     std::string Next(const std::string& step);
     int Number(const std::string& step);
@@ -30,6 +33,7 @@ public:
 private:
     std::vector<std::string> args_;
     size_t at_ = 0;
+    ULONGLONG start_ = 0;
 };
 
 // Prints `why` and ends the helper with `code`.
@@ -59,10 +63,12 @@ public:
     std::string Escape(const std::string& text) const;
     // Waits until `condition` holds; stops with "timeout: <step>" and exit code 2 when the limit
     // passes first.
+    // The limit is real time: a condition that itself waits on a busy window counts too.
     template <typename Condition>
     void WaitFor(const std::string& step, Condition condition) const {
-        for (DWORD waited = 0; !condition(); waited += kPollMs) {
-            if (waited >= options_.waitMs) Stop(2, "timeout: " + step);
+        const ULONGLONG start = GetTickCount64();
+        while (!condition()) {
+            if (GetTickCount64() - start >= options_.waitMs) Stop(2, "timeout: " + step);
             Sleep(kPollMs);
         }
     }
