@@ -122,6 +122,9 @@ bool AskChunk(Session& s, uint32_t& chunk, bool& retried) {
     return ask();
 }
 
+// The "during the download" mark of a family with the bypass port.
+uint8_t PendingMark(char family) { return family == 'i' ? 0xF9 : 0xF5; }
+
 bool ImageHolds(const DownloadJob& job, int64_t offset, uint32_t bytes) {
     return offset >= 0 && uint64_t(offset) + bytes <= job.length;
 }
@@ -225,6 +228,11 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         job.image[0] = 0xF9;
         if (job.length > 1) job.image[1] = 0xFF;
     }
+    // The pending mark written after the first chunk can only clear bits: over a file whose header
+    // already holds the verified mark it changes nothing, and a cut later in the download would leave
+    // a verified mark over a half-written image. Such a header goes out as the pending mark; the
+    // verified one is still written last.
+    if (RegisterLevelFamily(family) && job.image[0] != 0xFF) job.image[0] = PendingMark(family);
     uint8_t checksum = XorChecksum(job.image, job.length);
     s.T("CheckSum calculate ok");
     if (job.checksumOut) *job.checksumOut = checksum;
@@ -266,7 +274,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
             hooks.sent = [&](uint32_t n) {
                 if (n % 20 == 1) s.T("buring data...");
                 if (n == 1 && RegisterLevelFamily(family)) {
-                    const uint8_t mark = family == 'i' ? 0xF9 : 0xF5;
+                    const uint8_t mark = PendingMark(family);
                     FlashWriteAt(h, 0, &mark, 1);
                     const uint32_t at = IdentityOffset(family);
                     if (ImageHolds(job, at, 6)) FlashWriteAt(h, at, job.image + at, 6);

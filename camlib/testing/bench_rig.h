@@ -33,6 +33,10 @@ std::string QuelmarBench(const Keys& keys);
 class BenchRig {
 public:
     explicit BenchRig(const std::string& ini);
+    // Opens the bench already in `folder` (its devices as an earlier rig left them) and leaves the
+    // folder in place when it goes: a camera's life over several runs.
+    struct Existing {};
+    BenchRig(Existing, const std::filesystem::path& folder);
     ~BenchRig();
     BenchRig(const BenchRig&) = delete;
     BenchRig& operator=(const BenchRig&) = delete;
@@ -55,7 +59,10 @@ public:
     std::unique_ptr<EmulatedPlatform> platform;
 
 private:
+    void Open();
+
     std::filesystem::path folder_;
+    bool owned_ = true;
     bool ok_ = false;
     std::string error_;
 };

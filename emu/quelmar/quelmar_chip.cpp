@@ -105,6 +105,7 @@ QuelmarChip::Verdict QuelmarChip::Screen(FaultOp xuOp, uint8_t selector) {
 
 // As a request arrives, before it costs any time: a cut that falls in this request is armed.
 void QuelmarChip::ArmCut() {
+    requestStartUs_ = clock_->NowUs();
     if (unplugged_) return;
     ++requests_;
     for (const Fault& f : faults_) {
@@ -229,7 +230,7 @@ int32_t QuelmarChip::GetLength(uint8_t selector, uint16_t& length) {
         return kOk;
     }();
     if (EndCut()) hr = kDeviceGone;
-    if (wire_) wire_->push_back({'L', selector, 0, {}, hr});
+    if (wire_) wire_->push_back({'L', selector, 0, {}, hr, clock_->NowUs() - requestStartUs_});
     return hr;
 }
 
@@ -248,7 +249,10 @@ int32_t QuelmarChip::Write(uint8_t selector, const uint8_t* data, uint32_t n) {
         return DoWrite(selector, data, n);
     }();
     if (EndCut()) hr = kDeviceGone;
-    if (log) (*log)[entry].result = hr;
+    if (log) {
+        (*log)[entry].result = hr;
+        (*log)[entry].us = clock_->NowUs() - requestStartUs_;
+    }
     return hr;
 }
 
@@ -265,7 +269,7 @@ int32_t QuelmarChip::Read(uint8_t selector, uint8_t* data, uint32_t n) {
         return hr;
     }();
     if (EndCut()) hr = kDeviceGone;
-    if (wire_) wire_->push_back({'R', selector, n, {}, hr});
+    if (wire_) wire_->push_back({'R', selector, n, {}, hr, clock_->NowUs() - requestStartUs_});
     return hr;
 }
 

@@ -170,6 +170,7 @@ struct WireRequest {
     uint32_t bytes = 0;         // data length of a write or read
     std::vector<uint8_t> data;  // what a write carried
     int32_t result = 0;         // the chip's answer
+    uint64_t us = 0;            // virtual time from its arrival to its answer
 };
 
 // The family letter of an identification byte ('d', 'f'..'l'), or 0 for an unsupported nibble.
@@ -323,6 +324,7 @@ private:
     bool reenumerationPending_ = false;
     bool unplugged_ = false;
     uint32_t requests_ = 0;
+    uint64_t requestStartUs_ = 0;  // when the request being answered arrived
     bool cutArmed_ = false;
     bool powerCut_ = false;
     bool downloadOk_ = true;

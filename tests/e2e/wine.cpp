@@ -335,10 +335,11 @@ RunResult RunWine(const fs::path& program, const std::vector<std::string>& args,
     auto stacks = [&] {
         RunOptions debugger;
         debugger.timeout = std::chrono::seconds(60);
+        RunResult processes = Spawn(WineCommand("wine64", {"winedbg", "--command", "info process"}), debugger);
         RunResult bt = Spawn(WineCommand("wine64", {"winedbg", "--command", "bt all"}), debugger);
         return "\n" + program.filename().string() + " did not end within " +
-               std::to_string(options.timeout.count()) + " s; the stacks of the prefix's threads then:\n" +
-               bt.out;
+               std::to_string(options.timeout.count()) + " s; the prefix's processes then:\n" + processes.out +
+               "and their threads' stacks:\n" + bt.out + bt.err;
     };
     return Spawn(WineCommand("wine64", argv), options, stacks);
 }

@@ -22,24 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "child.h"
 #include "matrix.h"
 
 namespace fm {
-
-std::string OneLine(std::string s) {
-    for (char& c : s)
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    while (s.find("  ") != std::string::npos) s.erase(s.find("  "), 1);
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-}
-
-bool HasAny(const std::string& text, const std::vector<std::string>& texts) {
-    const std::string flat = OneLine(text);
-    for (const std::string& t : texts)
-        if (flat.find(OneLine(t)) != std::string::npos) return true;
-    return false;
-}
 
 namespace {
 
@@ -74,16 +60,6 @@ bool Deserialize(const std::string& text, RunResult& r) {
     return true;
 }
 
-// One case in a child process.
-struct Child {
-    pid_t pid = -1;
-    int pipe = -1;
-    std::string out;
-    std::chrono::steady_clock::time_point deadline;
-    std::string stderrFile;
-};
-
-enum class End { Result, Crash, Hang };
 struct Ended {
     End end = End::Crash;
     RunResult result;
@@ -91,89 +67,19 @@ struct Ended {
 };
 
 Child Start(const Path& path, const Injection& injection, const std::string& stderrFile) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        std::perror("pipe");
-        std::exit(2);
-    }
-    Child c;
-    c.stderrFile = stderrFile;
-    std::fflush(stdout);
-    c.pid = fork();
-    if (c.pid == 0) {
-        ::close(fds[0]);
-        const int err = ::open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (err >= 0) {
-            ::dup2(err, 2);
-            ::dup2(err, 1);
-        }
-        const std::string text = Serialize(path.run(injection));
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        std::fflush(nullptr);
-        // Skips the destructors of statics: the result is out, and the parent judges by it.
-        _exit(0);
-    }
-    ::close(fds[1]);
-    c.pipe = fds[0];
-    ::fcntl(c.pipe, F_SETFL, O_NONBLOCK);
-    c.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(path.boundSeconds);
-    return c;
+    return StartChild([&path, injection] { return Serialize(path.run(injection)); }, path.boundSeconds, stderrFile);
 }
 
-std::string SanitizerSummary(const std::string& file) {
-    std::ifstream in(file);
-    std::string line, summary, last;
-    while (std::getline(in, line)) {
-        if (line.find("SUMMARY:") != std::string::npos || line.find("runtime error") != std::string::npos)
-            summary = line;
-        if (!line.empty()) last = line;
-    }
-    return OneLine(summary.empty() ? last : summary);
-}
-
-// Reads what the child writes; true when it has ended (or was ended).
+// True when the child has ended; a result that does not read back is a crash.
 bool Poll(Child& c, Ended& e) {
-    char buf[4096];
-    while (true) {
-        const ssize_t n = ::read(c.pipe, buf, sizeof buf);
-        if (n > 0) {
-            c.out.append(buf, static_cast<size_t>(n));
-            continue;
-        }
-        break;
+    ChildEnd raw;
+    if (!PollChild(c, raw)) return false;
+    e.end = raw.end;
+    e.why = raw.why;
+    if (raw.end == End::Result && !Deserialize(raw.out, e.result)) {
+        e.end = End::Crash;
+        e.why = "the case's result did not read back";
     }
-    int status = 0;
-    const pid_t w = ::waitpid(c.pid, &status, WNOHANG);
-    if (w == 0) {
-        if (std::chrono::steady_clock::now() < c.deadline) return false;
-        ::kill(c.pid, SIGKILL);
-        ::waitpid(c.pid, &status, 0);
-        ::close(c.pipe);
-        e.end = End::Hang;
-        e.why = "no end within the bound";
-        return true;
-    }
-    while (true) {
-        const ssize_t n = ::read(c.pipe, buf, sizeof buf);
-        if (n <= 0) break;
-        c.out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(c.pipe);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && Deserialize(c.out, e.result)) {
-        e.end = End::Result;
-        std::filesystem::remove(c.stderrFile);
-        return true;
-    }
-    e.end = End::Crash;
-    e.why = WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                : "exit status " + std::to_string(WEXITSTATUS(status));
-    const std::string summary = SanitizerSummary(c.stderrFile);
-    if (!summary.empty()) e.why += ": " + summary;
     return true;
 }
 

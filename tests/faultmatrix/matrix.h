@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "child.h"
 #include "emu/fault_ops.h"
 
 namespace fm {
@@ -88,6 +89,12 @@ std::vector<Path> TessawPaths();
 std::vector<Path> OrlindePaths();
 std::vector<Path> StillPaths();
 
+// Whole runs of the programs over the bench whose platform is installed (a camlib::testing
+// BenchRig), for the cut matrix. Tessaw: a silent session with FW_B5A4_01.bin (and dev.vrk, unless
+// empty) in its folder. Orlinde: start-up, FLASH and the download with bin\fw.bin and `pidIni`.
+Outcome TessawQuelmarSilently(const std::string& benchFolder, const std::string& image, const std::string& devVrk);
+Outcome OrlindeQuelmarDownload(const std::string& pidIni, const std::string& image);
+
 // Sites from two snapshots of a device's counts (before and after the path's phase).
 template <class Map, class Key>
 void AddSites(std::vector<Site>& out, Device device, const Map& before, const Map& after, Key key) {
@@ -122,9 +129,5 @@ inline void DropWiderEntries(std::vector<Site>& sites) {
     std::erase_if(sites, [](const Site& s) { return s.device == Device::BurnerAp && s.op == "ReqToDriver"; });
 }
 
-// Line ends and tabs as blanks, runs of blanks as one, no trailing blank: how outcomes travel.
-std::string OneLine(std::string s);
-// The text contains one of `texts` (both taken as OneLine makes them).
-bool HasAny(const std::string& text, const std::vector<std::string>& texts);
 
 }  // namespace fm

@@ -208,6 +208,16 @@ Path Sonix() {
 
 }  // namespace
 
+Outcome OrlindeQuelmarDownload(const std::string& pidIni, const std::string& image) {
+    orlinde::LinkedQuelmarCamera camera;
+    orfakes::Rig rig;
+    rig.camera = &camera;
+    rig.Settings();
+    rig.PidIni(pidIni);
+    rig.Bin("fw.bin", image);
+    return Drive(rig, false);
+}
+
 std::vector<Path> OrlindePaths() { return {Quelmar(), Realtek(), Sonix()}; }
 
 }  // namespace fm

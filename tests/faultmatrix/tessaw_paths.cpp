@@ -281,6 +281,17 @@ Path TessawSonix() {
 
 }  // namespace
 
+Outcome TessawQuelmarSilently(const std::string& benchFolder, const std::string& image, const std::string& devVrk) {
+    Run run;
+    run.usb = std::make_unique<tessaw::bench::EmulatedUsbDevices>(benchFolder, run.rig.trace);
+    run.rig.files.Put(twfakes::kDir + "\\FW_B5A4_01.bin", image);
+    if (!devVrk.empty()) run.rig.files.Put(twfakes::kDir + "\\dev.vrk", devVrk);
+    tessaw::QuelmarFlow flow;
+    const Outcome o = run.Silently({nullptr, nullptr, &flow}, kQuelmarFailures);
+    QuelmarCam_UnInit();
+    return o;
+}
+
 std::vector<Path> TessawPaths() { return {TessawQuelmar(), TessawRealtek(false), TessawRealtek(true), TessawSonix()}; }
 
 }  // namespace fm
