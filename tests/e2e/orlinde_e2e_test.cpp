@@ -14,6 +14,7 @@
 #include <map>
 #include <sstream>
 
+#include "bench_tool.h"
 #include "camlib/camlib.h"
 #include "camlib/internals.h"
 #include "wine.h"
@@ -602,6 +603,48 @@ TEST_F(OrlindeE2E, ImageIdentityCheckLetsTheCamerasOwnFileThrough) {
         {"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
     EXPECT_EQ(f["picture"], "success");
     Close(folder, tool);
+    EXPECT_EQ(folder.Flash(), Downloaded(folder.Sent()));
+}
+
+// A cut in the middle of a download: Fail. Plugged back in, the camera shows its ROM's identity
+// (its flash holds the pending mark); a technician lists the ROM's product ID in pid.ini, starts the
+// tool again and writes the camera, which then boots its new firmware.
+TEST_F(OrlindeE2E, ACutMidDownloadLeavesAROMCameraThatTheToolFlashesAgain) {
+    // Request 215 is the ninth of the sixteen chunks on this camera.
+    ToolFolder folder("cut", "ChooseBinUsePid=1\r\n", Camera("boot=mark\nfault1=cut=215:40000\n"));
+    auto identity = [](Bytes image, uint16_t rev, bool verified) {
+        const uint32_t at = camlib::IdentityOffset(kFamily);
+        image[at] = 0x7C, image[at + 1] = 0x3A, image[at + 2] = 0xA4, image[at + 3] = 0xB5;
+        image[at + 4] = rev & 0xFF, image[at + 5] = rev >> 8;
+        if (verified) image[0] = 0x89, image[1] = 0x16;
+        return image;
+    };
+    folder.Write("bench/cam0.flash", identity(Image(), 0x0012, true));
+    folder.Firmware("fw.bin", identity(Image(), kFileRevision, false));
+    folder.Write("pid.ini", "[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n"
+                            "[PID_2080]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n");
+    std::future<e2e::RunResult> tool = folder.Start();
+    std::map<std::string, std::string> f = folder.Drive(
+        {"wait-enabled", "1003", "1", "click", "1003", "wait-picture", "fail", "wait-enabled", "1033", "1", "fields"});
+    EXPECT_NE(f["view"].find("Download fail."), std::string::npos) << f["view"];
+    Close(folder, tool);
+
+    const std::string bench = (folder.Dir() / "bench").string();
+    std::string out, err;
+    ASSERT_EQ(benchtool::Main({"replug", bench, "cam0"}, out, err), 0) << err;
+    out.clear();
+    ASSERT_EQ(benchtool::Main({"show", bench}, out, err), 0) << err;
+    EXPECT_NE(out.find("ROM mode"), std::string::npos) << out;
+
+    tool = folder.Start();
+    f = folder.Drive({"wait-enabled", "1003", "1", "fields"});
+    EXPECT_NE(f["view"].find("(Camera) Current PID number = 2080"), std::string::npos) << f["view"];
+    f = folder.Drive({"click", "1003", "wait-picture", "success", "wait-enabled", "1033", "1", "fields"});
+    EXPECT_EQ(f["picture"], "success");
+    Close(folder, tool);
+    out.clear();
+    ASSERT_EQ(benchtool::Main({"show", bench}, out, err), 0) << err;
+    EXPECT_NE(out.find("flash firmware"), std::string::npos) << out;
     EXPECT_EQ(folder.Flash(), Downloaded(folder.Sent()));
 }
 
