@@ -52,26 +52,27 @@ class BenchFile {
 public:
     explicit BenchFile(std::string path) : path_(std::move(path)) {}
     std::string Get(const std::string& section, const char* key, const char* def = "") {
-        std::vector<char> buf(65536);
-        uint32_t n = profile_.GetString(section.c_str(), key, def, buf.data(),
-                                        static_cast<uint32_t>(buf.size()), path_.c_str());
-        return std::string(buf.data(), n);
+        return Ask(1, [&](char* buf, uint32_t size) {
+            return profile_.GetString(section.c_str(), key, def, buf, size, path_.c_str());
+        });
     }
     // Key/value pairs of a section in file order (lines without '=' left out).
     std::vector<std::pair<std::string, std::string>> Section(const std::string& section) {
-        std::vector<char> buf(65536);
-        uint32_t n = profile_.GetSection(section.c_str(), buf.data(), static_cast<uint32_t>(buf.size()), path_.c_str());
         std::vector<std::pair<std::string, std::string>> out;
-        for (const std::string& line : kit::SplitNulList(buf.data(), n)) {
+        const std::string list = Ask(2, [&](char* buf, uint32_t size) {
+            return profile_.GetSection(section.c_str(), buf, size, path_.c_str());
+        });
+        for (const std::string& line : kit::SplitNulList(list.data(), static_cast<uint32_t>(list.size()))) {
             size_t eq = line.find('=');
             if (eq != std::string::npos) out.emplace_back(Trim(line.substr(0, eq)), line.substr(eq + 1));
         }
         return out;
     }
     std::vector<std::string> SectionNames() {
-        std::vector<char> buf(65536);
-        uint32_t n = profile_.GetSectionNames(buf.data(), static_cast<uint32_t>(buf.size()), path_.c_str());
-        return kit::SplitNulList(buf.data(), n);
+        const std::string list = Ask(2, [&](char* buf, uint32_t size) {
+            return profile_.GetSectionNames(buf, size, path_.c_str());
+        });
+        return kit::SplitNulList(list.data(), static_cast<uint32_t>(list.size()));
     }
     bool HasSection(const std::string& section) {
         for (const std::string& s : SectionNames())
@@ -80,6 +81,19 @@ public:
     }
 
 private:
+    // An answer of the profile calls, asked with a small buffer first: a bench is read many times a
+    // second by some programs, and bench values are short. An answer that filled the buffer (the
+    // call cuts it `cut` characters before its end) is asked again with the largest buffer.
+    template <class Call>
+    static std::string Ask(uint32_t cut, Call call) {
+        for (uint32_t size : {4096u, 65536u}) {
+            std::vector<char> buf(size);
+            const uint32_t n = call(buf.data(), size);
+            if (n + cut < size || size == 65536u) return std::string(buf.data(), n);
+        }
+        return {};
+    }
+
     std::string path_;
     kit::PortableProfile profile_;
 };

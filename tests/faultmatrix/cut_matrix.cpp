@@ -210,23 +210,63 @@ CaseResult Parse(const std::string& out) {
 
 const char* BootName(emu::BootMode b) { return emu::BootModeName(b); }
 
-// One case, in the child: the cut run, the return, the rerun, Orlinde.
-CaseResult RunCase(const CutPath& path, const std::string& cut, const References& refs, const std::string& scratch,
-                   const std::string& tag) {
-    const fs::path folder = MakeBench(path, cut, scratch, tag);
-    CaseResult r;
+// The cut run, in a child: how the program ended and what the camera keeps.
+struct CutResult {
+    bool cut = false;      // the power went
+    bool success = false;  // what the program reported
+    std::string text;
+    std::string state;  // a digest of everything the camera keeps across power-on
+};
+
+std::string Serialize(const CutResult& r) {
+    return std::string(r.cut ? "C" : "-") + (r.success ? "S" : "F") + "\n" + OneLine(r.text) + "\n" + r.state + "\n";
+}
+
+CutResult ParseCut(const std::string& out) {
+    CutResult r;
+    std::istringstream in(out);
+    std::string flags;
+    std::getline(in, flags);
+    r.cut = flags.size() == 2 && flags[0] == 'C';
+    r.success = flags.size() == 2 && flags[1] == 'S';
+    std::getline(in, r.text);
+    std::getline(in, r.state);
+    return r;
+}
+
+// The bench's files of the camera (its flash, protection bits, power and download-OK record, in-
+// package flash), without bench.ini, whose cut fault a cut has spent.
+std::string StateOf(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().filename() != emu::kBenchFile) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    std::vector<uint8_t> all;
+    for (const fs::path& f : files) {
+        const std::string name = f.filename().string();
+        all.insert(all.end(), name.begin(), name.end());
+        std::ifstream in(f, std::ios::binary | std::ios::ate);
+        const size_t at = all.size(), size = static_cast<size_t>(in.tellg());
+        all.resize(at + size);
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(all.data() + at), static_cast<std::streamsize>(size));
+    }
+    return Digest(all);
+}
+
+CutResult CutPhase(const CutPath& path, const fs::path& folder) {
+    CutResult r;
     const Outcome first = RunProgram(path.program, folder, path.family, false);
-    const Look afterCut = LookAt(folder);
-    if (!afterCut.offBus) {
-        r.verdict = "NO CUT";
-        r.detail = "the cut never came: " + first.text;
-        return r;
-    }
-    if (first.success) {
-        r.verdict = "FALSE SUCCESS";
-        r.detail = std::string(ProgramName(path.program)) + " reported success over a cut: " + first.text;
-        return r;
-    }
+    r.success = first.success;
+    r.text = first.text;
+    r.cut = LookAt(folder).offBus;
+    r.state = StateOf(folder);
+    return r;
+}
+
+// After the cut, in a child: the return, the rerun, Orlinde.
+CaseResult RecoverPhase(const CutPath& path, const fs::path& folder, const References& refs) {
+    CaseResult r;
     std::string error;
     if (!Replug(folder, error)) {
         r.verdict = "BENCH";
@@ -234,7 +274,7 @@ CaseResult RunCase(const CutPath& path, const std::string& cut, const References
         return r;
     }
     const Look back = LookAt(folder);
-    std::string story = std::string("cut: ") + first.text + "; back in " + BootName(back.boot);
+    std::string story = std::string("back in ") + BootName(back.boot);
     if (back.boot == emu::BootMode::Dead) {
         r.verdict = "dead";
         r.detail = story;
@@ -273,6 +313,33 @@ CaseResult RunCase(const CutPath& path, const std::string& cut, const References
     r.verdict = afterOrlinde.boot == emu::BootMode::Dead ? "dead" : "NOT RECOVERED";
     r.detail = story;
     return r;
+}
+
+// Runs `work` in children, `jobs` at a time; the ends in the order of `work`.
+std::vector<ChildEnd> RunAll(const std::vector<std::function<std::string()>>& work, int jobs, int boundSeconds,
+                             const std::string& scratch, const std::string& kind) {
+    std::deque<std::pair<size_t, Child>> running;
+    std::vector<ChildEnd> ends(work.size());
+    size_t next = 0, finished = 0;
+    while (finished < work.size()) {
+        while (running.size() < static_cast<size_t>(jobs) && next < work.size()) {
+            running.emplace_back(next, StartChild(work[next], boundSeconds,
+                                                  scratch + "/" + kind + std::to_string(next) + ".err"));
+            ++next;
+        }
+        bool progressed = false;
+        for (auto it = running.begin(); it != running.end();) {
+            if (PollChild(it->second, ends[it->first])) {
+                it = running.erase(it);
+                ++finished;
+                progressed = true;
+            } else {
+                ++it;
+            }
+        }
+        if (!progressed) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return ends;
 }
 
 // A request takes about a millisecond on the bus, plus its data; one that takes longer keeps the
@@ -396,8 +463,11 @@ int main(int argc, char** argv) {
     if (!single.empty()) {
         for (const CutPath& path : paths) {
             if (path.name != filter) continue;
-            const CaseResult r = RunCase(path, single, refs, scratch, "single");
-            std::printf("%s | cut=%s | %s | %s\n", path.name.c_str(), single.c_str(), r.verdict.c_str(),
+            const fs::path folder = MakeBench(path, single, scratch, "single");
+            const CutResult cut = CutPhase(path, folder);
+            const CaseResult r = RecoverPhase(path, folder, refs);
+            std::printf("%s | cut=%s | %s%s | cut: %s; %s\n", path.name.c_str(), single.c_str(),
+                        cut.success ? "SUCCESS REPORTED, " : "", r.verdict.c_str(), OneLine(cut.text).c_str(),
                         OneLine(r.detail).c_str());
         }
         return 0;
@@ -407,49 +477,106 @@ int main(int argc, char** argv) {
         return broken ? 1 : 0;
     }
 
+    // Every cut, a few to a child (a fresh process costs more than a case); the camera's folder is
+    // kept for the first case of each state the cuts leave, since the same state comes back the
+    // same way.
+    constexpr size_t kBatch = 8;
+    std::vector<std::function<std::string()>> cutWork;
+    for (size_t first = 0; first < cases.size(); first += kBatch) {
+        const size_t end = std::min(cases.size(), first + kBatch);
+        cutWork.push_back([&cases, &scratch, first, end] {
+            std::string out;
+            for (size_t i = first; i < end; ++i) {
+                const fs::path folder = MakeBench(*cases[i].path, cases[i].cut, scratch, "case" + std::to_string(i));
+                out += Serialize(CutPhase(*cases[i].path, folder));
+            }
+            return out;
+        });
+    }
+    const std::vector<ChildEnd> batchEnds = RunAll(cutWork, jobs, 120, scratch, "cut");
+    std::vector<ChildEnd> cutEnds(cases.size());
+    for (size_t b = 0; b < batchEnds.size(); ++b) {
+        std::istringstream in(batchEnds[b].out);
+        for (size_t i = b * kBatch; i < std::min(cases.size(), (b + 1) * kBatch); ++i) {
+            ChildEnd& e = cutEnds[i];
+            std::string flags, text, state;
+            e.end = batchEnds[b].end;
+            e.why = batchEnds[b].why + " (in the child of cuts " + cases[b * kBatch].cut + " on)";
+            if (e.end == End::Result &&
+                !(std::getline(in, flags) && std::getline(in, text) && std::getline(in, state))) {
+                e.end = End::Crash;
+                e.why = "the child's results did not read back";
+            }
+            e.out = flags + "\n" + text + "\n" + state + "\n";
+        }
+    }
+    std::vector<CutResult> cuts(cases.size());
+    std::vector<std::string> problems(cases.size());
+    std::map<std::pair<std::string, std::string>, size_t> firstOfState;  // (path, state) -> case
+    std::vector<size_t> recoveredBy(cases.size(), SIZE_MAX);
+    std::vector<size_t> distinct;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const fs::path folder = fs::path(scratch) / ("case" + std::to_string(i));
+        if (cutEnds[i].end != End::Result) {
+            problems[i] = cutEnds[i].end == End::Hang ? "HANG" : "CRASH: " + cutEnds[i].why;
+        } else {
+            cuts[i] = ParseCut(cutEnds[i].out);
+            if (!cuts[i].cut)
+                problems[i] = "NO CUT";
+            else if (cuts[i].success)
+                problems[i] = "FALSE SUCCESS";
+        }
+        if (!problems[i].empty()) {
+            fs::remove_all(folder);
+            continue;
+        }
+        auto [it, fresh] = firstOfState.emplace(std::make_pair(cases[i].path->name, cuts[i].state), i);
+        recoveredBy[i] = it->second;
+        if (fresh)
+            distinct.push_back(i);
+        else
+            fs::remove_all(folder);
+    }
+
+    // Each state the cuts left: returned and brought back.
+    std::vector<std::function<std::string()>> recoverWork;
+    for (size_t i : distinct) {
+        const CutPath* path = cases[i].path;
+        const fs::path folder = fs::path(scratch) / ("case" + std::to_string(i));
+        recoverWork.push_back([path, folder, &refs] {
+            const std::string out = Serialize(RecoverPhase(*path, folder, refs));
+            fs::remove_all(folder);
+            return out;
+        });
+    }
+    const std::vector<ChildEnd> recoverEnds = RunAll(recoverWork, jobs, 90, scratch, "recover");
+    std::map<size_t, CaseResult> recovery;
+    for (size_t k = 0; k < distinct.size(); ++k) {
+        const ChildEnd& e = recoverEnds[k];
+        recovery[distinct[k]] =
+            e.end == End::Result ? Parse(e.out) : CaseResult{e.end == End::Hang ? "HANG" : "CRASH", e.why};
+    }
+
     std::map<std::string, int> totals;
     std::map<std::string, std::map<std::string, int>> perPath;
-    std::deque<std::pair<size_t, Child>> running;
-    std::vector<std::pair<bool, ChildEnd>> done(cases.size());
-    size_t next = 0, printed = 0;
-    while (printed < cases.size()) {
-        while (running.size() < static_cast<size_t>(jobs) && next < cases.size()) {
-            const Case c = cases[next];
-            const std::string tag = "case" + std::to_string(next);
-            running.emplace_back(next, StartChild([c, &refs, &scratch, tag] {
-                                     const std::string out = Serialize(RunCase(*c.path, c.cut, refs, scratch, tag));
-                                     fs::remove_all(fs::path(scratch) / tag);
-                                     return out;
-                                 },
-                                                  60, scratch + "/" + tag + ".err"));
-            ++next;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        std::string klass, detail = "cut: " + OneLine(cuts[i].text);
+        if (!problems[i].empty()) {
+            klass = problems[i].substr(0, problems[i].find(':'));
+            detail += problems[i].find(':') == std::string::npos ? "" : problems[i].substr(problems[i].find(':'));
+        } else {
+            const CaseResult& r = recovery[recoveredBy[i]];
+            klass = r.verdict == "rerun"     ? "finished by the rerun"
+                    : r.verdict == "orlinde" ? "recovered by Orlinde"
+                    : r.verdict == "dead"    ? "DEAD"
+                                             : r.verdict;
+            detail += "; " + OneLine(r.detail);
+            if (recoveredBy[i] != i) detail += " (as cut=" + cases[recoveredBy[i]].cut + ", which left the same camera)";
         }
-        bool progressed = false;
-        for (auto it = running.begin(); it != running.end();) {
-            ChildEnd e;
-            if (PollChild(it->second, e)) {
-                done[it->first] = {true, std::move(e)};
-                it = running.erase(it);
-                progressed = true;
-            } else {
-                ++it;
-            }
-        }
-        while (printed < cases.size() && done[printed].first) {
-            const Case& c = cases[printed];
-            const ChildEnd& e = done[printed].second;
-            CaseResult r = e.end == End::Result ? Parse(e.out)
-                                                : CaseResult{e.end == End::Hang ? "HANG" : "CRASH", e.why};
-            const std::string klass = r.verdict == "rerun"     ? "finished by the rerun"
-                                      : r.verdict == "orlinde" ? "recovered by Orlinde"
-                                      : r.verdict == "dead"    ? "DEAD"
-                                                               : r.verdict;
-            ++totals[klass];
-            ++perPath[c.path->name][klass];
-            std::printf("%s | cut=%s | %s | %s\n", c.path->name.c_str(), c.cut.c_str(), klass.c_str(), r.detail.c_str());
-            ++printed;
-        }
-        if (!progressed) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        ++totals[klass];
+        ++perPath[c.path->name][klass];
+        std::printf("%s | cut=%s | %s | %s\n", c.path->name.c_str(), c.cut.c_str(), klass.c_str(), detail.c_str());
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     for (const auto& [name, counts] : perPath) {
@@ -463,7 +590,8 @@ int main(int argc, char** argv) {
         std::printf(", %d %s", n, klass.c_str());
         if (klass != "finished by the rerun" && klass != "recovered by Orlinde") bad += n;
     }
-    std::printf("; %zu paths (%d fault-free runs failed), %.0f s\n", paths.size(), broken, seconds);
+    std::printf("; %zu distinct cameras after the cuts; %zu paths (%d fault-free runs failed), %.0f s\n",
+                distinct.size(), paths.size(), broken, seconds);
     std::error_code ignored;
     if (bad == 0) fs::remove_all(scratch, ignored);
     return bad == 0 && broken == 0 ? 0 : 1;
