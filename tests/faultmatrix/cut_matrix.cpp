@@ -5,9 +5,10 @@
 // writes its flash, and halfway through each request that takes time (a torn erase or program),
 // plugs the camera back in and tries to bring it back: first the same program again, as an
 // unattended script or a technician would, then Orlinde with the camera's ROM identity in pid.ini.
-// Each case ends as "finished by the rerun", "recovered by Orlinde" or "dead". A path that reports
-// success over a cut, a camera that neither brings back, a crash and a hang fail the run; so does a
-// dead camera, since a cut must never leave one. Prints one line per case and the totals.
+// Each case ends as "finished by the rerun", "recovered by Orlinde", "updated before the cut" (the
+// path reported success and the camera, back, runs the new firmware) or "dead". A success reported
+// over a camera that is not updated, a camera that neither brings back, a crash and a hang fail the
+// run; so does a dead camera, since a cut must never leave one. Prints one line per case and the totals.
 #include <unistd.h>
 
 #include <algorithm>
@@ -264,8 +265,9 @@ CutResult CutPhase(const CutPath& path, const fs::path& folder) {
     return r;
 }
 
-// After the cut, in a child: the return, the rerun, Orlinde.
-CaseResult RecoverPhase(const CutPath& path, const fs::path& folder, const References& refs) {
+// After the cut, in a child: the return, the rerun, Orlinde. A program that reported success over the
+// cut must have left the camera updated: nothing else is tried then.
+CaseResult RecoverPhase(const CutPath& path, const fs::path& folder, const References& refs, bool reportedSuccess) {
     CaseResult r;
     std::string error;
     if (!Replug(folder, error)) {
@@ -275,6 +277,13 @@ CaseResult RecoverPhase(const CutPath& path, const fs::path& folder, const Refer
     }
     const Look back = LookAt(folder);
     std::string story = std::string("back in ") + BootName(back.boot);
+    if (reportedSuccess) {
+        const bool updated = Updated(back, refs.at({path.program, path.name}));
+        r.verdict = updated ? "despite" : "FALSE SUCCESS";
+        r.detail = story + (updated ? ", updated: the cut came after the update was complete"
+                                    : ": not updated, yet success was reported");
+        return r;
+    }
     if (back.boot == emu::BootMode::Dead) {
         r.verdict = "dead";
         r.detail = story;
@@ -465,7 +474,7 @@ int main(int argc, char** argv) {
             if (path.name != filter) continue;
             const fs::path folder = MakeBench(path, single, scratch, "single");
             const CutResult cut = CutPhase(path, folder);
-            const CaseResult r = RecoverPhase(path, folder, refs);
+            const CaseResult r = RecoverPhase(path, folder, refs, cut.success);
             std::printf("%s | cut=%s | %s%s | cut: %s; %s\n", path.name.c_str(), single.c_str(),
                         cut.success ? "SUCCESS REPORTED, " : "", r.verdict.c_str(), OneLine(cut.text).c_str(),
                         OneLine(r.detail).c_str());
@@ -521,16 +530,14 @@ int main(int argc, char** argv) {
             problems[i] = cutEnds[i].end == End::Hang ? "HANG" : "CRASH: " + cutEnds[i].why;
         } else {
             cuts[i] = ParseCut(cutEnds[i].out);
-            if (!cuts[i].cut)
-                problems[i] = "NO CUT";
-            else if (cuts[i].success)
-                problems[i] = "FALSE SUCCESS";
+            if (!cuts[i].cut) problems[i] = "NO CUT";
         }
         if (!problems[i].empty()) {
             fs::remove_all(folder);
             continue;
         }
-        auto [it, fresh] = firstOfState.emplace(std::make_pair(cases[i].path->name, cuts[i].state), i);
+        auto [it, fresh] = firstOfState.emplace(
+            std::make_pair(cases[i].path->name, cuts[i].state + (cuts[i].success ? " S" : " F")), i);
         recoveredBy[i] = it->second;
         if (fresh)
             distinct.push_back(i);
@@ -543,8 +550,9 @@ int main(int argc, char** argv) {
     for (size_t i : distinct) {
         const CutPath* path = cases[i].path;
         const fs::path folder = fs::path(scratch) / ("case" + std::to_string(i));
-        recoverWork.push_back([path, folder, &refs] {
-            const std::string out = Serialize(RecoverPhase(*path, folder, refs));
+        const bool success = cuts[i].success;
+        recoverWork.push_back([path, folder, &refs, success] {
+            const std::string out = Serialize(RecoverPhase(*path, folder, refs, success));
             fs::remove_all(folder);
             return out;
         });
@@ -569,6 +577,7 @@ int main(int argc, char** argv) {
             const CaseResult& r = recovery[recoveredBy[i]];
             klass = r.verdict == "rerun"     ? "finished by the rerun"
                     : r.verdict == "orlinde" ? "recovered by Orlinde"
+                    : r.verdict == "despite" ? "updated before the cut"
                     : r.verdict == "dead"    ? "DEAD"
                                              : r.verdict;
             detail += "; " + OneLine(r.detail);
@@ -588,7 +597,8 @@ int main(int argc, char** argv) {
     std::printf("total: %zu cases", cases.size());
     for (const auto& [klass, n] : totals) {
         std::printf(", %d %s", n, klass.c_str());
-        if (klass != "finished by the rerun" && klass != "recovered by Orlinde") bad += n;
+        if (klass != "finished by the rerun" && klass != "recovered by Orlinde" && klass != "updated before the cut")
+            bad += n;
     }
     std::printf("; %zu distinct cameras after the cuts; %zu paths (%d fault-free runs failed), %.0f s\n",
                 distinct.size(), paths.size(), broken, seconds);
