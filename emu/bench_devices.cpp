@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "emu/image_store.h"
+#include "emu/power_state.h"
 #include "kit/text.h"
 #include "emu/vendor/device_memory.h"
 
@@ -38,35 +39,6 @@ bool Hex16(const std::string& text, uint16_t& out) {
     if (!kit::ParseNumber("0x" + t, 0xFFFF, v)) return false;
     out = static_cast<uint16_t>(v);
     return true;
-}
-
-// <record>.power: "state=<on|cut|returned>" and "download_ok=<0|1>" lines.
-struct PowerFile {
-    std::string state;
-    bool downloadOk = true;
-};
-
-bool ReadPowerFile(const std::string& path, PowerFile& out, std::string& error) {
-    std::vector<uint8_t> bytes;
-    if (!LoadImage(path, bytes, error, 1, 0)) return false;
-    if (bytes.size() == 1 && bytes[0] == 0) return true;  // no file
-    for (const std::string& line : kit::SplitList(std::string(bytes.begin(), bytes.end()), '\n')) {
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string key = kit::Trim(line.substr(0, eq)), value = kit::Trim(line.substr(eq + 1));
-        if (key == "state") out.state = value;
-        if (key == "download_ok") out.downloadOk = value != "0";
-    }
-    if (out.state != "on" && out.state != "cut" && out.state != "returned") {
-        error = path + ": state must be on, cut or returned";
-        return false;
-    }
-    return true;
-}
-
-bool WritePowerFile(const std::string& path, const PowerFile& file, std::string& error) {
-    const std::string text = "state=" + file.state + "\ndownload_ok=" + (file.downloadOk ? "1" : "0") + "\n";
-    return SaveImage(path, std::vector<uint8_t>(text.begin(), text.end()), error);
 }
 
 }  // namespace
@@ -113,8 +85,8 @@ BootMode BootByMark(char family, const std::vector<uint8_t>& flash, bool downloa
 bool ReplugCamera(const Bench& bench, const std::string& name, std::string& error) {
     for (const CameraRecord& cam : bench.cameras) {
         if (kit::Lower(cam.name) != kit::Lower(name)) continue;
-        if (cam.chip != "quelmar") {
-            error = "camera \"" + name + "\" is not a Quelmar camera";
+        if (cam.chip != "quelmar" && cam.chip != "realtek" && cam.chip != "sonix") {
+            error = "camera \"" + name + "\" has no power to cut (chip=" + cam.chip + ")";
             return false;
         }
         const std::string path = BenchFilePath(bench.folder, cam.name + ".power");
@@ -353,11 +325,18 @@ BootMode BenchDevices::Boot(const CameraRecord& camera) const {
 }
 
 bool BenchDevices::OffBus(const CameraRecord& camera) const {
+    if (camera.chip == "realtek" || camera.chip == "sonix") {
+        // Their power belongs to the library stand-ins, which cut it in this or another process.
+        PowerFile power;
+        std::string error;
+        return bench_ && ReadPowerFile(PowerFilePath(*bench_, camera), power, error) && power.state == "cut";
+    }
     const QuelmarDevice* d = Find(camera);
     return d && d->chip->PowerCut();
 }
 
 bool BenchDevices::Present(const CameraRecord& camera) const {
+    if (camera.chip == "realtek" || camera.chip == "sonix") return !OffBus(camera);
     const QuelmarDevice* d = Find(camera);
     return !d || (!d->chip->Unplugged() && Boot(camera) != BootMode::Dead);
 }

@@ -88,8 +88,9 @@ bool WholeImage(char family, const std::vector<uint8_t>& flash, uint16_t vid, ui
 BootMode BootByMark(char family, const std::vector<uint8_t>& flash, bool downloadOk, uint16_t vid,
                     uint32_t imageBytes);
 
-// Plugs a camera whose power was cut back in: it boots by the mark rule from now on. False, with
-// the reason, when the bench has no such Quelmar camera or its state cannot be written.
+// Plugs a camera whose power was cut back in: a Quelmar camera boots by the mark rule from now on,
+// a Realtek or Sonix camera is listed again with the memory the cut left. False, with the reason,
+// when the bench has no such camera with a chip or its state cannot be written.
 bool ReplugCamera(const Bench& bench, const std::string& camera, std::string& error);
 
 // The chip description and faults of a Quelmar camera record.
@@ -120,6 +121,7 @@ public:
     // its current revision.
     CameraRecord Presented(const CameraRecord& camera) const;
     // Its power was cut in this process or an earlier one and it has not been plugged back in.
+    // For Realtek and Sonix cameras (cut by the library stand-ins) read from <record>.power now.
     bool OffBus(const CameraRecord& camera) const;
 
     // Writes back every memory image that changed since the last call. False, with the reason,
