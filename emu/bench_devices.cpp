@@ -205,7 +205,7 @@ bool ParseChipConfig(const CameraRecord& camera, quelmar::ChipConfig& config, st
 BenchDevices::~BenchDevices() {
     std::string error;
     Persist(error);
-    if (bench_) {
+    if (bench_ && writeSummary_) {
         std::string summary = bench_->Get("bench", "summary");
         if (!summary.empty()) WriteSummary(summary, error);
     }
@@ -420,6 +420,24 @@ bool BenchDevices::WriteSummary(const std::string& name, std::string& error) con
     std::string text = clock_.Summary();
     return SaveImage(BenchFilePath(bench_ ? bench_->folder : ".", name), std::vector<uint8_t>(text.begin(), text.end()),
                      error);
+}
+
+int32_t PresentVideoInput::Enumerate(std::vector<kit::VideoInputDevice>& out) {
+    out.clear();
+    BenchDevices devices;
+    devices.WriteSummaryOnClose(false);
+    std::string error;
+    if (!devices.Open(bench_, error)) return static_cast<int32_t>(0x80004005u);  // E_FAIL
+    for (const CameraRecord& cam : bench_.cameras) {
+        if (!devices.Present(cam)) continue;
+        const CameraRecord now = devices.Presented(cam);
+        kit::VideoInputDevice dev;
+        dev.friendlyName = now.friendly;
+        dev.hasPath = !now.noPath;
+        if (dev.hasPath) dev.devicePath = now.DevicePath();
+        out.push_back(dev);
+    }
+    return out.empty() ? kit::kS_FALSE : kit::kS_OK;
 }
 
 }  // namespace emu

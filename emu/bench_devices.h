@@ -128,6 +128,9 @@ public:
     // when a file cannot be written (the change stays pending).
     bool Persist(std::string& error);
 
+    // false: closing does not write the bench's summary (for a view that only looks at the bench).
+    void WriteSummaryOnClose(bool write) { writeSummary_ = write; }
+
     quelmar::VirtualClock& Clock() { return clock_; }
     // Writes the counters to <folder>/<name>.
     bool WriteSummary(const std::string& name, std::string& error) const;
@@ -151,8 +154,21 @@ private:
     const QuelmarDevice* Find(const CameraRecord& camera) const;
     void DecideBoot(const QuelmarDevice& d) const;
     const Bench* bench_ = nullptr;
+    bool writeSummary_ = true;
     quelmar::VirtualClock clock_;
     std::vector<QuelmarDevice> quelmar_;
+};
+
+// DirectShow video-input devices of a bench as the system lists them now, in the bench's order: a
+// camera whose power was cut, or a dead one, is not listed; one in ROM mode has its ROM's identity
+// in its path. Each enumeration reads the bench's state afresh.
+class PresentVideoInput final : public kit::VideoInputPort {
+public:
+    explicit PresentVideoInput(const Bench& bench) : bench_(bench) {}
+    int32_t Enumerate(std::vector<kit::VideoInputDevice>& out) override;
+
+private:
+    const Bench& bench_;
 };
 
 }  // namespace emu
