@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "emu/image_store.h"
+#include "emu/power_state.h"
 #include "kit/text.h"
 #include "emu/vendor/device_memory.h"
 
@@ -38,35 +39,6 @@ bool Hex16(const std::string& text, uint16_t& out) {
     if (!kit::ParseNumber("0x" + t, 0xFFFF, v)) return false;
     out = static_cast<uint16_t>(v);
     return true;
-}
-
-// <record>.power: "state=<on|cut|returned>" and "download_ok=<0|1>" lines.
-struct PowerFile {
-    std::string state;
-    bool downloadOk = true;
-};
-
-bool ReadPowerFile(const std::string& path, PowerFile& out, std::string& error) {
-    std::vector<uint8_t> bytes;
-    if (!LoadImage(path, bytes, error, 1, 0)) return false;
-    if (bytes.size() == 1 && bytes[0] == 0) return true;  // no file
-    for (const std::string& line : kit::SplitList(std::string(bytes.begin(), bytes.end()), '\n')) {
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string key = kit::Trim(line.substr(0, eq)), value = kit::Trim(line.substr(eq + 1));
-        if (key == "state") out.state = value;
-        if (key == "download_ok") out.downloadOk = value != "0";
-    }
-    if (out.state != "on" && out.state != "cut" && out.state != "returned") {
-        error = path + ": state must be on, cut or returned";
-        return false;
-    }
-    return true;
-}
-
-bool WritePowerFile(const std::string& path, const PowerFile& file, std::string& error) {
-    const std::string text = "state=" + file.state + "\ndownload_ok=" + (file.downloadOk ? "1" : "0") + "\n";
-    return SaveImage(path, std::vector<uint8_t>(text.begin(), text.end()), error);
 }
 
 }  // namespace
@@ -113,8 +85,8 @@ BootMode BootByMark(char family, const std::vector<uint8_t>& flash, bool downloa
 bool ReplugCamera(const Bench& bench, const std::string& name, std::string& error) {
     for (const CameraRecord& cam : bench.cameras) {
         if (kit::Lower(cam.name) != kit::Lower(name)) continue;
-        if (cam.chip != "quelmar") {
-            error = "camera \"" + name + "\" is not a Quelmar camera";
+        if (cam.chip != "quelmar" && cam.chip != "realtek" && cam.chip != "sonix") {
+            error = "camera \"" + name + "\" has no power to cut (chip=" + cam.chip + ")";
             return false;
         }
         const std::string path = BenchFilePath(bench.folder, cam.name + ".power");
@@ -233,7 +205,7 @@ bool ParseChipConfig(const CameraRecord& camera, quelmar::ChipConfig& config, st
 BenchDevices::~BenchDevices() {
     std::string error;
     Persist(error);
-    if (bench_) {
+    if (bench_ && writeSummary_) {
         std::string summary = bench_->Get("bench", "summary");
         if (!summary.empty()) WriteSummary(summary, error);
     }
@@ -353,11 +325,18 @@ BootMode BenchDevices::Boot(const CameraRecord& camera) const {
 }
 
 bool BenchDevices::OffBus(const CameraRecord& camera) const {
+    if (camera.chip == "realtek" || camera.chip == "sonix") {
+        // Their power belongs to the library stand-ins, which cut it in this or another process.
+        PowerFile power;
+        std::string error;
+        return bench_ && ReadPowerFile(PowerFilePath(*bench_, camera), power, error) && power.state == "cut";
+    }
     const QuelmarDevice* d = Find(camera);
     return d && d->chip->PowerCut();
 }
 
 bool BenchDevices::Present(const CameraRecord& camera) const {
+    if (camera.chip == "realtek" || camera.chip == "sonix") return !OffBus(camera);
     const QuelmarDevice* d = Find(camera);
     return !d || (!d->chip->Unplugged() && Boot(camera) != BootMode::Dead);
 }
@@ -441,6 +420,24 @@ bool BenchDevices::WriteSummary(const std::string& name, std::string& error) con
     std::string text = clock_.Summary();
     return SaveImage(BenchFilePath(bench_ ? bench_->folder : ".", name), std::vector<uint8_t>(text.begin(), text.end()),
                      error);
+}
+
+int32_t PresentVideoInput::Enumerate(std::vector<kit::VideoInputDevice>& out) {
+    out.clear();
+    BenchDevices devices;
+    devices.WriteSummaryOnClose(false);
+    std::string error;
+    if (!devices.Open(bench_, error)) return static_cast<int32_t>(0x80004005u);  // E_FAIL
+    for (const CameraRecord& cam : bench_.cameras) {
+        if (!devices.Present(cam)) continue;
+        const CameraRecord now = devices.Presented(cam);
+        kit::VideoInputDevice dev;
+        dev.friendlyName = now.friendly;
+        dev.hasPath = !now.noPath;
+        if (dev.hasPath) dev.devicePath = now.DevicePath();
+        out.push_back(dev);
+    }
+    return out.empty() ? kit::kS_FALSE : kit::kS_OK;
 }
 
 }  // namespace emu

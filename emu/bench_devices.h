@@ -88,8 +88,9 @@ bool WholeImage(char family, const std::vector<uint8_t>& flash, uint16_t vid, ui
 BootMode BootByMark(char family, const std::vector<uint8_t>& flash, bool downloadOk, uint16_t vid,
                     uint32_t imageBytes);
 
-// Plugs a camera whose power was cut back in: it boots by the mark rule from now on. False, with
-// the reason, when the bench has no such Quelmar camera or its state cannot be written.
+// Plugs a camera whose power was cut back in: a Quelmar camera boots by the mark rule from now on,
+// a Realtek or Sonix camera is listed again with the memory the cut left. False, with the reason,
+// when the bench has no such camera with a chip or its state cannot be written.
 bool ReplugCamera(const Bench& bench, const std::string& camera, std::string& error);
 
 // The chip description and faults of a Quelmar camera record.
@@ -120,11 +121,15 @@ public:
     // its current revision.
     CameraRecord Presented(const CameraRecord& camera) const;
     // Its power was cut in this process or an earlier one and it has not been plugged back in.
+    // For Realtek and Sonix cameras (cut by the library stand-ins) read from <record>.power now.
     bool OffBus(const CameraRecord& camera) const;
 
     // Writes back every memory image that changed since the last call. False, with the reason,
     // when a file cannot be written (the change stays pending).
     bool Persist(std::string& error);
+
+    // false: closing does not write the bench's summary (for a view that only looks at the bench).
+    void WriteSummaryOnClose(bool write) { writeSummary_ = write; }
 
     quelmar::VirtualClock& Clock() { return clock_; }
     // Writes the counters to <folder>/<name>.
@@ -149,8 +154,21 @@ private:
     const QuelmarDevice* Find(const CameraRecord& camera) const;
     void DecideBoot(const QuelmarDevice& d) const;
     const Bench* bench_ = nullptr;
+    bool writeSummary_ = true;
     quelmar::VirtualClock clock_;
     std::vector<QuelmarDevice> quelmar_;
+};
+
+// DirectShow video-input devices of a bench as the system lists them now, in the bench's order: a
+// camera whose power was cut, or a dead one, is not listed; one in ROM mode has its ROM's identity
+// in its path. Each enumeration reads the bench's state afresh.
+class PresentVideoInput final : public kit::VideoInputPort {
+public:
+    explicit PresentVideoInput(const Bench& bench) : bench_(bench) {}
+    int32_t Enumerate(std::vector<kit::VideoInputDevice>& out) override;
+
+private:
+    const Bench& bench_;
 };
 
 }  // namespace emu

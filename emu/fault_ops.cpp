@@ -92,6 +92,7 @@ const char* KindName(Kind kind) {
         case Kind::Fail: return "fail";
         case Kind::Corrupt: return "corrupt";
         case Kind::Unplug: return "unplug";
+        case Kind::Cut: return "cut";
     }
     return "?";
 }
@@ -141,6 +142,17 @@ std::string FaultLine(const Operation& op, Kind kind, uint32_t call, int32_t tar
             break;
         case Kind::Corrupt: line += "corrupt"; break;
         case Kind::Unplug: line += "unplug"; break;
+        case Kind::Cut: return {};
+    }
+    return line;
+}
+
+std::string CutLine(uint32_t call, uint32_t bytes) {
+    std::string line = "cut=";
+    line += std::to_string(call);
+    if (bytes) {
+        line += ':';
+        line += std::to_string(bytes);
     }
     return line;
 }

@@ -25,6 +25,7 @@ enum class Kind : uint8_t {
     Fail = 1,     // the call answers an error and changes nothing
     Corrupt = 2,  // the call works, but a byte of what it hands back (or lands) is altered
     Unplug = 4,   // the camera leaves the bus at the call
+    Cut = 8,      // the power goes at the nth call of the device, counted over all its calls
 };
 
 struct Operation {
@@ -54,6 +55,10 @@ const char* DeviceName(Device device);
 // The still graph answers a failed step with E_FAIL.
 std::string FaultLine(const Operation& op, Kind kind, uint32_t call, int32_t target = -1,
                       const std::string& camera = "");
+
+// A power cut at the `call`th call of a device (from 1), after `bytes` of that call's memory work:
+// "cut=<call>[:<bytes>]", the form of the Quelmar chip and of both vendor libraries.
+std::string CutLine(uint32_t call, uint32_t bytes = 0);
 
 // The bench key that carries the k-th such fault (k from 1): "fault3", "rvclib_fault3", ...
 std::string FaultKey(Device device, int k);

@@ -137,14 +137,22 @@ int Register(const std::string& folderArgument) {
         std::fprintf(stderr, "capture_standin: %s\n", error.c_str());
         return 1;
     }
-    for (const RegistryValue& value : emu::capture::RegistrationPlan(bench, folder, dll)) {
+    emu::BenchDevices devices;
+    devices.WriteSummaryOnClose(false);
+    if (!devices.Open(bench, error)) {
+        std::fprintf(stderr, "capture_standin: %s\n", error.c_str());
+        return 1;
+    }
+    for (const RegistryValue& value : emu::capture::RegistrationPlan(bench, folder, dll, &devices)) {
         if (!Write(value, error)) {
             std::fprintf(stderr, "capture_standin: %s\n", error.c_str());
             return 1;
         }
     }
-    std::printf("registered %u camera(s) of the bench %s as video-input devices served by %s\n",
-                static_cast<unsigned>(bench.cameras.size()), folder.c_str(), dll.c_str());
+    unsigned present = 0;
+    for (const emu::CameraRecord& camera : bench.cameras) present += devices.Present(camera) ? 1 : 0;
+    std::printf("registered %u camera(s) of the bench %s as video-input devices served by %s\n", present,
+                folder.c_str(), dll.c_str());
     return 0;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "emu/bench.h"
+#include "emu/bench_devices.h"
 
 namespace emu::capture {
 
@@ -42,8 +43,11 @@ struct RegistryValue {
 };
 
 // Every value to write for `bench`, keys in creation order. `dllPath` and `benchFolder` are full
-// Windows paths.
+// Windows paths. With `now`, the cameras as the system sees them at this moment: one whose power
+// was cut, or a dead one, is left out, one in ROM mode is registered with its ROM's identity (a
+// registration is a snapshot, as a device's interface on a real machine: register again after a
+// cut or a replug).
 std::vector<RegistryValue> RegistrationPlan(const Bench& bench, const std::string& benchFolder,
-                                            const std::string& dllPath);
+                                            const std::string& dllPath, const BenchDevices* now = nullptr);
 
 }  // namespace emu::capture

@@ -151,7 +151,9 @@ ReplayCamera* SharedBench::Replay(const CameraRecord& camera) {
 const CameraRecord* SharedBench::FindByDevicePath(const std::string& path) const {
     const std::string wanted = Lower(path);
     for (const CameraRecord& camera : bench_.cameras)
-        if (!camera.noPath && Lower(camera.DevicePath()) == wanted) return &camera;
+        if (!camera.noPath && (Lower(camera.DevicePath()) == wanted ||
+                               Lower(devices_.Presented(camera).DevicePath()) == wanted))
+            return &camera;  // the path it was registered with, or the ROM identity's
     return nullptr;
 }
 

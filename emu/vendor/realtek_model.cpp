@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "emu/image_store.h"
+#include "emu/power_state.h"
 #include "emu/vendor/library_keys.h"
 #include "kit/text.h"
 
@@ -45,6 +46,7 @@ bool RealtekConfigOf(const Bench& bench, const CameraRecord& record, RealtekConf
         !NumberKey(record, "step_delay_us", 0, kMaxDelayUs, out.stepDelayUs, error))
         return false;
     out.memoryType = static_cast<int32_t>(type);
+    out.powerPath = PowerFilePath(bench, record);
     if (out.progressBlock == 0) {
         error = "camera \"" + record.name + "\": progress_block must not be 0";
         return false;
@@ -81,6 +83,10 @@ bool RealtekLibrary::Create(std::vector<RealtekConfig> cameras, FaultTable fault
     for (RealtekConfig& config : cameras) {
         Camera cam;
         if (!LoadMemory(config.memory, cam.memory, error)) return false;
+        PowerFile power;
+        if (!config.powerPath.empty() && !ReadPowerFile(config.powerPath, power, error)) return false;
+        if (!power.state.empty()) faults.SpendCuts();  // a cut happens once
+        cam.present = power.state != "cut";
         cam.config = std::move(config);
         lib->cameras_.push_back(std::move(cam));
     }
@@ -114,10 +120,18 @@ const RealtekLibrary::Camera* RealtekLibrary::ByName(const std::string& name) co
 }
 
 RealtekLibrary::Call RealtekLibrary::Begin(std::initializer_list<std::string_view> entries, Camera* directed,
-                                           bool directedEntry) {
+                                           bool directedEntry, uint32_t work) {
     Call call;
     call.verdict = faults_.OnCall(entries, directed ? std::string_view(directed->config.record.name) : "",
                                   directedEntry);
+    faults_.SetWork(work);
+    if (call.verdict.cut) {
+        if (work == 0 || call.verdict.cutBytes == 0)
+            CutPower();
+        else
+            call.cutLater = this;
+        return call;
+    }
     if (call.verdict.unplug) {
         Camera* target = call.verdict.unplugCamera.empty() ? directed : ByName(call.verdict.unplugCamera);
         if (target) {
@@ -132,6 +146,23 @@ RealtekLibrary::Call RealtekLibrary::Begin(std::initializer_list<std::string_vie
 
 RealtekLibrary::Call::~Call() {
     if (unplugLater) unplugLater->present = false;
+    if (cutLater) cutLater->CutPower();  // a call with less work than the cut's bytes
+}
+
+bool RealtekLibrary::Call::PowerAfter(uint32_t done) {
+    if (!cutLater || done < verdict.cutBytes) return true;
+    std::exchange(cutLater, nullptr)->CutPower();
+    return false;
+}
+
+void RealtekLibrary::CutPower() {
+    std::string error;
+    for (Camera& cam : cameras_) {
+        if (!cam.present) continue;
+        cam.present = false;
+        SaveImage(cam.config.memory.path, cam.memory, error);
+        if (!cam.config.powerPath.empty()) WritePowerFile(cam.config.powerPath, PowerFile{"cut", true}, error);
+    }
 }
 
 int32_t RealtekLibrary::Initialize(int32_t, int32_t) {
@@ -227,14 +258,14 @@ int32_t RealtekLibrary::EepromWrite(int32_t memoryType, int32_t index, int32_t s
 int32_t RealtekLibrary::Write(const char* entry, int32_t memoryType, int32_t index, int32_t size,
                               const uint8_t* image, const Progress* progress) {
     Camera* cam = ByIndex(index);
-    Call call = Begin({entry}, cam);
+    const bool verify = progress != nullptr;
+    const uint32_t length = size > 0 ? static_cast<uint32_t>(size) : 0;
+    Call call = Begin({entry}, cam, true, verify ? 2 * length : length);
     if (call.verdict.fail) return call.verdict.code;
     if (!cam || !cam->present) return kRvcNoDevice;
     if (memoryType != cam->config.memoryType) return kRvcMemoryType;
     if (size <= 0 || static_cast<size_t>(size) > cam->memory.size() || !image) return kRvcBadArgument;
 
-    const bool verify = progress != nullptr;
-    const uint32_t length = static_cast<uint32_t>(size);
     const uint32_t total = 2 * length;
     const uint32_t block = cam->config.progressBlock;
     uint32_t steps = 0;
@@ -255,8 +286,15 @@ int32_t RealtekLibrary::Write(const char* entry, int32_t memoryType, int32_t ind
         uint8_t* memory = cam->memory.data();
         for (uint32_t at = 0; at < length; at += block) {
             uint32_t n = std::min(block, length - at);
+            // A cut inside this piece: the bytes before it are written, in order, and no more.
+            const bool cut = call.cutLater && call.verdict.cutBytes < at + n;
+            if (cut) n = call.verdict.cutBytes - at;
             std::memcpy(memory + at, image + at, n);
             call.verdict.Corrupt(memory + at, n, at);
+            if (cut) {
+                call.PowerAfter(at + n);
+                return kRvcNoDevice;
+            }
             if (!step(at + n)) {
                 SaveImage(cam->config.memory.path, cam->memory, error);
                 return kRvcNoDevice;
@@ -266,10 +304,17 @@ int32_t RealtekLibrary::Write(const char* entry, int32_t memoryType, int32_t ind
         if (verify) {
             for (uint32_t at = 0; at < length; at += block) {
                 uint32_t n = std::min(block, length - at);
+                // A cut inside this piece's read-back: it is never reported.
+                if (call.cutLater && call.verdict.cutBytes < length + at + n) {
+                    call.PowerAfter(UINT32_MAX);
+                    return kRvcNoDevice;
+                }
                 if (std::memcmp(memory + at, image + at, n) != 0) return kRvcVerify;
                 if (!step(length + at + n)) return kRvcNoDevice;
             }
         }
+        // The power goes as the call ends.
+        if (!call.PowerAfter(UINT32_MAX)) return kRvcNoDevice;
         return kRvcOk;
     };
     if (progress && cam->config.callbackThread == CallbackThread::Worker) {
@@ -289,11 +334,13 @@ int32_t RealtekLibrary::Write(const char* entry, int32_t memoryType, int32_t ind
 
 int32_t RealtekLibrary::EepromRead(int32_t memoryType, int32_t index, int32_t size, uint8_t* out) {
     Camera* cam = ByIndex(index);
-    Call call = Begin({"EEPROMRead"}, cam);
+    Call call = Begin({"EEPROMRead"}, cam, true, size > 0 ? static_cast<uint32_t>(size) : 0);
     if (call.verdict.fail) return call.verdict.code;
     if (!cam || !cam->present) return kRvcNoDevice;
     if (memoryType != cam->config.memoryType) return kRvcMemoryType;
     if (size <= 0 || static_cast<size_t>(size) > cam->memory.size() || !out) return kRvcBadArgument;
+    // A read the power stops hands nothing back.
+    if (!call.PowerAfter(UINT32_MAX)) return kRvcNoDevice;
     std::memcpy(out, cam->memory.data(), static_cast<size_t>(size));
     call.verdict.Corrupt(out, static_cast<size_t>(size));
     return kRvcOk;
@@ -301,13 +348,20 @@ int32_t RealtekLibrary::EepromRead(int32_t memoryType, int32_t index, int32_t si
 
 int32_t RealtekLibrary::EepromErase(int32_t memoryType, int32_t index) {
     Camera* cam = ByIndex(index);
-    Call call = Begin({"EEPROMErase"}, cam);
+    Call call = Begin({"EEPROMErase"}, cam, true, cam ? static_cast<uint32_t>(cam->memory.size()) : 0);
     if (call.verdict.fail) return call.verdict.code;
     if (!cam || !cam->present) return kRvcNoDevice;
     if (memoryType != cam->config.memoryType) return kRvcMemoryType;
+    if (call.Cut() && call.verdict.cutBytes < cam->memory.size()) {
+        // Erased from address 0 up to where the power went.
+        std::fill_n(cam->memory.begin(), call.verdict.cutBytes, 0xFF);
+        call.PowerAfter(call.verdict.cutBytes);
+        return kRvcNoDevice;
+    }
     std::fill(cam->memory.begin(), cam->memory.end(), 0xFF);
     std::string error;
     if (!SaveImage(cam->config.memory.path, cam->memory, error)) return kRvcStorage;
+    if (!call.PowerAfter(UINT32_MAX)) return kRvcNoDevice;
     return kRvcOk;
 }
 

@@ -27,6 +27,14 @@
 //    8- or 16-bit wide accesses masking the value); the two reset calls clear them.
 //  - Memory changes reach the image file before the call returns (or, when the camera is
 //    unplugged part-way, with what was written until then).
+//  - A power cut (rvclib_fault<k>=cut=<n>[:<bytes>], vendor_faults.h) takes every camera of the
+//    library: a write cut after <bytes> has written exactly those first bytes of the image (the
+//    rest of the memory is as it was), an erase has erased them from address 0, a cut in the
+//    read-back leaves the image written. The cut call answers kRvcNoDevice. Each camera's
+//    <record>.power says state=cut, and a camera in that state is absent from the start in later
+//    processes; `benchtool replug` makes it state=returned, and it enumerates again as ever, with
+//    the memory the cut left (its recovery is the vendor's library's own business, which these
+//    calls stand for: a returned camera takes every call as before).
 //  - Not thread-safe: one caller at a time, as the kit uses it.
 //
 // Which thread calls back (callback_thread), for EEPROMWrite3 only (the other calls take no
@@ -78,6 +86,7 @@ struct RealtekConfig {
     uint32_t progressBlock = 4096;
     CallbackThread callbackThread = CallbackThread::Caller;
     uint32_t stepDelayUs = 0;
+    std::string powerPath;  // <record>.power; empty: cuts are not kept across processes
 };
 
 // Every export of RvcLib.dll, as faults and rvclib_missing name them.
@@ -138,18 +147,29 @@ private:
     struct Call {
         CallVerdict verdict;
         Camera* unplugLater = nullptr;
+        RealtekLibrary* cutLater = nullptr;  // the power goes after verdict.cutBytes of the call's work
         Call() = default;
         Call(Call&& other) noexcept
-            : verdict(std::move(other.verdict)), unplugLater(std::exchange(other.unplugLater, nullptr)) {}
+            : verdict(std::move(other.verdict)),
+              unplugLater(std::exchange(other.unplugLater, nullptr)),
+              cutLater(std::exchange(other.cutLater, nullptr)) {}
         Call& operator=(Call&&) = delete;
         ~Call();
+        // True when the power is still on after `done` bytes of the call's work; cuts it otherwise.
+        bool PowerAfter(uint32_t done);
+        bool Cut() const { return verdict.cut; }
     };
 
     Camera* ByIndex(int32_t index);
     Camera* ByHandle(int32_t handle);
     Camera* ByName(const std::string& name);
     const Camera* ByName(const std::string& name) const;
-    Call Begin(std::initializer_list<std::string_view> entries, Camera* directed, bool directedEntry = true);
+    // `work`: the bytes of memory work the call would do (vendor_faults.h); a call without any is
+    // cut before it acts.
+    Call Begin(std::initializer_list<std::string_view> entries, Camera* directed, bool directedEntry = true,
+               uint32_t work = 0);
+    // Every present camera loses its power: memories saved, state=cut kept.
+    void CutPower();
     int32_t Write(const char* entry, int32_t memoryType, int32_t index, int32_t size, const uint8_t* image,
                   const Progress* progress);
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "emu/image_store.h"
+#include "emu/power_state.h"
 #include "emu/vendor/library_keys.h"
 
 namespace emu::vendor {
@@ -82,6 +83,7 @@ bool SonixConfigOf(const Bench& bench, const CameraRecord& record, SonixConfig& 
     out.sectorTable = static_cast<uint16_t>(table);
     out.protectAtPowerOn = protect != 0;
     out.protectStatus = static_cast<uint16_t>(status);
+    out.powerPath = PowerFilePath(bench, record);
     if (!ParseAsic(record.Get("asic"), out.asic, error)) {
         error = "camera \"" + record.name + "\": " + error;
         return false;
@@ -109,6 +111,10 @@ bool SonixLibrary::Create(std::vector<SonixConfig> cameras, FaultTable faults,
     for (SonixConfig& config : cameras) {
         Camera cam;
         if (!LoadMemory(config.memory, cam.memory, error)) return false;
+        PowerFile power;
+        if (!config.powerPath.empty() && !ReadPowerFile(config.powerPath, power, error)) return false;
+        if (!power.state.empty()) faults.SpendCuts();  // a cut happens once
+        cam.present = power.state != "cut";
         cam.protect = config.protectAtPowerOn;
         cam.config = std::move(config);
         lib->cameras_.push_back(std::move(cam));
@@ -120,6 +126,23 @@ bool SonixLibrary::Create(std::vector<SonixConfig> cameras, FaultTable faults,
 
 SonixLibrary::Call::~Call() {
     if (unplugLater) unplugLater->present = false;
+    if (cutLater) cutLater->CutPower();  // a call with less work than the cut's bytes
+}
+
+bool SonixLibrary::Call::PowerAfter(uint32_t done) {
+    if (!cutLater || done < verdict.cutBytes) return true;
+    std::exchange(cutLater, nullptr)->CutPower();
+    return false;
+}
+
+void SonixLibrary::CutPower() {
+    std::string error;
+    for (Camera& cam : cameras_) {
+        if (!cam.present) continue;
+        cam.present = false;
+        Save(cam);
+        if (!cam.config.powerPath.empty()) WritePowerFile(cam.config.powerPath, PowerFile{"cut", true}, error);
+    }
 }
 
 SonixLibrary::Camera* SonixLibrary::Picked() { return picked_ && picked_->present ? picked_ : nullptr; }
@@ -137,12 +160,20 @@ const SonixLibrary::Camera* SonixLibrary::ByName(const std::string& name) const 
 }
 
 SonixLibrary::Call SonixLibrary::Begin(std::initializer_list<std::string_view> entries, Camera* directed,
-                                       bool directedEntry) {
+                                       bool directedEntry, uint32_t work) {
     Call call;
     {
         std::lock_guard<std::mutex> lock(faultsLock_);
         call.verdict = faults_.OnCall(entries, directed ? std::string_view(directed->config.record.name) : "",
                                       directedEntry);
+        faults_.SetWork(work);
+    }
+    if (call.verdict.cut) {
+        if (work == 0 || call.verdict.cutBytes == 0)
+            CutPower();
+        else
+            call.cutLater = this;
+        return call;
     }
     if (call.verdict.unplug) {
         Camera* target = call.verdict.unplugCamera.empty() ? directed : ByName(call.verdict.unplugCamera);
@@ -229,13 +260,14 @@ bool SonixLibrary::ProcReadFromAsic(uint16_t address, uint8_t* buffer) {
 bool SonixLibrary::ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffer, uint32_t length) {
     Camera* cam = Picked();
     std::string_view narrow = request == 7 ? "ReqToDriver.read" : request == 6 ? "ReqToDriver.write" : "";
-    Call call = Begin({"ReqToDriver", narrow}, cam);
+    Call call = Begin({"ReqToDriver", narrow}, cam, true, request == 6 || request == 7 ? length : 0);
     if (call.verdict.fail) return call.verdict.code != 0;
     if (!Picked() || (request != 6 && request != 7)) return false;
     if (length == 0) return true;
     if (!buffer || address > cam->memory.size() || length > cam->memory.size() - address) return false;
     uint8_t* flash = cam->memory.data() + address;
     if (request == 7) {
+        if (!call.PowerAfter(UINT32_MAX)) return false;  // a read the power stops hands nothing back
         std::memcpy(buffer, flash, length);
         call.verdict.Corrupt(buffer, length);
         return true;
@@ -245,8 +277,15 @@ bool SonixLibrary::ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffe
     uint32_t steps = 0;
     for (uint32_t at = 0; at < length; at += kSonixPage) {
         uint32_t n = std::min(kSonixPage, length - at);
+        // A cut inside this page: its bytes before the cut are programmed, in order, and no more.
+        const bool cut = call.cutLater && call.verdict.cutBytes < at + n;
+        if (cut) n = call.verdict.cutBytes - at;
         for (uint32_t i = 0; i < n; ++i) flash[at + i] &= buffer[at + i];
         call.verdict.Corrupt(flash + at, n, at);
+        if (cut) {
+            call.PowerAfter(at + n);
+            return false;
+        }
         progress_ = static_cast<uint32_t>(uint64_t{at + n} * 100 / length);
         ++steps;
         if (cam->config.stepDelayUs)
@@ -260,7 +299,8 @@ bool SonixLibrary::ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffe
             }
         }
     }
-    return Save(*cam);
+    const bool saved = Save(*cam);
+    return call.PowerAfter(UINT32_MAX) && saved;
 }
 
 bool SonixLibrary::SetWriteProtect(bool enable, uint16_t& word, uint8_t& byte) {
@@ -276,19 +316,26 @@ bool SonixLibrary::SetWriteProtect(bool enable, uint16_t& word, uint8_t& byte) {
 
 bool SonixLibrary::EraseSf() {
     Camera* cam = Picked();
-    Call call = Begin({"EraseSF"}, cam);
+    Call call = Begin({"EraseSF"}, cam, true, cam ? static_cast<uint32_t>(cam->memory.size()) : 0);
     if (call.verdict.fail) return call.verdict.code != 0;
     if (!Picked() || cam->protect) return false;
+    if (call.cutLater && call.verdict.cutBytes < cam->memory.size()) {
+        // Erased from address 0 up to where the power went.
+        std::fill_n(cam->memory.begin(), call.verdict.cutBytes, 0xFF);
+        call.PowerAfter(call.verdict.cutBytes);
+        return false;
+    }
     std::fill(cam->memory.begin(), cam->memory.end(), 0xFF);
-    return Save(*cam);
+    const bool saved = Save(*cam);
+    return call.PowerAfter(UINT32_MAX) && saved;
 }
 
 uint32_t SonixLibrary::GetProgress() {
     CallVerdict verdict;
     {
         std::lock_guard<std::mutex> lock(faultsLock_);
-        verdict =
-            faults_.OnCall({"GetProgress"}, picked_ ? std::string_view(picked_->config.record.name) : "");
+        verdict = faults_.OnCall({"GetProgress"}, picked_ ? std::string_view(picked_->config.record.name) : "",
+                                 true, false);
     }
     if (verdict.fail) return static_cast<uint32_t>(verdict.code);
     uint32_t value = progress_;

@@ -35,6 +35,13 @@
 //    corrupt the value it returns, not unplug (that would race the write).
 //  - Flash changes reach the image file before the call returns (or, when the camera is unplugged
 //    part-way, with what was written until then).
+//  - A power cut (burnerap_fault<k>=cut=<n>[:<bytes>], vendor_faults.h; GetProgress is not
+//    counted) takes every camera of the library: a request-6 write cut after <bytes> has
+//    programmed exactly its first <bytes> bytes, in order; an EraseSF cut after <bytes> has erased
+//    the flash from address 0 up to there and left the rest as it was. The cut call answers false
+//    (ResetDevice 0). Protection is volatile: a camera that comes back is protected again
+//    (protect=1). The cut is kept as in realtek_model.h (<record>.power, benchtool replug); a
+//    returned camera is found by Initialize_DriverInterface again, with the flash the cut left.
 #pragma once
 
 #include <array>
@@ -65,6 +72,7 @@ struct SonixConfig {
     bool protectAtPowerOn = true;
     uint16_t protectStatus = 0x1C;
     uint32_t stepDelayUs = 0;
+    std::string powerPath;  // <record>.power; empty: cuts are not kept across processes
 };
 
 // Every export of BurnerApLib.dll, plus ReqToDriver.read and ReqToDriver.write for faults.
@@ -113,18 +121,27 @@ private:
     struct Call {
         CallVerdict verdict;
         Camera* unplugLater = nullptr;
+        SonixLibrary* cutLater = nullptr;  // the power goes after verdict.cutBytes of the call's work
         Call() = default;
         Call(Call&& other) noexcept
-            : verdict(std::move(other.verdict)), unplugLater(std::exchange(other.unplugLater, nullptr)) {}
+            : verdict(std::move(other.verdict)),
+              unplugLater(std::exchange(other.unplugLater, nullptr)),
+              cutLater(std::exchange(other.cutLater, nullptr)) {}
         Call& operator=(Call&&) = delete;
         ~Call();
+        // True when the power is still on after `done` bytes of the call's work; cuts it otherwise.
+        bool PowerAfter(uint32_t done);
     };
 
     Camera* Picked();
     Camera* ByName(const std::string& name);
     const Camera* ByName(const std::string& name) const;
-    Call Begin(std::initializer_list<std::string_view> entries, Camera* directed, bool directedEntry = true);
+    // `work`: the bytes of memory work the call would do; a call without any is cut before it acts.
+    Call Begin(std::initializer_list<std::string_view> entries, Camera* directed, bool directedEntry = true,
+               uint32_t work = 0);
     bool Save(Camera& cam);
+    // Every present camera loses its power: flashes saved, state=cut kept.
+    void CutPower();
 
     std::vector<Camera> cameras_;
     FaultTable faults_;

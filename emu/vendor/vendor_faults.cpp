@@ -84,6 +84,17 @@ void CallVerdict::Corrupt(uint8_t* data, size_t n, size_t base) const {
 bool ParseEntryFault(std::string_view text, const std::vector<EntryName>& entries, EntryFault& out,
                      std::string& error) {
     out = EntryFault{};
+    if (std::string_view t = Trim(text); t.substr(0, 4) == "cut=") {
+        std::vector<std::string_view> parts = Split(t.substr(4), ':');
+        out.action = FaultAction::Cut;
+        if (parts.size() > 2 || !Unsigned(parts[0], out.firstCall) || out.firstCall == 0 ||
+            (parts.size() == 2 && !Unsigned(parts[1], out.bytes))) {
+            error = "expected cut=<call from 1>[:<bytes>]";
+            return false;
+        }
+        out.lastCall = out.firstCall;
+        return true;
+    }
     std::vector<std::string_view> parts = Split(Trim(text), ':');
     if (parts.size() < 3) {
         error = "expected <entry>:<calls>:<action>";
@@ -158,8 +169,18 @@ bool ParseEntryFault(std::string_view text, const std::vector<EntryName>& entrie
     return true;
 }
 
+bool FaultTable::HasCut() const {
+    for (const EntryFault& f : faults_)
+        if (f.action == FaultAction::Cut) return true;
+    return false;
+}
+
+void FaultTable::SpendCuts() {
+    std::erase_if(faults_, [](const EntryFault& f) { return f.action == FaultAction::Cut; });
+}
+
 CallVerdict FaultTable::OnCall(std::initializer_list<std::string_view> entries, std::string_view camera,
-                               bool directed) {
+                               bool directed, bool forCut) {
     CallVerdict v;
     bool decided = false;
     for (std::string_view e : entries) {
@@ -167,7 +188,17 @@ CallVerdict FaultTable::OnCall(std::initializer_list<std::string_view> entries, 
         if (it == counts_.end()) it = counts_.emplace(std::string(e), 0).first;
         ++it->second;
     }
+    if (forCut) {
+        cutCalls_.push_back({std::string(*entries.begin()), 0});
+        for (const EntryFault& f : faults_)
+            if (f.action == FaultAction::Cut && f.firstCall == cutCalls_.size()) {
+                v.cut = true;
+                v.cutBytes = f.bytes;
+                return v;
+            }
+    }
     for (EntryFault& f : faults_) {
+        if (f.action == FaultAction::Cut) continue;
         bool named = false;
         for (std::string_view e : entries) named = named || f.entry == e;
         if (!named || (directed && !f.camera.empty() && f.camera != camera)) continue;
@@ -179,6 +210,8 @@ CallVerdict FaultTable::OnCall(std::initializer_list<std::string_view> entries, 
                 break;
             case FaultAction::Return:
                 if (!decided) v.fail = true, v.code = f.code, decided = true;
+                break;
+            case FaultAction::Cut:
                 break;
             case FaultAction::Unplug:
                 if (!decided) {

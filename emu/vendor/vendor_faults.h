@@ -29,6 +29,19 @@
 //                                      a call without steps completes first). Later calls fail
 //                                      and enumeration no longer lists it. An entry not directed
 //                                      at a camera needs @<camera> to unplug.
+//
+// A power cut has a form of its own, counted over every call of the library (all entries, whatever
+// camera they concern, GetProgress excepted: it runs beside a write):
+//   rvclib_fault1=cut=<n>[:<bytes>]
+// The library's cameras lose their power during its nth call, once <bytes> of that call's memory
+// work are done (0, the default: before the call does anything). Memory work is what the call does
+// to or reads from the camera's memory, byte by byte in the order it goes: EEPROMWrite3 writes
+// `size` bytes and then reads them back (2 * size in all), EEPROMWrite and ReqToDriver write or read
+// their length, EEPROMErase and EraseSF erase the whole memory from address 0, EEPROMRead reads its
+// size. A call with less work than <bytes>, or none, does all of it first; what a call changes
+// outside the memory is lost with the power anyway. The call and every later one fail as on an
+// absent camera; the cut is kept in <record>.power (state=cut) and the cameras stay away in later
+// processes until `benchtool replug` (docs/emulated-bench.md, "Cut and return").
 // Numbers anywhere are decimal or 0x-prefixed hexadecimal. Counting starts when the library loads.
 #pragma once
 
@@ -43,7 +56,7 @@
 
 namespace emu::vendor {
 
-enum class FaultAction : uint8_t { Return, Corrupt, Unplug };
+enum class FaultAction : uint8_t { Return, Corrupt, Unplug, Cut };
 
 // An entry a fault may name; `directed` when its calls concern one camera, `unpluggable` unless
 // the call may run beside another (an unplug there would race it).
@@ -66,6 +79,7 @@ struct EntryFault {
     uint8_t mask = 0xFF;
     uint32_t offset = 0;
     uint32_t steps = 0;  // unplug: after this many progress steps; 0: before the call acts
+    uint32_t bytes = 0;  // cut: after this much of the call's memory work; firstCall is the call
     uint32_t calls = 0;  // counted calls so far
 };
 
@@ -76,6 +90,8 @@ struct CallVerdict {
     bool unplug = false;
     std::string unplugCamera;  // empty: the camera the call is directed at
     uint32_t unplugSteps = 0;
+    bool cut = false;  // the power goes during this call, after cutBytes of its memory work
+    uint32_t cutBytes = 0;
     std::vector<const EntryFault*> corrupt;
 
     // XORs the corrupting faults into the bytes handed back, `base` being the offset of data[0].
@@ -98,11 +114,28 @@ public:
     // ReqToDriver.write) and returns what the faults say. `camera` is the camera a directed call
     // goes to ("" when it names none); `directed` is false for entries that concern no camera. The
     // first failing or unplugging fault in bench order decides; every matching corruption applies.
+    // A cut fault counts every call with `forCut` (all but a progress poll beside a write) and
+    // wins over every other fault of the call.
     CallVerdict OnCall(std::initializer_list<std::string_view> entries, std::string_view camera,
-                       bool directed = true);
+                       bool directed = true, bool forCut = true);
+
+    // The calls a cut counts, in order: the entry named first and the memory work the call
+    // reported (SetWork), so that a fault-free run tells where every cut can fall.
+    struct CutCall {
+        std::string entry;
+        uint32_t work = 0;
+    };
+    const std::vector<CutCall>& CutCalls() const { return cutCalls_; }
+    void SetWork(uint32_t bytes) {
+        if (!cutCalls_.empty()) cutCalls_.back().work = bytes;
+    }
+    bool HasCut() const;
+    // The library's cameras lost their power in an earlier process, or came back: a cut happens once.
+    void SpendCuts();
 
 private:
     std::vector<EntryFault> faults_;
+    std::vector<CutCall> cutCalls_;
     std::map<std::string, uint32_t, std::less<>> counts_;
 };
 

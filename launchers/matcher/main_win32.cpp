@@ -8,6 +8,7 @@
 #include <string>
 
 #include "emu/bench.h"
+#include "emu/bench_devices.h"
 #include "kestrim.h"
 #include "kit/dll_search.h"
 #include "kit/trace.h"
@@ -23,7 +24,9 @@ int main(int argc, char** argv) {
         emu::TraceBenchInUse(kit::SystemTrace(), *folder);
         std::string error;
         if (emu::LoadBench(*folder, bench, error)) {
-            devices = std::make_unique<emu::EmulatedVideoInput>(bench);
+            // As the system lists the cameras now: a cut or dead one not at all, one in ROM mode
+            // by its ROM's identity.
+            devices = std::make_unique<emu::PresentVideoInput>(bench);
         } else {
             // Standard error, so that the matcher's own output stays as its users parse it.
             std::string line = "Emulated bench cannot be used: " + error + "\n";

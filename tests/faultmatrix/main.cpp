@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -165,8 +166,8 @@ void Judge(const Case& c, const Ended& e, Totals& t) {
     }
     ++t.cases;
     std::printf("%s | %s | call %u | %s | expected: %s | %s | %s\n", c.path->name.c_str(), SiteName(c.site).c_str(),
-                c.call - c.site.first, faultops::KindName(c.kind), c.path->expected.c_str(), OneLine(actual).c_str(),
-                verdict.c_str());
+                c.call - c.site.first, c.kind == Kind::Cut ? c.injection.line.c_str() : faultops::KindName(c.kind),
+                c.path->expected.c_str(), OneLine(actual).c_str(), verdict.c_str());
 }
 
 // The cases of a path from its fault-free run: every operation it performed, at its first and last
@@ -174,6 +175,22 @@ void Judge(const Case& c, const Ended& e, Totals& t) {
 std::vector<Case> CasesOf(const Path& path, const RunResult& clean) {
     std::vector<Case> cases;
     for (const Site& site : clean.sites) {
+        if (site.op.rfind("cut:", 0) == 0) {
+            // A power cut at the call, and inside it where it works on the memory: after its
+            // first byte, half of it, all but its last byte.
+            Site named = site;
+            named.op = site.op.substr(4);
+            named.target = -1;
+            named.first = 0;
+            const uint32_t work = static_cast<uint32_t>(std::max(site.target, 0));
+            std::vector<uint32_t> at = {0};
+            for (uint32_t b : {1u, work / 2, work - 1})
+                if (work > 1 && b > 0 && b < work && std::find(at.begin(), at.end(), b) == at.end()) at.push_back(b);
+            for (uint32_t b : at)
+                cases.push_back({&path, clean.outcome.state, named, site.first + 1, Kind::Cut,
+                                 {site.device, faultops::CutLine(site.first + 1, b)}});
+            continue;
+        }
         const faultops::Operation* op = faultops::Find(site.device, site.op);
         if (!op) {
             std::printf("%s | %s | the bench counted an operation its table lacks | FAIL\n", path.name.c_str(),

@@ -123,6 +123,22 @@ std::vector<Site> EntrySites(Device device, const Map& before, const Map& after)
     return sites;
 }
 
+// The calls a vendor library's power cut counts (emu/vendor/vendor_faults.h), as sites the matrix
+// turns into cut cases: one per call, op "cut:<entry>", `first` the call's index from 0 and
+// `target` its bytes of memory work.
+template <class CutCalls>
+void AddCutSites(std::vector<Site>& out, Device device, const CutCalls& calls) {
+    for (size_t i = 0; i < calls.size(); ++i) {
+        Site s;
+        s.device = device;
+        s.op = "cut:" + calls[i].entry;
+        s.target = static_cast<int32_t>(calls[i].work);
+        s.first = static_cast<uint32_t>(i);
+        s.calls = 1;
+        out.push_back(s);
+    }
+}
+
 // ReqToDriver counts every call that ReqToDriver.read and ReqToDriver.write count apart: its
 // faults would hit the same calls again.
 inline void DropWiderEntries(std::vector<Site>& sites) {

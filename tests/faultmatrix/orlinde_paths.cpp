@@ -125,6 +125,7 @@ Path Realtek() {
         const auto before = lib->Faults().Counts();
         r.outcome = Drive(rig, true);
         r.sites = VendorSites(Device::RvcLib, before, lib->Faults().Counts());
+        AddCutSites(r.sites, Device::RvcLib, lib->Faults().CutCalls());
         r.outcome.state = "rt0 " + Digest(*lib->Memory("rt0")) + " rt1 " + Digest(*lib->Memory("rt1"));
         return r;
     };
@@ -187,6 +188,7 @@ Path Sonix() {
         // The progress poll runs beside the write, as often as the timer fires: its count is not
         // the path's own.
         std::erase_if(r.sites, [](const Site& s) { return s.op == "GetProgress"; });
+        AddCutSites(r.sites, Device::BurnerAp, lib->Faults().CutCalls());
         r.outcome.state = "flash " + Digest(*lib->Memory("cam0")) + (lib->Protected("cam0") ? ", protected" : "");
         return r;
     };
@@ -201,7 +203,7 @@ Path Sonix() {
         p.recoveries.push_back({Device::BurnerAp, op, -2, failOrCorrupt,
                                 std::string(op) + " only picks the protection byte's address, whose read is not tested",
                                 nullptr});
-    p.recoveries.push_back({Device::BurnerAp, "ResetDevice", -2, 7,
+    p.recoveries.push_back({Device::BurnerAp, "ResetDevice", -2, 7 | static_cast<unsigned>(Kind::Cut),
                             "the reset follows a finished download; its result is not tested", nullptr});
     return p;
 }

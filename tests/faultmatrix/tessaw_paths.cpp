@@ -212,6 +212,7 @@ Path TessawRealtek(bool combo) {
         const auto before = model->Faults().Counts();
         r.outcome = run.Silently({&flow, nullptr, nullptr}, kRealtekFailures);
         r.sites = EntrySites(Device::RvcLib, before, model->Faults().Counts());
+        AddCutSites(r.sites, Device::RvcLib, model->Faults().CutCalls());
         for (const emu::CameraRecord& camera : bench.cameras)
             r.outcome.state += camera.name + " " + Digest(*model->Memory(camera.name)) + " ";
         RvcModel::lib = nullptr;
@@ -223,6 +224,10 @@ Path TessawRealtek(bool combo) {
     for (const char* op : {"RvcLib_Initialize", "RvcLib_UnInitialize", "UVC_Close"})
         p.recoveries.push_back({Device::RvcLib, op, -2, static_cast<unsigned>(Kind::Fail),
                                 std::string(op) + "'s result is ignored by design", nullptr});
+    p.recoveries.push_back({Device::RvcLib, "RvcLib_UnInitialize", -2, static_cast<unsigned>(Kind::Cut),
+                            "the power went after the verified write and the identification that saw the new "
+                            "revision: the camera holds the firmware",
+                            nullptr});
     p.recoveries.push_back({Device::RvcLib, "UVC_GetDevVIDPID", -2, static_cast<unsigned>(Kind::Corrupt),
                             "the first byte handed back is the VID's, which the flow does not compare", nullptr});
     return p;
@@ -264,6 +269,7 @@ Path TessawSonix() {
         r.outcome = run.Silently({nullptr, &flow, nullptr}, kSonixFailures);
         r.sites = EntrySites(Device::BurnerAp, before, model->Faults().Counts());
         DropWiderEntries(r.sites);
+        AddCutSites(r.sites, Device::BurnerAp, model->Faults().CutCalls());
         r.outcome.state = "flash " + Digest(*model->Memory("cam0")) + (model->Protected("cam0") ? ", protected" : "");
         fs::remove_all(folder);
         return r;

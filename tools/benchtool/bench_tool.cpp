@@ -6,6 +6,7 @@
 
 #include "camlib/transcript/transcript.h"
 #include "emu/bench_devices.h"
+#include "emu/power_state.h"
 #include "emu/capture_filter/replay_camera.h"
 #include "emu/capture_filter/standin_device.h"
 #include "emu/usb_topology.h"
@@ -163,6 +164,12 @@ int Show(const std::string& folder, std::string& out, std::string& err) {
                 out += "  boot:      flash firmware\n";
         }
         if (cam.chip == "realtek" || cam.chip == "sonix") {
+            emu::PowerFile power;
+            emu::ReadPowerFile(emu::PowerFilePath(bench, cam), power, error);
+            if (power.state == "cut")
+                out += "  boot:      off the bus: its power was cut (benchtool replug plugs it back in)\n";
+            else if (power.state == "returned")
+                out += "  boot:      plugged back in after a cut: the library finds it, memory as the cut left it\n";
             emu::vendor::MemoryFile memory;
             std::vector<uint8_t> image;
             if (emu::vendor::MemoryFileOf(bench, cam, memory, error) && emu::vendor::LoadMemory(memory, image, error)) {
@@ -381,7 +388,8 @@ static int Replug(const std::string& folder, const std::string& camera, std::str
     }
     for (const emu::CameraRecord& cam : bench.cameras)
         if (kit::Lower(cam.name) == kit::Lower(camera))
-            out += "[" + cam.name + "] plugged back in: " + emu::BootModeName(devices.Boot(cam)) + "\n";
+            out += "[" + cam.name + "] plugged back in: " +
+                   (cam.chip == "quelmar" ? emu::BootModeName(devices.Boot(cam)) : "the library finds it again") + "\n";
     return 0;
 }
 
