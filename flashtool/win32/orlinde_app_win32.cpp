@@ -9,7 +9,7 @@
 #include <string>
 
 #include "emu/bench.h"
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 #include "kit/process.h"
 #include "kit/profile.h"
 #include "kit/trace.h"
@@ -58,7 +58,7 @@ int CDUDevodAvozApp::InitInstance() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before anything is loaded: RvcLib.dll is loaded by its plain name, and the folder the tool was
-    // started from must never supply it nor any other DLL (imports: see kit/dll_search.h).
+    // started from must never supply it nor any other DLL (imports: see platform/win32/dll_search.h).
     kit::UseSafeDllSearch();
     static CDUDevodAvozApp app;
     ExitProcess(static_cast<UINT>(app.InitInstance()));

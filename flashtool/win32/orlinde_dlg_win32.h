@@ -11,7 +11,7 @@
 
 #include "dialog_win32.h"
 #include "ports.h"
-#include "win32_handles.h"
+#include "platform/win32/handles.h"
 #include "write_tool.h"
 
 namespace orw32 {
@@ -83,7 +83,7 @@ private:
     HICON smallIcon_ = nullptr;
     // The picture last shown, painted again whenever the frame control repaints itself.
     int picture_ = 0;
-    tw32::DeviceNotification notification_;
+    kit::DeviceNotification notification_;
     const std::string benchFolder_;
     std::vector<std::string> benchCameras_;
 };

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "win32_handles.h"
+#include "platform/win32/handles.h"
 
 namespace tw32 {
 
@@ -91,7 +91,7 @@ private:
     // Set by whichever thread reports, read while painting on the window's thread.
     std::atomic<uint32_t> text_;
     COLORREF background_;
-    Brush brush_;
+    kit::Brush brush_;
 };
 
 }  // namespace tw32

@@ -10,11 +10,11 @@
 #include <ctime>
 #include <memory>
 
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 #include "kit/trace.h"
 #include "vendor/BurnerApLib.h"
 #include "vendor/burnerap_loading.h"
-#include "win32_handles.h"
+#include "platform/win32/handles.h"
 
 namespace tw32 {
 namespace {
@@ -41,7 +41,7 @@ HKEY AsKey(kit::RegistryPort::Key key) { return static_cast<HKEY>(key); }
 
 class FileReader final : public kit::ReadableFile {
 public:
-    explicit FileReader(FileHandle file) : file_(std::move(file)) {}
+    explicit FileReader(kit::FileHandle file) : file_(std::move(file)) {}
     uint64_t Length() override {
         LARGE_INTEGER size;
         return GetFileSizeEx(file_.Get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
@@ -59,12 +59,12 @@ public:
     }
 
 private:
-    FileHandle file_;
+    kit::FileHandle file_;
 };
 
 class FileWriter final : public kit::WritableFile {
 public:
-    explicit FileWriter(FileHandle file) : file_(std::move(file)) {}
+    explicit FileWriter(kit::FileHandle file) : file_(std::move(file)) {}
     bool Write(const void* data, size_t size) override {
         const char* at = static_cast<const char*>(data);
         while (size > 0) {
@@ -78,7 +78,7 @@ public:
     bool Flush() override { return FlushFileBuffers(file_.Get()) != FALSE; }
 
 private:
-    FileHandle file_;
+    kit::FileHandle file_;
 };
 
 unsigned __stdcall RunBody(void* argument) {
@@ -114,7 +114,7 @@ uint32_t WinExecCode(DWORD error) {
 
 bool SetupApiUsbDevices::ListPresent(std::vector<kit::UsbDevice>& out) {
     out.clear();
-    DevInfoList set(
+    kit::DevInfoList set(
         SetupDiGetClassDevsA(&kUsbDeviceInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set) return false;
     for (DWORD i = 0;; ++i) {
@@ -205,7 +205,7 @@ uint32_t HiddenStart::StartHidden(const char* path) {
         kit::TraceF(kit::SystemTrace(), "%s cannot be started (error %lu)\n", path, error);
         return WinExecCode(error);
     }
-    KernelHandle process(started.hProcess), thread(started.hThread);
+    kit::KernelHandle process(started.hProcess), thread(started.hThread);
     return kit::kStartedAtLeast + 1;
 }
 
@@ -219,7 +219,7 @@ bool Win32Files::FileExists(const char* path) {
 std::vector<std::string> Win32Files::Matches(const char* pattern) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    FindHandle search(FindFirstFileA(pattern, &found));
+    kit::FindHandle search(FindFirstFileA(pattern, &found));
     if (!search) return names;
     do {
         names.emplace_back(found.cFileName);
@@ -235,14 +235,14 @@ bool Win32Files::Status(const char* path, uint64_t& size) {
 }
 
 std::unique_ptr<kit::ReadableFile> Win32Files::OpenRead(const char* path) {
-    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    kit::FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<FileReader>(std::move(file));
 }
 
 std::unique_ptr<kit::WritableFile> Win32Files::OpenAppend(const char* path) {
-    FileHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    kit::FileHandle file(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     LARGE_INTEGER zero;
@@ -252,7 +252,7 @@ std::unique_ptr<kit::WritableFile> Win32Files::OpenAppend(const char* path) {
 }
 
 std::unique_ptr<kit::WritableFile> Win32Files::Create(const char* path) {
-    FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    kit::FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return nullptr;
     return std::make_unique<FileWriter>(std::move(file));
@@ -285,7 +285,7 @@ kit::LocalTime Win32Clock::Now() {
 bool BelowNormalThreads::StartBelowNormal(std::function<void()> body) {
     auto owned = std::make_unique<std::function<void()>>(std::move(body));
     // _beginthreadex rather than CreateThread: the body uses the C runtime.
-    KernelHandle thread(reinterpret_cast<HANDLE>(
+    kit::KernelHandle thread(reinterpret_cast<HANDLE>(
         _beginthreadex(nullptr, 0, RunBody, owned.get(), CREATE_SUSPENDED, nullptr)));
     if (!thread) return false;
     // A thread that keeps normal priority still updates correctly; nothing to refuse over.

@@ -32,7 +32,7 @@ public:
     void Close(Key key) override;
 };
 
-// DLLs from the program's folder, the system folders or a full path only (kit/dll_search.h).
+// DLLs from the program's folder, the system folders or a full path only (platform/win32/dll_search.h).
 class SafeLibraries final : public kit::LibraryPort {
 public:
     void* LoadByPath(const char* fullPath) override;

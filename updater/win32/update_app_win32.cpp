@@ -17,7 +17,7 @@
 #include "emu/capture_filter/registration.h"
 #include "emulated_power.h"
 #include "emulated_usb.h"
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 #include "kit/process.h"
 #include "kit/profile.h"
 #include "kit/text.h"
@@ -40,7 +40,7 @@ private:
     // half-written.
     static std::optional<int> RunMessageLoop(tw32::CUpdateDlg& dialog);
 
-    tw32::Module richEdit_;
+    kit::Module richEdit_;
 };
 
 std::optional<int> CUpdateApp::RunMessageLoop(tw32::CUpdateDlg& dialog) {
@@ -180,7 +180,7 @@ void CUpdateApp::InitInstance(const char* commandLine) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // Before anything is loaded: QuelmarCamera.dll is loaded by name, and the folder the program
-    // was started from must never supply it nor any other DLL (imports: see kit/dll_search.h).
+    // was started from must never supply it nor any other DLL (imports: see platform/win32/dll_search.h).
     kit::UseSafeDllSearch();
     static CUpdateApp app;
     app.InitInstance(commandLine ? commandLine : "");

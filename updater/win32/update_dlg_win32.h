@@ -12,7 +12,7 @@
 #include "emulated_usb.h"
 #include "kit/dialog_window.h"
 #include "session.h"
-#include "win32_handles.h"
+#include "platform/win32/handles.h"
 
 namespace tw32 {
 
@@ -90,7 +90,7 @@ private:
     HICON icon_ = nullptr;  // shared resource icons: never destroyed
     HICON smallIcon_ = nullptr;
     CStaticEx result_;
-    DeviceNotification notification_;
+    kit::DeviceNotification notification_;
     std::unique_ptr<tessaw::bench::PlugWatch> plugWatch_;
     bool releaseCom_;
 };
