@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "dialog_win32.h"
+#include "platform/win32/dialog_win32.h"
 #include "ports.h"
 #include "platform/win32/handles.h"
 #include "write_tool.h"
@@ -30,7 +30,7 @@ struct ShellPorts {
     kit::Trace& trace;
 };
 
-class CDUDevodAvozDlg final : public tw32::CDialog, public orlinde::DialogPort {
+class CDUDevodAvozDlg final : public kit::CDialog, public orlinde::DialogPort {
 public:
     // `benchFolder`, when the tool runs on an emulated bench: the dialog then delivers the bench's
     // plug events itself, since the system sends none for emulated cameras.

@@ -1,6 +1,6 @@
-// Win32-only: the least dialog framework the updater needs: a dialog class over the resource
-// templates with virtual handlers, and CStaticEx, a control with its own text and background
-// colours.
+// Win32-only: the least dialog framework the kit's GUI programs need: a dialog class over the
+// resource templates with virtual handlers, and CStaticEx, a control with its own text and
+// background colours.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 #include "platform/win32/handles.h"
 
-namespace tw32 {
+namespace kit {
 
 // Colour requests (WM_CTLCOLOR*) that a dialog hands back to the control they are about arrive at
 // the control as message + kReflectBase.
@@ -91,7 +91,7 @@ private:
     // Set by whichever thread reports, read while painting on the window's thread.
     std::atomic<uint32_t> text_;
     COLORREF background_;
-    kit::Brush brush_;
+    Brush brush_;
 };
 
-}  // namespace tw32
+}  // namespace kit
