@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/win32/dialog_win32.h"
-#include "ports.h"
+#include "flashtool/core/ports.h"
 #include "platform/win32/handles.h"
 #include "write_tool.h"
 

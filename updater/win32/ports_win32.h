@@ -8,7 +8,7 @@
 #include "flash_flow.h"
 #include "kit/power.h"
 #include "kit/usb_devices.h"
-#include "kit/worker_thread.h"
+#include "updater/core/ports.h"
 
 namespace tw32 {
 

@@ -10,7 +10,7 @@
 
 #include "platform/win32/dialog_win32.h"
 #include "emulated_usb.h"
-#include "kit/dialog_window.h"
+#include "updater/core/ports.h"
 #include "session.h"
 #include "platform/win32/handles.h"
 
