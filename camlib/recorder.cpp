@@ -11,7 +11,7 @@
 #include <set>
 
 #include "camlib/internals.h"
-#include "camlib/transcript/transcript.h"
+#include "transcript/transcript.h"
 
 namespace camlib {
 namespace {

@@ -1,7 +1,7 @@
 // Recording of a camera's extension-unit traffic: a decorator around the carriers a capture filter
 // hands out (IKsControl and the maker's private interface), whichever adapters are underneath, the
 // Win32 ones or a bench's. Each carrier call is passed through unchanged, once, and then written as
-// one transcript line (camlib/transcript/transcript.h); the decorator never makes a request of its
+// one transcript line (transcript/transcript.h); the decorator never makes a request of its
 // own, and a failing file never changes an answer.
 //
 // Off unless asked for: the environment variable CAMKIT_RECORD names the file for every program

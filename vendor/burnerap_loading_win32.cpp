@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 
 // The program's delay-import descriptor of BurnerApLib.dll, made by dlltool from the .def and named
 // after the delay-import library's file name (vendor/CMakeLists.txt). GNU ld does not enter it in

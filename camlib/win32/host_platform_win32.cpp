@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 
 #include "camlib/host_platform.h"
-#include "kit/win32_util.h"
+#include "platform/win32/win32_util.h"
 #include "camlib/win32/adapters_win32.h"
 
 namespace camlib {

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "camlib/win32/adapters_win32.h"
-#include "kit/win32_util.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/win32_util.h"
 
 namespace camlib::win32 {
 namespace {
 
-using kit::ScopedHandle;
+using kit::FileHandle;
 using kit::ToAnsi;
 
 HANDLE OpenForRequests(const std::string& device) {
@@ -87,7 +88,7 @@ public:
     }
 
 private:
-    ScopedHandle h_;
+    FileHandle h_;
 };
 
 class WinController final : public UsbHostController {
@@ -103,7 +104,7 @@ public:
     }
 
 private:
-    ScopedHandle h_;
+    FileHandle h_;
 };
 
 }  // namespace

@@ -9,9 +9,9 @@
 
 #include "camlib/transport.h"
 #include "camlib/win32/adapters_win32.h"
-#include "kit/ks_interfaces.h"
-#include "kit/win32_util.h"
-#include "kit/custom_camera_prop.h"
+#include "platform/win32/ks_interfaces.h"
+#include "platform/win32/win32_util.h"
+#include "platform/win32/custom_camera_prop.h"
 
 namespace camlib::win32 {
 namespace {

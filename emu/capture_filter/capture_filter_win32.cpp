@@ -35,9 +35,9 @@
 #include "emu/capture_filter/standin_device.h"
 #include "emu/capture_filter/stream_settings.h"
 #include "emu/capture_filter/video_pin_win32.h"
-#include "kit/custom_camera_prop.h"
-#include "kit/ks_interfaces.h"
-#include "kit/win32_util.h"
+#include "platform/win32/custom_camera_prop.h"
+#include "platform/win32/ks_interfaces.h"
+#include "platform/win32/win32_util.h"
 #include "kit/trace.h"
 
 namespace emu::capture {

@@ -22,7 +22,7 @@
 #include <cstdint>
 #include <string>
 
-#include "camlib/transcript/transcript.h"
+#include "transcript/transcript.h"
 #include "emu/bench.h"
 #include "emu/quelmar/clock.h"
 #include "kit/trace.h"

@@ -19,7 +19,7 @@
 #include "emu/vendor/sonix_model.h"
 #include "kit/process.h"
 #include "kit/trace.h"
-#include "ports.h"
+#include "flashtool/core/ports.h"
 #include "rvclib_binding.h"
 #include "texts.h"
 #include "updater_fakes.h"

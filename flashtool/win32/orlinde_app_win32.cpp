@@ -9,14 +9,14 @@
 #include <string>
 
 #include "emu/bench.h"
-#include "kit/dll_search.h"
+#include "platform/win32/adapters_win32.h"
+#include "platform/win32/dll_search.h"
 #include "kit/process.h"
 #include "kit/profile.h"
 #include "kit/trace.h"
 #include "linked_camera.h"
 #include "orlinde_dlg_win32.h"
 #include "orlinde_ports_win32.h"
-#include "updater/win32/ports_win32.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ int CDUDevodAvozApp::InitInstance() {
     orw32::Win32Workers workers;
     orw32::ImportedBurner sonix;
     orlinde::LinkedQuelmarCamera quelmar;
-    tw32::SafeLibraries libraries;
-    tw32::Win32Files files;
+    kit::SafeLibraries libraries;
+    kit::Win32Files files;
 
     // Heap-held and never deleted: a download worker that outlived the closing wait may still be
     // returning from its last library call when the process ends.
@@ -58,7 +58,7 @@ int CDUDevodAvozApp::InitInstance() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before anything is loaded: RvcLib.dll is loaded by its plain name, and the folder the tool was
-    // started from must never supply it nor any other DLL (imports: see kit/dll_search.h).
+    // started from must never supply it nor any other DLL (imports: see platform/win32/dll_search.h).
     kit::UseSafeDllSearch();
     static CDUDevodAvozApp app;
     ExitProcess(static_cast<UINT>(app.InitInstance()));

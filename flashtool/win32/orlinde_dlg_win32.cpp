@@ -150,7 +150,7 @@ void CDUDevodAvozDlg::PaintPicture(HWND control) {
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(picture_), IMAGE_BITMAP, 0, 0, 0));
     if (!bitmap) return;
     // The bitmap tiles the whole client area from its top-left corner.
-    tw32::Brush brush(CreatePatternBrush(bitmap));
+    kit::Brush brush(CreatePatternBrush(bitmap));
     if (brush) {
         RECT client;
         GetClientRect(control, &client);

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "dialog_win32.h"
-#include "ports.h"
-#include "win32_handles.h"
+#include "platform/win32/dialog_win32.h"
+#include "flashtool/core/ports.h"
+#include "platform/win32/handles.h"
 #include "write_tool.h"
 
 namespace orw32 {
@@ -30,7 +30,7 @@ struct ShellPorts {
     kit::Trace& trace;
 };
 
-class CDUDevodAvozDlg final : public tw32::CDialog, public orlinde::DialogPort {
+class CDUDevodAvozDlg final : public kit::CDialog, public orlinde::DialogPort {
 public:
     // `benchFolder`, when the tool runs on an emulated bench: the dialog then delivers the bench's
     // plug events itself, since the system sends none for emulated cameras.
@@ -83,7 +83,7 @@ private:
     HICON smallIcon_ = nullptr;
     // The picture last shown, painted again whenever the frame control repaints itself.
     int picture_ = 0;
-    tw32::DeviceNotification notification_;
+    kit::DeviceNotification notification_;
     const std::string benchFolder_;
     std::vector<std::string> benchCameras_;
 };

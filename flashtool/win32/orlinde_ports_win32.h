@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "ports.h"
+#include "flashtool/core/ports.h"
 
 namespace orw32 {
 

@@ -10,9 +10,9 @@
 #include "emu/bench.h"
 #include "emu/bench_devices.h"
 #include "kestrim.h"
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 #include "kit/trace.h"
-#include "kit/video_input_directshow.h"
+#include "platform/win32/video_input_directshow.h"
 
 int main(int argc, char** argv) {
     // DirectShow loads its filters and their DLLs: never from the current folder.

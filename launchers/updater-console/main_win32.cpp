@@ -1,5 +1,5 @@
 // Win32-only: Tessac's entry point, wiring the core to the real ports.
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 #include "kit/process.h"
 #include "tessac.h"
 

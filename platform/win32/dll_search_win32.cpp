@@ -1,5 +1,5 @@
 // Win32-only: safe DLL search for the kit's programs (see kit/dll_search.h).
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 
 #include <shlwapi.h>
 

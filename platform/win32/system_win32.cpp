@@ -1,4 +1,5 @@
-// Win32-only: the trace, process, system and console ports over the real Windows calls.
+// Win32-only: the trace, process, system and console ports over the real Windows calls, and the
+// kit's one process starter.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -6,6 +7,7 @@
 
 #include "kit/process.h"
 #include "kit/trace.h"
+#include "platform/win32/process_win32.h"
 
 namespace kit {
 namespace {
@@ -19,18 +21,10 @@ class Win32Processes final : public ProcessPort {
 public:
     bool Create(const char* application, char* commandLine, ProcessHandles& out,
                 uint32_t& lastError) override {
-#if !defined(_WIN64)
-        // The launchers ship as 32-bit programs: a 68-byte start-up record, a 16-byte process record.
-        static_assert(sizeof(STARTUPINFOA) == 68 && sizeof(PROCESS_INFORMATION) == 16);
-#endif
-        STARTUPINFOA si;
-        ZeroMemory(&si, sizeof si);
-        si.cb = sizeof si;
         PROCESS_INFORMATION pi;
-        ZeroMemory(&pi, sizeof pi);
-        if (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &pi)) {
-            lastError = GetLastError();
+        DWORD error = 0;
+        if (!StartProcess(application, commandLine, StartWindow::Default, pi, error)) {
+            lastError = error;
             return false;
         }
         out.process = pi.hProcess;
@@ -77,6 +71,30 @@ public:
 };
 
 }  // namespace
+
+bool StartProcess(const char* application, char* commandLine, StartWindow window, PROCESS_INFORMATION& started,
+                  DWORD& error) {
+#if !defined(_WIN64)
+    // The launchers ship as 32-bit programs: a 68-byte start-up record, a 16-byte process record.
+    static_assert(sizeof(STARTUPINFOA) == 68 && sizeof(PROCESS_INFORMATION) == 16);
+#endif
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    DWORD flags = 0;
+    if (window == StartWindow::Hidden) {
+        si.dwFlags = STARTF_USESHOWWINDOW;
+        si.wShowWindow = SW_HIDE;
+        flags = CREATE_NO_WINDOW;
+    }
+    ZeroMemory(&started, sizeof started);
+    if (!CreateProcessA(application, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si,
+                        &started)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
 
 Trace& SystemTrace() {
     static DebuggerTrace trace;

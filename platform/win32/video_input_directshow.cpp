@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "kit/video_input_directshow.h"
-#include "kit/win32_util.h"
+#include "platform/win32/video_input_directshow.h"
+#include "platform/win32/win32_util.h"
 
 namespace kit {
 namespace {

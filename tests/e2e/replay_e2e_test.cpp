@@ -14,7 +14,7 @@
 #include <regex>
 
 #include "bench_tool.h"
-#include "camlib/transcript/transcript.h"
+#include "transcript/transcript.h"
 #include "emu/bench.h"
 #include "wine.h"
 #include "xserver.h"

@@ -13,7 +13,7 @@
 #include "camlib/internals.h"
 #include "camlib/recorder.h"
 #include "camlib/testing/bench_rig.h"
-#include "camlib/transcript/transcript.h"
+#include "transcript/transcript.h"
 
 namespace {
 
@@ -91,6 +91,43 @@ TEST(TranscriptFormat, RequestLinesReadBackAsWritten) {
         ASSERT_TRUE(ts::ParseRequest(ts::FormatRequest(r), back, error)) << error;
         EXPECT_EQ(ts::FormatRequest(back), ts::FormatRequest(r));
         EXPECT_TRUE(ts::SameAsked(back, r));
+    }
+}
+
+// The transcript knows the carriers' wire values itself (the bench reads transcripts without the
+// library): every request the library encodes must read as what the library meant.
+TEST(TranscriptFormat, ReadsTheLibrarysRequestsAsTheLibraryMeantThem) {
+    for (const auto& [set, name] : {std::pair{kFirstPropertySet, "first"}, std::pair{kSecondPropertySet, "second"}}) {
+        std::array<uint8_t, kKsNodeBytes> node{};
+        EncodeKsNode(node, set, XU_REG_DATA, kKsPropertyTypeSetTopology, 2);
+        const uint8_t data = 0xB5;
+        const ts::Request r = ts::AskedKs(node.data(), kKsNodeBytes, &data, 1);
+        EXPECT_EQ(r.set, name);
+        EXPECT_EQ(r.dir, ts::Direction::Set);
+        EXPECT_EQ(r.sent, Bytes{0xB5});
+    }
+    const Bytes data = Pattern(kMaxControlBytes + 100, 3);
+    struct Case {
+        uint8_t code;
+        uint32_t n;
+        ts::Direction dir;
+        size_t sent;         // bytes the transcript keeps of a write
+        uint32_t replyBytes;  // what the reply to it may hold
+    } cases[] = {
+        {kPrivateWrite, 8, ts::Direction::Set, 8, 0},
+        {kPrivateWrite, kMaxControlBytes + 100, ts::Direction::Set, kMaxControlBytes, 0},
+        {kPrivateRead, 8, ts::Direction::Get, 0, 8},
+        {kPrivateRead, kMaxControlBytes + 100, ts::Direction::Get, 0, kPrivateReplyBytes},
+        {kPrivateLength, 0, ts::Direction::Length, 0, 2},
+    };
+    for (const Case& c : cases) {
+        Bytes record = EncodePrivateRequest(c.code, XU_SF_DATA, data.data(), c.n);
+        record.resize(std::max<size_t>(record.size(), kPrivateRequestBytes), 0);
+        const ts::Request r = ts::AskedPrivate(kPrivateProperty, record.data());
+        EXPECT_EQ(r.dir, c.dir) << int{c.code} << " " << c.n;
+        EXPECT_EQ(r.selector, XU_SF_DATA);
+        EXPECT_EQ(r.sent.size(), c.sent) << int{c.code} << " " << c.n;
+        EXPECT_EQ(ts::AskedReply(kPrivateProperty, r).length, c.replyBytes) << int{c.code} << " " << c.n;
     }
 }
 

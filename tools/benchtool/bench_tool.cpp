@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "camlib/transcript/transcript.h"
+#include "transcript/transcript.h"
 #include "emu/bench_devices.h"
 #include "emu/power_state.h"
 #include "emu/capture_filter/replay_camera.h"

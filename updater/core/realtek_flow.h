@@ -6,7 +6,7 @@
 #include <string>
 
 #include "flash_flow.h"
-#include "kit/dialog_window.h"
+#include "ports.h"
 #include "kit/file_system.h"
 #include "kit/trace.h"
 #include "kit/wall_clock.h"

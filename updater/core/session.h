@@ -16,7 +16,6 @@
 #include "bindings.h"
 #include "flash_flow.h"
 #include "identify.h"
-#include "kit/dialog_window.h"
 #include "kit/driver_registry.h"
 #include "kit/file_system.h"
 #include "kit/hidden_start.h"
@@ -27,9 +26,9 @@
 #include "kit/trace.h"
 #include "kit/usb_devices.h"
 #include "kit/wall_clock.h"
-#include "kit/worker_thread.h"
 #include "kit/power.h"
 #include "model.h"
+#include "ports.h"
 #include "prechecks.h"
 #include "update_log.h"
 

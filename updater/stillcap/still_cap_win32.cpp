@@ -6,7 +6,7 @@
 
 #include <dvdmedia.h>
 
-#include "kit/win32_util.h"
+#include "platform/win32/win32_util.h"
 #include "still_texts.h"
 
 namespace stillcap {

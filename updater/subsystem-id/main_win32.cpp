@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "emu/bench.h"
-#include "kit/dll_search.h"
+#include "platform/win32/dll_search.h"
 #include "kit/trace.h"
 #include "subsystem_id.h"
-#include "win32_handles.h"
+#include "platform/win32/handles.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ std::vector<std::string> MultiString(HDEVINFO set, SP_DEVINFO_DATA& device, DWOR
 
 std::vector<subsysid::PciDevice> PresentPciDevices(std::string& error) {
     std::vector<subsysid::PciDevice> devices;
-    tw32::DevInfoList set(SetupDiGetClassDevsA(nullptr, "PCI", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
+    kit::DevInfoList set(SetupDiGetClassDevsA(nullptr, "PCI", nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT));
     if (!set) {
         error = "PCI devices cannot be listed (error " + std::to_string(GetLastError()) + ")";
         return devices;
@@ -66,7 +66,7 @@ bool WriteIdLog(const std::string& text, std::string& error) {
     const std::string temporary = target + ".tmp";
     bool written = false;
     {
-        tw32::FileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        kit::FileHandle file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
             error = temporary + " cannot be created (error " + std::to_string(GetLastError()) + ")";

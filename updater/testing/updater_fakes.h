@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "kit/dialog_window.h"
 #include "kit/driver_registry.h"
 #include "kit/file_system.h"
 #include "kit/hidden_start.h"
@@ -27,7 +26,7 @@
 #include "kit/trace.h"
 #include "kit/usb_devices.h"
 #include "kit/wall_clock.h"
-#include "kit/worker_thread.h"
+#include "updater/core/ports.h"
 #include "session.h"
 #include "text_util.h"
 #include "texts.h"

@@ -1,18 +1,14 @@
-// Win32-only: the updater's ports over the real Windows calls. Each adapter translates, calls and
-// maps errors; the behaviour lives in the portable session.
+// Win32-only: the updater's own ports over the real Windows calls (the generic ones are in
+// platform/win32/adapters_win32.h). Each adapter translates, calls and maps errors; the behaviour
+// lives in the portable session.
 #pragma once
 
 #include <windows.h>
 
 #include "flash_flow.h"
-#include "kit/driver_registry.h"
-#include "kit/file_system.h"
-#include "kit/hidden_start.h"
-#include "kit/library_loader.h"
 #include "kit/power.h"
 #include "kit/usb_devices.h"
-#include "kit/wall_clock.h"
-#include "kit/worker_thread.h"
+#include "updater/core/ports.h"
 
 namespace tw32 {
 
@@ -20,49 +16,6 @@ namespace tw32 {
 class SetupApiUsbDevices final : public kit::UsbDevicePort {
 public:
     bool ListPresent(std::vector<kit::UsbDevice>& out) override;
-};
-
-// HKEY_LOCAL_MACHINE, read only.
-class Win32Registry final : public kit::RegistryPort {
-public:
-    bool OpenLocalMachine(const char* path, Key& out) override;
-    bool OpenSubKey(Key parent, const char* name, Key& out) override;
-    bool SubKeyName(Key key, uint32_t index, uint32_t maxChars, std::string& name) override;
-    bool ReadString(Key key, const char* value, uint32_t maxBytes, std::string& out) override;
-    void Close(Key key) override;
-};
-
-// DLLs from the program's folder, the system folders or a full path only (kit/dll_search.h).
-class SafeLibraries final : public kit::LibraryPort {
-public:
-    void* LoadByPath(const char* fullPath) override;
-    void* LoadByName(const char* name) override;
-    kit::EntryPoint Find(void* module, const char* name) override;
-    void Free(void* module) override;
-};
-
-// CreateProcess with the window hidden; the handles are closed at once (nobody waits).
-class HiddenStart final : public kit::ProgramStartPort {
-public:
-    uint32_t StartHidden(const char* path) override;
-};
-
-class Win32Files final : public kit::FileSystemPort {
-public:
-    bool FileExists(const char* path) override;
-    std::vector<std::string> Matches(const char* pattern) override;
-    bool Status(const char* path, uint64_t& size) override;
-    std::unique_ptr<kit::ReadableFile> OpenRead(const char* path) override;
-    std::unique_ptr<kit::WritableFile> OpenAppend(const char* path) override;
-    std::unique_ptr<kit::WritableFile> Create(const char* path) override;
-    bool Delete(const char* path) override;
-    std::string TempFolder(uint32_t maxChars) override;
-};
-
-class Win32Clock final : public kit::ClockPort {
-public:
-    uint32_t ProcessMilliseconds() override;
-    kit::LocalTime Now() override;
 };
 
 // GetSystemPowerStatus: mains, battery (with its charge when the system knows it), or unknown

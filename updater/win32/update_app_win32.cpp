@@ -17,7 +17,8 @@
 #include "emu/capture_filter/registration.h"
 #include "emulated_power.h"
 #include "emulated_usb.h"
-#include "kit/dll_search.h"
+#include "platform/win32/adapters_win32.h"
+#include "platform/win32/dll_search.h"
 #include "kit/process.h"
 #include "kit/profile.h"
 #include "kit/text.h"
@@ -40,7 +41,7 @@ private:
     // half-written.
     static std::optional<int> RunMessageLoop(tw32::CUpdateDlg& dialog);
 
-    tw32::Module richEdit_;
+    kit::Module richEdit_;
 };
 
 std::optional<int> CUpdateApp::RunMessageLoop(tw32::CUpdateDlg& dialog) {
@@ -122,9 +123,9 @@ void CUpdateApp::InitInstance(const char* commandLine) {
         power = std::make_unique<tw32::Win32Power>();
     }
 
-    tw32::Win32Files files;
-    tw32::Win32Clock clock;
-    tw32::HiddenStart programs;
+    kit::Win32Files files;
+    kit::Win32Clock clock;
+    kit::HiddenStart programs;
     stillcap::Win32StillCapHost stillHost(GetCurrentThreadId());
     std::unique_ptr<kit::StillCapturePort> stillCapture;
     if (benchUsb && !StandInServesBench(benchFolder)) {
@@ -133,8 +134,8 @@ void CUpdateApp::InitInstance(const char* commandLine) {
     } else {
         stillCapture = std::make_unique<stillcap::CStillCap>(stillHost, trace);
     }
-    tw32::Win32Registry registry;
-    tw32::SafeLibraries libraries;
+    kit::Win32Registry registry;
+    kit::SafeLibraries libraries;
     tw32::BelowNormalThreads threads;
     tw32::ImportedSonixLibrary sonix;
     tw32::UpdaterPorts ports{trace,
@@ -180,7 +181,7 @@ void CUpdateApp::InitInstance(const char* commandLine) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // Before anything is loaded: QuelmarCamera.dll is loaded by name, and the folder the program
-    // was started from must never supply it nor any other DLL (imports: see kit/dll_search.h).
+    // was started from must never supply it nor any other DLL (imports: see platform/win32/dll_search.h).
     kit::UseSafeDllSearch();
     static CUpdateApp app;
     app.InitInstance(commandLine ? commandLine : "");

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "platform/win32/adapters_win32.h"
 #include "ports_win32.h"
 #include "quelmar_flow.h"
 #include "realtek_flow.h"
@@ -45,8 +46,8 @@ std::string InterfaceName(const std::string& hardwareId) {
 tessaw::QuelmarFlow quelmarFlow;
 tessaw::SonixFlow sonixFlow;
 // Made with the program: the progress callback's log stamps count seconds from the program's start.
-Win32Files realtekFiles;
-Win32Clock realtekClock;
+kit::Win32Files realtekFiles;
+kit::Win32Clock realtekClock;
 tessaw::RealtekFlow realtekFlow(realtekFiles, realtekClock);
 
 }  // namespace

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "dialog_win32.h"
+#include "platform/win32/dialog_win32.h"
 #include "emulated_usb.h"
-#include "kit/dialog_window.h"
+#include "updater/core/ports.h"
 #include "session.h"
-#include "win32_handles.h"
+#include "platform/win32/handles.h"
 
 namespace tw32 {
 
@@ -32,12 +32,12 @@ struct UpdaterPorts {
     tessaw::SonixLibraryPort& sonix;
 };
 
-class CAboutDlg final : public CDialog {
+class CAboutDlg final : public kit::CDialog {
 public:
     CAboutDlg();
 };
 
-class CUpdateDlg final : public CDialog, public kit::DialogPort {
+class CUpdateDlg final : public kit::CDialog, public kit::DialogPort {
 public:
     // `benchUsb` is the bench's device port when the updater runs on an emulated bench: the dialog
     // then delivers the bench's plug events itself, since nothing else will. `releaseCom`: the
@@ -89,8 +89,8 @@ private:
     std::atomic<HWND> window_{nullptr};
     HICON icon_ = nullptr;  // shared resource icons: never destroyed
     HICON smallIcon_ = nullptr;
-    CStaticEx result_;
-    DeviceNotification notification_;
+    kit::CStaticEx result_;
+    kit::DeviceNotification notification_;
     std::unique_ptr<tessaw::bench::PlugWatch> plugWatch_;
     bool releaseCom_;
 };

@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "kit/custom_camera_prop.h"
+#include "platform/win32/custom_camera_prop.h"
 
 namespace probe {
 

@@ -1,5 +1,5 @@
 // Win32-only: the dialog class and CStaticEx.
-#include "dialog_win32.h"
+#include "platform/win32/dialog_win32.h"
 
 #include <commctrl.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-namespace tw32 {
+namespace kit {
 namespace {
 
 // Messages whose result a dialog procedure returns itself instead of through DWLP_MSGRESULT.
@@ -206,4 +206,4 @@ LRESULT CALLBACK CStaticEx::Subclass(HWND hwnd, UINT message, WPARAM wParam, LPA
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-}  // namespace tw32
+}  // namespace kit

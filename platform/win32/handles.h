@@ -1,5 +1,6 @@
-// Win32-only: owners of the system handles the updater's programs hold. Each closes its handle
-// when it goes out of scope and cannot be copied; an empty owner holds the type's invalid value.
+// Win32-only: owners of the system handles the kit's programs hold, one family for all of them.
+// Each closes its handle when it goes out of scope and cannot be copied; an empty owner holds the
+// type's invalid value.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,7 @@
 
 #include <utility>
 
-namespace tw32 {
+namespace kit {
 
 template <typename Traits>
 class Scoped {
@@ -93,4 +94,4 @@ using Module = Scoped<ModuleTraits>;
 using Brush = Scoped<BrushTraits>;
 using DeviceNotification = Scoped<NotificationTraits>;
 
-}  // namespace tw32
+}  // namespace kit

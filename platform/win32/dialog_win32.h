@@ -1,6 +1,6 @@
-// Win32-only: the least dialog framework the updater needs: a dialog class over the resource
-// templates with virtual handlers, and CStaticEx, a control with its own text and background
-// colours.
+// Win32-only: the least dialog framework the kit's GUI programs need: a dialog class over the
+// resource templates with virtual handlers, and CStaticEx, a control with its own text and
+// background colours.
 #pragma once
 
 #include <windows.h>
@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "win32_handles.h"
+#include "platform/win32/handles.h"
 
-namespace tw32 {
+namespace kit {
 
 // Colour requests (WM_CTLCOLOR*) that a dialog hands back to the control they are about arrive at
 // the control as message + kReflectBase.
@@ -94,4 +94,4 @@ private:
     Brush brush_;
 };
 
-}  // namespace tw32
+}  // namespace kit

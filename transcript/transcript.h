@@ -3,7 +3,8 @@
 // bench's replaying camera and `benchtool replay-check` read them. The format is described in
 // docs/recording.md; this module is its one reader and writer.
 //
-// Plain portable code: no device, no file system, no clock. Nothing throws.
+// Plain portable code: no device, no file system, no clock. Nothing throws. It depends on nothing of
+// the kit, so that the library and the bench below it can both use it.
 #pragma once
 
 #include <cstdint>

@@ -1,9 +1,8 @@
-#include "camlib/transcript/transcript.h"
+#include "transcript/transcript.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
-
-#include "camlib/transport.h"
 
 #include <cctype>
 #include <cstdio>
@@ -259,12 +258,26 @@ uint32_t Le32(const uint8_t* p) {
            static_cast<uint32_t>(p[3]) << 24;
 }
 
+// The wire values the transcript names, as the camera's carriers use them: the format is read by
+// the bench and by benchtool, which do not link the camera-access library (a unit test holds these
+// against the library's own). The property sets lie as in memory, first three groups little-endian.
+using Guid = std::array<uint8_t, 16>;
+// {63610682-5070-49AB-B8CC-B3855E8D221D}
+constexpr Guid kFirstSet = {0x82, 0x06, 0x61, 0x63, 0x70, 0x50, 0xAB, 0x49,
+                            0xB8, 0xCC, 0xB3, 0x85, 0x5E, 0x8D, 0x22, 0x1D};
+// {7D5A1D99-5B32-428B-8CAD-671B8A65F37A}
+constexpr Guid kSecondSet = {0x99, 0x1D, 0x5A, 0x7D, 0x32, 0x5B, 0x8B, 0x42,
+                             0x8C, 0xAD, 0x67, 0x1B, 0x8A, 0x65, 0xF3, 0x7A};
+constexpr uint8_t kPrivateWrite = 0x01;   // a private request record's code: SET_CUR
+constexpr uint8_t kPrivateLength = 0x85;  // GET_LEN
+constexpr uint32_t kMaxControlBytes = 4096;  // the most data a request or a reply carries
+
 std::string SetName(const uint8_t* property, uint32_t length) {
     if (!property || length < 16) return "-";
-    camlib::Guid g{};
+    Guid g{};
     std::memcpy(g.data(), property, 16);
-    if (g == camlib::kFirstPropertySet) return "first";
-    if (g == camlib::kSecondPropertySet) return "second";
+    if (g == kFirstSet) return "first";
+    if (g == kSecondSet) return "second";
     char text[40];
     std::snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g[3],
                   g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
@@ -325,11 +338,11 @@ void AskedPrivate(Request& r, uint32_t id, const uint8_t* buffer) {
     if (!buffer) return;
     r.length = static_cast<uint32_t>(buffer[0] | buffer[1] << 8);
     r.selector = buffer[3];
-    if (buffer[2] == camlib::kPrivateWrite) {
+    if (buffer[2] == kPrivateWrite) {
         r.dir = Direction::Set;
-        r.sent.assign(buffer + 4, buffer + 4 + std::min(r.length, camlib::kMaxControlBytes));
+        r.sent.assign(buffer + 4, buffer + 4 + std::min(r.length, kMaxControlBytes));
     } else {
-        r.dir = buffer[2] == camlib::kPrivateLength ? Direction::Length : Direction::Get;
+        r.dir = buffer[2] == kPrivateLength ? Direction::Length : Direction::Get;
     }
 }
 
@@ -345,7 +358,7 @@ Request AskedReply(uint32_t id, const Request& request) {
     r.address = id;
     r.dir = Direction::Reply;
     r.selector = request.selector;
-    r.length = request.dir == Direction::Set ? 0 : std::min(request.length, camlib::kPrivateReplyBytes);
+    r.length = request.dir == Direction::Set ? 0 : std::min(request.length, kMaxControlBytes);
     return r;
 }
 

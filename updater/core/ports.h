@@ -1,3 +1,8 @@
+// The updater's own ports: its dialog window and its update worker thread. The ports it shares with
+// the other programs (files, clocks, registry, libraries, program start, USB devices, power) are the
+// platform's (platform/include/kit/); the Sonix library's is beside the flows (flash_flow.h). They
+// keep the kit namespace that the session and its tests name them by.
+//
 // Dialog-window port: what the updater's session does to its own dialog window.
 //
 // The session's logic is portable; the Win32 shell implements this port over the dialog built from
@@ -5,9 +10,17 @@
 // template. Unless a call says otherwise it is synchronous, never fails visibly and never throws;
 // calls that touch controls may be made from the update worker thread too (the shell's Win32 calls
 // marshal them to the window's thread).
+//
+// Worker-thread port: the updater runs each update on a thread of its own, at below-normal
+// priority, so that the dialog stays responsive.
+//
+// Start returns at once (main thread); the body runs on the new thread, which has COM initialised
+// in the multithreaded model for the whole body (the Realtek flow builds a DirectShow graph there).
+// The thread is detached: nothing waits for it. Never throws.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace kit {
 
@@ -65,6 +78,14 @@ public:
     virtual uintptr_t RegisterUsbNotifications() = 0;
     // Removes a registration made above; 0 is ignored.
     virtual void UnregisterUsbNotifications(uintptr_t handle) = 0;
+};
+
+class ThreadPort {
+public:
+    virtual ~ThreadPort() = default;
+    // Starts `body` on a new below-normal-priority thread. false when the thread could not be
+    // created; the body is then never run.
+    virtual bool StartBelowNormal(std::function<void()> body) = 0;
 };
 
 }  // namespace kit

@@ -1,4 +1,5 @@
-// Win32-only: small RAII holders and text conversion shared by the kit's Win32 code.
+// Win32-only: the VARIANT holder and text conversion shared by the kit's Win32 code (the handle
+// owners are in handles.h).
 #pragma once
 
 #include <windows.h>
@@ -8,24 +9,6 @@
 #include <string>
 
 namespace kit {
-
-// A kernel handle closed when the holder goes.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE h = INVALID_HANDLE_VALUE) : h_(h) {}
-    ~ScopedHandle() { Reset(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    bool Valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE Get() const { return h_; }
-    void Reset(HANDLE h = INVALID_HANDLE_VALUE) {
-        if (Valid()) CloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HANDLE h_;
-};
 
 // VARIANT cleared whatever way the scope is left.
 struct ScopedVariant {
