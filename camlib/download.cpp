@@ -171,7 +171,14 @@ bool DirectPath(Session& s, DownloadJob& job) {
     }
     job.image[0] = 0x55;
     const uint8_t valid = 0x55;
-    BypassProgram(h, 0, &valid, 1);
+    if (BypassProgram(h, 0, &valid, 1) != hr::kOk) {
+        // Without its valid mark the image does not start (the camera stays in ROM mode): a cut or
+        // a refusal here is no success.
+        s.T("valid mark at flash address 0 fail.");
+        if (job.deviceChecksumOut) *job.deviceChecksumOut = static_cast<uint8_t>(~checksum);
+        s.Report(DL_ERROR, 100);
+        return false;
+    }
     WriteFlashStatus(h, 0, 0x0C, &status);
     if (job.deviceChecksumOut) *job.deviceChecksumOut = checksum;
     s.Report(DL_FINISH, 100);

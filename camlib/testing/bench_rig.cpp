@@ -39,6 +39,12 @@ BenchRig::BenchRig(const std::string& ini) {
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
     std::ofstream(folder_ / emu::kBenchFile, std::ios::binary) << ini;
+    Open();
+}
+
+BenchRig::BenchRig(const std::filesystem::path& folder) : folder_(folder), owned_(false) { Open(); }
+
+void BenchRig::Open() {
     if (!shared.Open(folder_.string(), error_)) return;
     platform = std::make_unique<EmulatedPlatform>(shared, trace, profile, (folder_ / "setting.ini").string());
     UsePlatform(&platform->Get());
@@ -48,6 +54,7 @@ BenchRig::BenchRig(const std::string& ini) {
 BenchRig::~BenchRig() {
     UsePlatform(nullptr);
     platform.reset();
+    if (!owned_) return;
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
 }

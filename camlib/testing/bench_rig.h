@@ -33,11 +33,17 @@ std::string QuelmarBench(const Keys& keys);
 class BenchRig {
 public:
     explicit BenchRig(const std::string& ini);
+    // The bench in `folder` as a later process finds it (a cut camera stays off the bus, a replugged
+    // one boots by its mark). The folder is left in place when the rig goes; the rig that made it
+    // must be gone first.
+    explicit BenchRig(const std::filesystem::path& folder);
     ~BenchRig();
     BenchRig(const BenchRig&) = delete;
     BenchRig& operator=(const BenchRig&) = delete;
 
     bool Ok() const { return ok_; }
+    // Leaves the folder in place when the rig goes, for a later rig on the same bench.
+    void Keep() { owned_ = false; }
     const std::string& Error() const { return error_; }
     std::filesystem::path Folder() const { return folder_; }
 
@@ -55,7 +61,10 @@ public:
     std::unique_ptr<EmulatedPlatform> platform;
 
 private:
+    void Open();
+
     std::filesystem::path folder_;
+    bool owned_ = true;
     bool ok_ = false;
     std::string error_;
 };
