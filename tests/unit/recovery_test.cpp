@@ -158,3 +158,64 @@ INSTANTIATE_TEST_SUITE_P(Families, OrlindeAfterACut, ::testing::ValuesIn(kFamili
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// The updater's sequence over QuelmarCamera.dll on a j or l camera that boots by its mark: the
+// download-OK flag goes before the first erase and comes back only after the read-back, so the
+// camera starts the new firmware after a verified update, also when it was in ROM mode before, and
+// a cut in between leaves it in ROM mode, not dead.
+TEST(ExportsCommitSelector, SetLastAfterTheReadBackOnFamiliesJAndL) {
+    struct Case {
+        const char* name;
+        Keys keys;
+        bool startInRom;
+        int cutAfter;  // extension-unit requests after the open; 0: no cut
+        emu::BootMode boot;
+    } cases[] = {
+        {"j", {{"family", "j"}, {"flash", "131"}, {"carrier", "private"}}, false, 0, emu::BootMode::Flash},
+        {"j from ROM mode", {{"family", "j"}, {"flash", "131"}, {"carrier", "private"}}, true, 0, emu::BootMode::Flash},
+        {"l from ROM mode", {{"family", "l"}, {"flash", "121"}}, true, 0, emu::BootMode::Flash},
+        {"j cut in the writes", {{"family", "j"}, {"flash", "131"}, {"carrier", "private"}}, false, 60,
+         emu::BootMode::Rom},
+        {"l cut in the writes", {{"family", "l"}, {"flash", "121"}}, false, 60, emu::BootMode::Rom},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Keys keys = c.keys;
+        keys.push_back({"boot", "mark"});
+        const char family = keys[0].second[0];
+        Bench b(keys);
+        // In ROM mode: an earlier download entered download mode and never committed.
+        if (c.startInRom) std::ofstream(b.folder / "cam0.power") << "state=on\ndownload_ok=0\n";
+        BenchRig bench(b.folder);
+        ASSERT_TRUE(bench.Ok()) << bench.Error();
+        ASSERT_EQ(bench.shared.Devices().Boot(bench.Bench().cameras[0]),
+                  c.startInRom ? emu::BootMode::Rom : emu::BootMode::Flash);
+        emu::quelmar::QuelmarChip& chip = bench.Chip();
+        if (c.cutAfter) {
+            emu::quelmar::Fault fault;
+            std::string error;
+            ASSERT_TRUE(emu::quelmar::ParseFault("cut=" + std::to_string(chip.RequestCount() + c.cutAfter) + ":2000",
+                                                 fault, error))
+                << error;
+            chip.Faults().push_back(fault);
+        }
+        const std::string text = Firmware(family, 0x0013, {});
+        const std::vector<uint8_t> image(text.begin(), text.end());
+        std::vector<uint8_t> back;
+        uint8_t code = 0;
+        const int failed = camlib::testing::Flash(image, back, code);
+        QuelmarCam_UnInit();
+        EXPECT_EQ(failed == 0, c.cutAfter == 0);
+        const std::vector<uint8_t>& flash = chip.Flash().Image();
+        EXPECT_EQ(emu::BootByMark(family, flash, chip.DownloadOk(), 0x3A7C, 65536), c.boot);
+        if (c.boot == emu::BootMode::Flash) {
+            EXPECT_EQ(bench.shared.Devices().Boot(bench.Bench().cameras[0]), emu::BootMode::Flash)
+                << "the reset starts the new firmware";
+            EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+        }
+    }
+}
+
+}  // namespace
