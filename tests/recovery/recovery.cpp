@@ -90,6 +90,7 @@ Outcome OrlindeRecover(const fs::path& folder, const std::string& firmware, uint
         if (rig.Start()) rig.TickUntilDone();
         o.said = rig.tool->LogText();
         o.ok = o.said.find(orlinde::kDownloadComplete) != std::string::npos;
+        o.requests = bench.Chip().RequestCount();
     }
     LookInto(folder, o);
     return o;
@@ -138,6 +139,7 @@ Outcome TessawRun(const fs::path& folder, const std::string& firmware, const std
         o.ok = o.exitCode == 0;
         o.said = "exit " + std::to_string(o.exitCode) + ": " + rig.Log();
         QuelmarCam_UnInit();
+        o.requests = bench.Chip().RequestCount();
     }
     LookInto(folder, o);
     return o;

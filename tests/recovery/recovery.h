@@ -23,6 +23,7 @@ struct Outcome {
     emu::BootMode boot = emu::BootMode::Dead;  // how the camera booted afterwards
     bool present = false;    // it is on the bus afterwards
     std::string hardwareId;  // as the system sees it afterwards ("" when not present)
+    uint32_t requests = 0;   // extension-unit requests the camera counted from power-on in the run
 };
 
 // "benchtool replug <folder> <camera>". False, with the reason, when the bench has no such camera.

@@ -219,3 +219,108 @@ TEST(ExportsCommitSelector, SetLastAfterTheReadBackOnFamiliesJAndL) {
 }
 
 }  // namespace
+
+namespace {
+
+// A silent updater run on the bench, cut at its `at`th extension-unit request (bench.ini's cut
+// line), as the first of two unattended runs.
+recovery::Outcome CutTessaw(const Bench& b, const std::string& firmware, uint32_t at) {
+    std::ofstream(b.folder / "bench.ini", std::ios::binary | std::ios::app) << "fault1=cut=" << at << ":2000\n";
+    return recovery::TessawRun(b.folder, firmware, recovery::DevVrk());
+}
+
+// How many requests a whole silent run makes on a copy of this bench.
+uint32_t TessawRequests(const Bench& b, const std::string& firmware) {
+    const fs::path scratch = b.folder.string() + "-count";
+    fs::remove_all(scratch);
+    fs::copy(b.folder, scratch);
+    const recovery::Outcome o = recovery::TessawRun(scratch, firmware, recovery::DevVrk());
+    fs::remove_all(scratch);
+    EXPECT_TRUE(o.ok) << o.said;
+    return o.requests;
+}
+
+class TessawAfterACut : public ::testing::TestWithParam<Family> {};
+
+// The first unattended run is cut; the camera comes back. Whenever it still shows its product ID
+// (cut before the erase, or after the mark went in over the whole image) a second run finishes the
+// job; in ROM mode it is found only through dev.vrk's ROM key, and then finished too.
+TEST_P(TessawAfterACut, ASecondRunFinishesTheJob) {
+    const Family& f = GetParam();
+    const std::string firmware = Firmware(f.letter, 0x0013, VerifiedHead(f.letter));
+    uint32_t total = 0;
+    {
+        Bench b(f.keys);
+        total = TessawRequests(b, firmware);
+    }
+    ASSERT_GT(total, 20u);
+    bool early = false, late = false, rom = false;
+    for (const double fraction : {0.03, 0.5, 0.995}) {
+        SCOPED_TRACE(fraction);
+        Bench b(f.keys);
+        const recovery::Outcome first = CutTessaw(b, firmware, static_cast<uint32_t>(total * fraction));
+        EXPECT_NE(first.exitCode, 0) << first.said;
+        std::string error;
+        ASSERT_TRUE(recovery::Replug(b.folder, "cam0", error)) << error;
+        const recovery::Outcome back = recovery::Look(b.folder);
+        ASSERT_NE(back.boot, emu::BootMode::Dead);
+        if (back.boot == emu::BootMode::Rom) {
+            rom = true;
+            const recovery::Outcome plain = recovery::TessawRun(b.folder, firmware, recovery::DevVrk());
+            EXPECT_EQ(plain.exitCode, 20) << "without the ROM key nothing changes: " << plain.said;
+            const recovery::Outcome second = recovery::TessawRun(b.folder, firmware, recovery::DevVrk("B5A4", "04FC:2080"));
+            EXPECT_TRUE(second.ok) << second.said;
+            EXPECT_EQ(second.hardwareId, kNewHardwareId);
+            continue;
+        }
+        early |= back.hardwareId == kOldHardwareId;
+        late |= back.hardwareId == kNewHardwareId;
+        const recovery::Outcome second = recovery::TessawRun(b.folder, firmware, recovery::DevVrk());
+        EXPECT_TRUE(second.ok) << second.said;
+        EXPECT_EQ(second.boot, emu::BootMode::Flash);
+        EXPECT_EQ(second.hardwareId, kNewHardwareId);
+    }
+    EXPECT_TRUE(early && late && rom) << early << late << rom;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, TessawAfterACut, ::testing::ValuesIn(kFamilies),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// dev.vrk's ROM key: a camera in ROM mode gets the computer's one Quelmar entry; with none or
+// several it is refused with exit code 46 and a message that says which.
+TEST(TessawRomMatch, TakesTheComputersOneQuelmarEntryOrRefuses) {
+    const std::string firmware = Firmware('i', 0x0013, VerifiedHead('i'));
+    struct Case {
+        const char* name;
+        std::string config;
+        std::string devVrk;
+        int exitCode;
+        const char* message;
+    } cases[] = {
+        {"one entry", "SysID_XXXX_PID_B5A4_ModID_01=FW.bin\r\nSysID_XXXX_PID_5602_ModID_11=FW_5602.rfw\r\n",
+         recovery::DevVrk("B5A4", "1BCF:2082, 04fc:2080"), 0, "Updated successfully"},
+        {"another computer's entry does not fit", "SysID_17A3_PID_B5A4_ModID_01=FW.bin\r\nSysID_0B0B_PID_B5A5_ModID_02=X.bin\r\n",
+         recovery::DevVrk("B5A4,B5A5", "04FC:2080"), 0, "Updated successfully"},
+        {"none", "SysID_0B0B_PID_B5A4_ModID_01=FW.bin\r\n", recovery::DevVrk("B5A4", "04FC:2080"), 46,
+         "Camera in ROM mode (VID_04FC&PID_2080): no Quelmar firmware entry of config.ini fits this computer (SysID 17A3)!"},
+        {"several", "SysID_XXXX_PID_B5A4_ModID_01=FW.bin\r\nSysID_17A3_PID_B5A5_ModID_02=FW.bin\r\n",
+         recovery::DevVrk("B5A4,B5A5", "04FC:2080"), 46,
+         "Camera in ROM mode (VID_04FC&PID_2080): 2 Quelmar firmware entries of config.ini fit this computer (SysID "
+         "17A3), so its firmware is not known!"},
+        {"another ROM listed", "SysID_XXXX_PID_B5A4_ModID_01=FW.bin\r\n", recovery::DevVrk("B5A4", "1BCF:2082"), 20,
+         "No matched device!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b({{"family", "i"}, {"flash", "124"}});
+        std::ofstream(b.folder / "cam0.power") << "state=returned\ndownload_ok=1\n";
+        std::ofstream(b.folder / "cam0.flash", std::ios::binary) << std::string(65536, '\xFF');
+        ASSERT_EQ(recovery::Look(b.folder).boot, emu::BootMode::Rom);
+        const recovery::Outcome o = recovery::TessawRun(b.folder, firmware, c.devVrk, "B5A4", c.config);
+        EXPECT_EQ(o.exitCode, c.exitCode) << o.said;
+        EXPECT_NE(o.said.find(c.message), std::string::npos) << o.said;
+        EXPECT_EQ(o.hardwareId, c.exitCode == 0 ? kNewHardwareId : kRomHardwareId);
+    }
+}
+
+}  // namespace
