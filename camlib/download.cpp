@@ -174,8 +174,9 @@ bool DirectPath(Session& s, DownloadJob& job) {
     }
     job.image[0] = 0x55;
     const uint8_t valid = 0x55;
-    // Without its valid mark the image does not start: a mark that did not go in is no success.
     if (BypassProgram(h, 0, &valid, 1) != hr::kOk) {
+        // Without its valid mark the image does not start (the camera stays in ROM mode): a cut or
+        // a refusal here is no success.
         s.T("valid mark at flash address 0 fail.");
         if (job.deviceChecksumOut) *job.deviceChecksumOut = static_cast<uint8_t>(~checksum);
         s.Report(DL_ERROR, 100);

@@ -21,8 +21,20 @@ struct Opened {
     // The first two bytes of sector 0, held back until the other sectors are written (FlushMark).
     bool markPending = false;
     uint8_t mark[2] = {0xFF, 0xFF};
+    // Families j and l boot their flash by the chip's download-OK flag (the commit selector), not
+    // by a flash byte: it is cleared before the first erase or write and set again by the reset
+    // only when every sector written since was read back as written (Commit).
+    bool commitCleared = false;
+    bool written[kSectors] = {};
+    bool verified[kSectors] = {};
+    std::vector<uint8_t> expected;  // what each written sector must read back as
 };
 Opened g;
+
+void ForgetWrites() {
+    std::fill(std::begin(g.written), std::end(g.written), false);
+    std::fill(std::begin(g.verified), std::end(g.verified), false);
+}
 
 // Nothing may leave the library as an exception: an allocation that fails is a failed call.
 template <typename Body>
@@ -84,6 +96,42 @@ bool FlushMark() {
     return true;
 }
 
+bool CommitFamily() { return g.handle->pExt->family == 'j' || g.handle->pExt->family == 'l'; }
+
+// Sets or clears the download-OK flag. The chip takes the commit selector in download mode only,
+// and entering download mode for the serial flash clears the flag; nothing is sent to the flash.
+bool SetDownloadOk(bool ok) {
+    ExtUnit& u = *g.handle->pExt;
+    uint8_t one = 1, zero = 0;
+    // Family l: the serial flash, not the in-package one (refused by chips without the choice).
+    if (u.family == 'l') XuWrite(u, XU_ISP_SERIAL_FLASH, &one, 1);
+    if (XuWrite(u, XU_DFU_ENABLE_CONTROL, &one, 1) != hr::kOk) return false;
+    const bool committed = !ok || XuWrite(u, XU_ISP_FW_DOWNLOAD_OK, &one, 1) == hr::kOk;
+    const bool left = XuWrite(u, XU_DFU_ENABLE_CONTROL, &zero, 1) == hr::kOk;
+    if (!committed || !left) Trace(g.handle, ok ? "download-OK flag not set" : "download-OK flag not cleared");
+    return committed && left;
+}
+
+// Before the first erase or write on j and l: a cut from here on leaves a camera in ROM mode.
+bool ClearCommit() {
+    if (g.commitCleared || !CommitFamily()) return true;
+    if (!SetDownloadOk(false)) return false;
+    g.commitCleared = true;
+    return true;
+}
+
+// At the reset, last: the flag is set only over a flash whose every sector was written and then
+// read back as written. False when the chip did not take it (the camera would not start).
+bool Commit() {
+    if (!CommitFamily() || !g.commitCleared) return true;
+    for (unsigned s = 0; s < kSectors; ++s)
+        if (!g.written[s] || !g.verified[s]) return true;  // not a verified update: left in ROM mode
+    if (!SetDownloadOk(true)) return false;
+    g.commitCleared = false;
+    ForgetWrites();
+    return true;
+}
+
 int Protect(unsigned char table, bool on) {
     if (!Ready() || table > 6) return kResultFail;
     if (!RegisterLevelFamily(g.handle->pExt->family)) return kResultOk;
@@ -102,6 +150,8 @@ int QUELMAR_CALL QuelmarCam_Init(int device) {
         g.table = -1;
         g.block = 0;
         g.markPending = false;  // never carried over to another camera
+        g.commitCleared = false;
+        ForgetWrites();
         if (device < 0) return kResultFail;
         return CamInit(&g.handle, 'e', device) == kResultOk ? kResultOk : kResultFail;
     });
@@ -132,7 +182,8 @@ int QUELMAR_CALL SetSF_WProtect_ON(unsigned char table) {
 int QUELMAR_CALL EraseSF(unsigned char table) {
     return Guarded([&]() -> int {
         g.markPending = false;  // the erase takes it anyway
-        if (!Ready() || !EnsureTable(table)) return kResultFail;
+        if (!Ready() || !ClearCommit() || !EnsureTable(table)) return kResultFail;
+        ForgetWrites();
         ExtUnit& u = *g.handle->pExt;
         for (unsigned s = 0; s < kSectors; ++s) {
             if (EraseFlashSector(u, s * kSectorBytes) != hr::kOk) {
@@ -160,9 +211,10 @@ int QUELMAR_CALL EraseSF(unsigned char table) {
 int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsigned int sector, int option) {
     return Guarded([&]() -> int {
         if (!image || sector >= kSectors || (option != 0 && option != 1)) return kResultFail;
-        if (!Ready() || !EnsureTable(table)) return kResultFail;
+        if (!Ready() || !ClearCommit() || !EnsureTable(table)) return kResultFail;
         ExtUnit& u = *g.handle->pExt;
         const uint32_t base = sector * kSectorBytes;
+        g.written[sector] = g.verified[sector] = false;
         if (option == 1 && EraseFlashSector(u, base) != hr::kOk) return kResultFail;
         // Sector 0 without its mark bytes (FlushMark).
         std::vector<uint8_t> first;
@@ -181,6 +233,11 @@ int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsi
             g.mark[1] = image[1];
             g.markPending = true;
         }
+        if (ok) {
+            g.expected.resize(kAddressableBytes, 0xFF);
+            std::copy_n(image + base, kSectorBytes, g.expected.begin() + base);
+            g.written[sector] = true;
+        }
         return ok ? kResultOk : kResultFail;
     });
 }
@@ -189,13 +246,17 @@ int QUELMAR_CALL Upload_Sector(unsigned char* buffer, unsigned int sector, unsig
     return Guarded([&]() -> int {
         if (!buffer || sector >= kSectors) return kResultFail;
         if (!Ready() || !FlushMark() || !EnsureTable(table)) return kResultFail;
-        return MoveSector(sector, buffer + sector * kSectorBytes, false) ? kResultOk : kResultFail;
+        uint8_t* at = buffer + sector * kSectorBytes;
+        if (!MoveSector(sector, at, false)) return kResultFail;
+        g.verified[sector] = g.written[sector] &&
+                             std::equal(at, at + kSectorBytes, g.expected.begin() + sector * kSectorBytes);
+        return kResultOk;
     });
 }
 
 int QUELMAR_CALL ResetCamera(void) {
     return Guarded([&]() -> int {
-        if (!Ready() || !FlushMark()) return kResultFail;
+        if (!Ready() || !FlushMark() || !Commit()) return kResultFail;
         g.table = -1;
         return CamSoftReset(g.handle) ? kResultOk : kResultFail;
     });

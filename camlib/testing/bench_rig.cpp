@@ -42,7 +42,7 @@ BenchRig::BenchRig(const std::string& ini) {
     Open();
 }
 
-BenchRig::BenchRig(Existing, const std::filesystem::path& folder) : folder_(folder), owned_(false) { Open(); }
+BenchRig::BenchRig(const std::filesystem::path& folder) : folder_(folder), owned_(false) { Open(); }
 
 void BenchRig::Open() {
     if (!shared.Open(folder_.string(), error_)) return;
@@ -54,8 +54,9 @@ void BenchRig::Open() {
 BenchRig::~BenchRig() {
     UsePlatform(nullptr);
     platform.reset();
+    if (!owned_) return;
     std::error_code ignored;
-    if (owned_) std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::remove_all(folder_, ignored);
 }
 
 emu::quelmar::QuelmarChip& BenchRig::Chip(size_t camera) {

@@ -33,15 +33,17 @@ std::string QuelmarBench(const Keys& keys);
 class BenchRig {
 public:
     explicit BenchRig(const std::string& ini);
-    // Opens the bench already in `folder` (its devices as an earlier rig left them) and leaves the
-    // folder in place when it goes: a camera's life over several runs.
-    struct Existing {};
-    BenchRig(Existing, const std::filesystem::path& folder);
+    // The bench in `folder` as a later process finds it (a cut camera stays off the bus, a replugged
+    // one boots by its mark). The folder is left in place when the rig goes; the rig that made it
+    // must be gone first.
+    explicit BenchRig(const std::filesystem::path& folder);
     ~BenchRig();
     BenchRig(const BenchRig&) = delete;
     BenchRig& operator=(const BenchRig&) = delete;
 
     bool Ok() const { return ok_; }
+    // Leaves the folder in place when the rig goes, for a later rig on the same bench.
+    void Keep() { owned_ = false; }
     const std::string& Error() const { return error_; }
     std::filesystem::path Folder() const { return folder_; }
 

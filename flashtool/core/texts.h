@@ -83,6 +83,9 @@ inline constexpr const char* kImageForOther =
     "Image is for VID=%04X PID=%04X, not for this camera (VID=%04X PID=%04X): nothing written.\r\n";
 inline constexpr const char* kImageTooShort =
     "Image of %d bytes is too short to hold its identity block: nothing written.\r\n";
+// CheckImageId on a camera that shows its chip's ROM identity: there is no product to compare with.
+inline constexpr const char* kImageForRom =
+    "Camera in ROM mode (VID=%04X PID=%04X): image for VID=%04X PID=%04X written as chosen.\r\n";
 
 // Downloads.
 inline constexpr const char* kStartDownload = " Start Download\r\n";

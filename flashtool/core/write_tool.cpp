@@ -469,13 +469,24 @@ void WriteTool::Refuse(const char* message) {
     ports_.dialog.SetTimer(kTimerRearm, kRearmMs);
 }
 
+bool WriteTool::RomIdentity() const {
+    return route_ == Route::Quelmar && IsChipDefaultIdentity(identity_.vid, identity_.pid, identity_.rev);
+}
+
 bool WriteTool::ImageFitsCamera() {
     uint16_t vid = 0, pid = 0;
     // Only the bytes the file held count; the rest of the buffer is fill.
     if (!ImageVidPid(image_.data(), std::min<uint32_t>(imageSize_, static_cast<uint32_t>(image_.size())),
-                     family_, vid, pid))
+                     family_, vid, pid)) {
         LogF(kImageTooShort, static_cast<int>(imageSize_));
-    else if (vid != identity_.vid || pid != identity_.pid)
+    } else if (RomIdentity()) {
+        // The ROM's identity names the chip, not the module: the technician's choice of file (its
+        // pid.ini section or SF.bin) is all there is to go by. A file without an identity block of
+        // this chip family is still refused above.
+        LogF(kImageForRom, identity_.vid, identity_.pid, vid, pid);
+        RefreshLog();
+        return true;
+    } else if (vid != identity_.vid || pid != identity_.pid)
         LogF(kImageForOther, vid, pid, identity_.vid, identity_.pid);
     else
         return true;
@@ -523,8 +534,9 @@ void WriteTool::FlashAction() {
     if (route_ != Route::Sonix) {
         if (!loaded_) return Refuse(kLoadFileFirst);
         if (settings_.checkImageId && !ImageFitsCamera()) return Refuse(nullptr);
-        // An image without a readable revision is never taken for the camera's own.
-        if (settings_.autoDl && fileVersion_.known && identity_.rev >= fileVersion_.value)
+        // An image without a readable revision is never taken for the camera's own. A camera in ROM
+        // mode reports the ROM's release, which is no firmware revision: it is always written.
+        if (settings_.autoDl && fileVersion_.known && !RomIdentity() && identity_.rev >= fileVersion_.value)
             return Refuse(kVersionAccuracy);
         ready_ = false;
         success_ = false;

@@ -173,6 +173,9 @@ private:
     // CheckImageId: false, with the reason logged and the Fail picture shown, when the loaded
     // Quelmar image is not for the identified camera.
     bool ImageFitsCamera();
+    // The Quelmar camera shows one of its chip's ROM identities (no firmware booted: blank, or a
+    // download that did not end), so its release is the ROM's and its IDs name no module.
+    bool RomIdentity() const;
     void BeginRunning();
     void StartWorker(void (WriteTool::*body)(), uint32_t imageSize);
     bool RealtekVersionCurrent() const;

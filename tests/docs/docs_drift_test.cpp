@@ -260,6 +260,14 @@ const std::map<int, Scenario>& Scenarios() {
              r.files.Put(twfakes::kDir + "\\FW_B5A4_01.bin", std::string(tessaw::kQuelmarImageSize, '\x5A'));
          }},
         {tessaw::kExitNoBurnerApLib, [](twfakes::Rig& r) { r.sonix.missing = true; }},
+        {tessaw::kExitRomNoFirmware,
+         [](twfakes::Rig& r) {
+             r.files.Put(kDir + "\\dev.vrk",
+                         "[REALTEK]\r\nPID=5602\r\n[SONIX]\r\nPID=6300\r\n[QUELMAR]\r\nPID=B5A4\r\nROM=04FC:2080\r\n");
+             r.files.Put(kDir + "\\config.ini", "[Config]\r\nSysID_0B0B_PID_B5A4_ModID_01=FW_B5A4_01.bin\r\n");
+             r.usb.devices.clear();
+             r.usb.Add("USB\\VID_04FC&PID_2080&REV_0100&MI_00");
+         }},
     };
     return scenarios;
 }
@@ -580,7 +588,7 @@ TEST(BenchGuide, ExplainsEveryMessageOfTheLogView) {
         kFileEmpty, kFileTooShort, kFileTooLarge, kNoBurnerApLib, kBurnerApLibEntryMissing, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
         kRomVersionFailed, kProtectOffFailed, kEraseFailed, kWriteFailed, kProtectOnFailed, kPidDownloadComplete,
         kPidDownloadFail, kDownloadComplete, kDownloadFail, kPlugSeparator, kPlugIn, kPlugOut, kImageForOther,
-        kImageTooShort};
+        kImageTooShort, kImageForRom};
     std::set<std::string> documented;
     for (const auto& row : Table(Doc("bench.md"), "orlinde-log")) {
         const std::string text = CodeOf(row, 0);

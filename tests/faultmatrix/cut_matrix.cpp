@@ -133,7 +133,7 @@ Outcome RangeWrite(const std::string& image) {
 // One run of a program over the bench in `folder`, in a process of its own as on a real machine
 // (here: a fresh set of devices, as at power-on). `rom`: pid.ini lists the ROM's product ID.
 Outcome RunProgram(Program program, const fs::path& folder, char family, bool rom, std::vector<emu::quelmar::WireRequest>* wire = nullptr) {
-    BenchRig rig(BenchRig::Existing{}, folder);
+    BenchRig rig(folder);
     if (!rig.Ok()) return {false, "bench: " + rig.Error()};
     if (wire) rig.Chip().RecordWire(wire);
     Outcome o;

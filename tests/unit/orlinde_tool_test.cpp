@@ -317,6 +317,49 @@ TEST(OrlindeImageIdentity, AFileForAnotherCameraIsRefusedWithTheFailPictureNothi
     }
 }
 
+// A camera that shows its chip's ROM identity (blank, or back after a cut) runs no firmware: its
+// release is the ROM's and its IDs name no module. AutoDL writes it whatever the file's revision,
+// and CheckImageId lets the chosen file through, saying so, while a file without an identity
+// block of the family is still refused.
+TEST(OrlindeRomIdentity, IsWrittenWithAutoDlAndCheckImageIdOn) {
+    const std::string file = orfakes::WithRevision(orfakes::Image(65536), kIdentityI, 0x0013);
+    struct Case {
+        orlinde::CameraIdentity identity;
+        std::string file;
+        bool downloads;
+        const char* line;
+    } cases[] = {
+        {{0x04FC, 0x2080, 0x0100}, file, true, nullptr},
+        {{0x1BCF, 0x0B10, 0x0200}, file, true, nullptr},
+        {{0x04FC, 0x2080, 0x0100}, orfakes::Image(kIdentityI + 5), false,
+         "Image of 26511 bytes is too short to hold its identity block: nothing written.\r\n"},
+        // Not a ROM identity (another release): a camera with firmware, checked as any other.
+        {{0x04FC, 0x2080, 0x0200}, file, false, "not for this camera (VID=04FC PID=2080): nothing written.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.identity.rev);
+        Rig rig;
+        rig.scripted.identity = c.identity;
+        rig.Settings("ChooseBinUsePid=1\r\nAutoDL=1\r\nCheckImageId=1\r\n");
+        rig.PidIni("[PID_B5A4]\r\nBIN=fw.bin\r\n[PID_2080]\r\nBIN=SF.bin\r\n");
+        rig.Bin("SF.bin", c.file);
+        ASSERT_TRUE(rig.Start());
+        Download(rig);
+        EXPECT_EQ(rig.scripted.downloads, c.downloads ? 1 : 0);
+        const std::string log = rig.tool->LogText();
+        if (!c.downloads) {
+            EXPECT_EQ(log.substr(log.size() - std::string(c.line).size()), c.line) << log;
+            continue;
+        }
+        char rom[128];
+        std::snprintf(rom, sizeof rom, "Camera in ROM mode (VID=%04X PID=%04X): image for VID=%04X PID=%04X written as chosen.\r\n",
+                      c.identity.vid, c.identity.pid, static_cast<uint8_t>(file[kIdentityI]) | static_cast<uint8_t>(file[kIdentityI + 1]) << 8,
+                      static_cast<uint8_t>(file[kIdentityI + 2]) | static_cast<uint8_t>(file[kIdentityI + 3]) << 8);
+        EXPECT_NE(log.find(rom), std::string::npos) << log;
+        EXPECT_NE(log.find("Download complete.\r\n"), std::string::npos) << log;
+    }
+}
+
 struct VersionCase {
     const char* name;
     uint16_t cameraRev;

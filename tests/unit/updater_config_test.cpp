@@ -220,3 +220,34 @@ TEST(DevVrk, AnEmptyListLeavesItAndEveryLaterListEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// [QUELMAR] ROM: VID:PID items in hexadecimal (either case), separated like the PID lists; an item
+// that is not two groups of four hexadecimal digits is skipped and traced. Absent: no ROM identity.
+TEST(DevVrk, QuelmarRomIdentitiesAreVidPidPairs) {
+    struct Case {
+        const char* value;
+        std::vector<std::pair<std::string, std::string>> rom;
+        size_t skipped;
+    } cases[] = {
+        {nullptr, {}, 0},
+        {"04FC:2080", {{"04FC", "2080"}}, 0},
+        {"04fc:2080, 1BCF:0B10;1bcf:0b09", {{"04FC", "2080"}, {"1BCF", "0B10"}, {"1BCF", "0B09"}}, 0},
+        {"04FC2080,04FC:208,04FC:2080:1,XYZW:2080,1BCF:2082", {{"1BCF", "2082"}}, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(absent)");
+        ConfigRig rig;
+        rig.files.Put(".\\dev.vrk", std::string("[REALTEK]\r\nPID=5602\r\n[SONIX]\r\nPID=6300\r\n[QUELMAR]\r\nPID=B5A4\r\n") +
+                                        (c.value ? std::string("ROM=") + c.value + "\r\n" : ""));
+        const tessaw::DevLists lists = tessaw::ReadDevVrk(rig.profile, rig.trace, tessaw::kDevFile);
+        EXPECT_EQ(lists.quelmarRom, c.rom);
+        EXPECT_EQ(lists.quelmar, (std::vector<std::string>{"B5A4"}));
+        size_t skipped = 0;
+        for (const std::string& line : rig.trace.lines) skipped += line.find("skipped") != std::string::npos;
+        EXPECT_EQ(skipped, c.skipped);
+    }
+}
+
+}  // namespace

@@ -107,6 +107,24 @@ DevLists ReadDevVrk(kit::ProfileReader& profile, kit::Trace& trace, const char* 
             for (const std::string& item : *s.list) kit::TraceF(trace, kListItem, item.c_str());
         }
     }
+    // Read on its own: without it nothing else changes.
+    for (const std::string& item : SplitPidList(ReadProfileString(profile, file, "QUELMAR", "ROM", ""))) {
+        const size_t colon = item.find(':');
+        const std::string vid = Upper(item.substr(0, colon));
+        const std::string pid = colon == std::string::npos ? "" : Upper(item.substr(colon + 1));
+        auto hex4 = [](const std::string& t) {
+            return t.size() == 4 && t.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+        };
+        if (!hex4(vid) || !hex4(pid)) {
+            kit::TraceF(trace, kRomItemSkipped, item.c_str());
+            continue;
+        }
+        lists.quelmarRom.emplace_back(vid, pid);
+    }
+    if (!lists.quelmarRom.empty()) {
+        trace.Write(kQuelmarRomHeading);
+        for (const auto& [vid, pid] : lists.quelmarRom) kit::TraceF(trace, kRomItem, vid.c_str(), pid.c_str());
+    }
     if (!lists.combo.empty()) {
         for (const std::string& text : lists.combo) lists.pairs.push_back(ParseComboPair(text));
         trace.Write(kComboHeading);

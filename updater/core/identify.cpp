@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "text_util.h"
 #include "texts.h"
@@ -53,16 +54,24 @@ bool Identifier::Identify(Identity& identity, std::vector<FirmwareEntry>& entrie
     identity.pid.clear();
     identity.moduleText.clear();
     identity.family = ChipFamily::None;
+    identity.romMode = false;
+    identity.firmwarePid.clear();
+    identity.romRefusal = RomRefusal::None;
+    identity.romEntries = 0;
 
     std::vector<kit::UsbDevice> devices;
     if (!usb_.ListPresent(devices)) return false;
 
     const std::string system = Upper(systemId);
     int recorded = 0;
+    std::optional<HardwareIdParts> rom;  // the first camera that shows a listed ROM identity
     for (const kit::UsbDevice& device : devices) {
         const std::string id = Upper(device.hardwareId);
         kit::TraceF(trace_, kHardwareIdTrace, id.c_str());
         const HardwareIdParts parts = ParseHardwareId(id);
+        if (!rom && std::find(lists.quelmarRom.begin(), lists.quelmarRom.end(), std::make_pair(parts.vid, parts.pid)) !=
+                        lists.quelmarRom.end())
+            rom = parts;
         if (parts.vid != kVendorId) continue;
 
         for (FirmwareEntry& entry : entries) {
@@ -94,6 +103,33 @@ bool Identifier::Identify(Identity& identity, std::vector<FirmwareEntry>& entrie
             }
             break;
         }
+    }
+    // A camera in ROM mode names its chip, not its module: it is taken only when no camera of the
+    // kit maker matched, and only with the one Quelmar entry of this computer (two would be a guess).
+    if (rom && identity.family == ChipFamily::None) {
+        FirmwareEntry* only = nullptr;
+        int fitting = 0;
+        for (FirmwareEntry& entry : entries) {
+            const std::string sysId = Upper(entry.sysId);
+            if ((sysId == system || sysId == kAnySystem) && Listed(lists.quelmar, Upper(entry.pid))) {
+                only = &entry;
+                ++fitting;
+            }
+        }
+        if (fitting != 1) {
+            identity.romRefusal = fitting == 0 ? RomRefusal::NoEntry : RomRefusal::SeveralEntries;
+            identity.romEntries = fitting;
+            romIdentity_ = *rom;
+            return true;
+        }
+        identity.vid = rom->vid;
+        identity.pid = rom->pid;
+        identity.rev = rom->rev;
+        identity.binName = only->binName;
+        identity.romMode = true;
+        identity.firmwarePid = Upper(only->pid);
+        kit::TraceF(trace_, kModelQuelmarRom, rom->vid.c_str(), rom->pid.c_str());
+        Record(identity, *only, rom->rev, ChipFamily::Quelmar, kModelQuelmar, recorded);
     }
     return true;
 }

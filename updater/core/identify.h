@@ -45,6 +45,11 @@ private:
     kit::StillCapturePort& stillCapture_;
     kit::SystemPort& system_;
     kit::Trace& trace_;
+    HardwareIdParts romIdentity_;
+
+public:
+    // The ROM identity of the last refused camera in ROM mode (Identity::romRefusal).
+    const HardwareIdParts& RefusedRom() const { return romIdentity_; }
 };
 
 // How long the still-capture probe keeps the graph running at start-up.

@@ -30,7 +30,13 @@ struct DevLists {
     std::vector<std::string> quelmar;
     std::vector<std::string> combo;  // list texts such as "5602+5603"
     std::vector<ComboPair> pairs;    // one per combo text, same order
+    // [QUELMAR] ROM: the USB identities ("04FC", "2080") Quelmar chips show in ROM mode, when the
+    // packager lists them; empty: a camera in ROM mode is not looked for.
+    std::vector<std::pair<std::string, std::string>> quelmarRom;
 };
+
+// A camera found in ROM mode (dev.vrk's ROM key) whose firmware entry could not be chosen.
+enum class RomRefusal { None, NoEntry, SeveralEntries };
 
 // What identification leaves behind.
 struct Identity {
@@ -41,6 +47,12 @@ struct Identity {
     std::string moduleText;  // ModIDs of all recorded cameras joined by " + "
     ChipFamily family = ChipFamily::None;
     bool combo = false;  // set by the combo check
+    // The camera showed a ROM identity of dev.vrk and was given the computer's one Quelmar entry:
+    // VID, PID and REV are the ROM's, firmwarePid the entry's product ID.
+    bool romMode = false;
+    std::string firmwarePid;
+    RomRefusal romRefusal = RomRefusal::None;
+    int romEntries = 0;  // Quelmar entries that fit the computer, when refused
 
     bool Matched() const { return !vid.empty() && !pid.empty() && family != ChipFamily::None; }
 };

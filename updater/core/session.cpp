@@ -157,6 +157,15 @@ bool UpdateSession::OnInitDialog() {
 
     Identify(firstIdentification_);
     firstIdentification_ = false;
+    if (!device_.Matched() && device_.romRefusal != RomRefusal::None) {
+        const HardwareIdParts& rom = identifier_.RefusedRom();
+        return ReportAndClose(kExitRomNoFirmware,
+                              device_.romRefusal == RomRefusal::NoEntry
+                                  ? Format(kRomNoEntry, rom.vid.c_str(), rom.pid.c_str(), systemId_.c_str())
+                                  : Format(kRomSeveralEntries, rom.vid.c_str(), rom.pid.c_str(), device_.romEntries,
+                                           systemId_.c_str()),
+                              false);
+    }
     if (!device_.Matched()) return ReportAndClose(kExitNoMatchedDevice, kNoMatchedDevice, false);
 
     ports_.dialog.EnableControl(kIdcFlash, true);
@@ -297,12 +306,16 @@ bool UpdateSession::CheckQuelmarImage() {
         return true;
     }
     kit::TraceF(ports_.trace, kIdentityTrace, static_cast<char>(family), id->vid, id->pid, id->rev);
-    if (checks_.imageIdentity && (HexWord(device_.vid) != id->vid || HexWord(device_.pid) != id->pid)) {
-        Refuse(kExitWrongImage, Format(kRefuseImageOther, id->vid, id->pid, device_.vid.c_str(), device_.pid.c_str()));
+    // In ROM mode the camera shows its chip's identity: the file must be for the product of the
+    // entry it was given, and the ROM's release is no firmware revision to compare with.
+    const std::string vid = device_.romMode ? std::string(kVendorId) : device_.vid;
+    const std::string pid = device_.romMode ? device_.firmwarePid : device_.pid;
+    if (checks_.imageIdentity && (HexWord(vid) != id->vid || HexWord(pid) != id->pid)) {
+        Refuse(kExitWrongImage, Format(kRefuseImageOther, id->vid, id->pid, vid.c_str(), pid.c_str()));
         return false;
     }
     if (!checks_.VersionCheck()) return true;
-    const std::optional<uint16_t> cameraRev = HexWord(device_.rev);
+    const std::optional<uint16_t> cameraRev = device_.romMode ? std::nullopt : HexWord(device_.rev);
     if (!cameraRev) {
         VersionNotChecked();
         return true;

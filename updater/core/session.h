@@ -86,6 +86,9 @@ enum : int {
     kExitWrongImage = 43,   // the file is not for this camera: a person must look
     // BurnerApLib.dll is not beside the program (nor in the system folders), or lacks an entry point.
     kExitNoBurnerApLib = 44,
+    // A camera in ROM mode (dev.vrk's [QUELMAR] ROM) and no single Quelmar entry for this computer
+    // to give it: none, or several. 45 is the backup's.
+    kExitRomNoFirmware = 46,
 };
 
 // The wait for ID_Log.ini and its SYSID: SubSystemID.exe needs well under a second; half a minute

@@ -30,6 +30,12 @@ inline constexpr const char* kReadConfigFailed = "Read config.ini failed!\r\n";
 inline constexpr const char* kNoDevVrk = "Can not find dev.vrk file!\r\n";
 inline constexpr const char* kNoSubSystemId = "Can not find SubSystemID.exe file!\r\n";
 inline constexpr const char* kNoMatchedDevice = "No matched device!\r\n";
+// A camera in ROM mode (dev.vrk's ROM key) with no single Quelmar entry for this computer.
+inline constexpr const char* kRomNoEntry =
+    "Camera in ROM mode (VID_%s&PID_%s): no Quelmar firmware entry of config.ini fits this computer (SysID %s)!\r\n";
+inline constexpr const char* kRomSeveralEntries =
+    "Camera in ROM mode (VID_%s&PID_%s): %d Quelmar firmware entries of config.ini fit this computer (SysID %s), "
+    "so its firmware is not known!\r\n";
 // The wait for the subsystem ID is bounded; this is what a run that ran out of time reports.
 inline constexpr const char* kNoSystemId = "Can not get system ID from ID_Log.ini!\r\n";
 inline constexpr const char* kComboError = "Combo device error!\r\n";
@@ -179,6 +185,10 @@ inline constexpr const char* kEntryTrace = "SysID= %s, PID= %s, ModID= %s, BinNa
 inline constexpr const char* kRealtekHeading = "[REALTEK_PID]\r\n";
 inline constexpr const char* kSonixHeading = "[SONIX_PID]\r\n";
 inline constexpr const char* kQuelmarHeading = "[QUELMAR_PID]\r\n";
+inline constexpr const char* kQuelmarRomHeading = "[QUELMAR_ROM]\r\n";
+inline constexpr const char* kRomItem = "%s:%s\r\n";
+inline constexpr const char* kRomItemSkipped = "dev.vrk [QUELMAR] ROM item \"%s\" skipped: not VID:PID in hexadecimal\r\n";
+inline constexpr const char* kModelQuelmarRom = "Model: Quelmar series in ROM mode (VID_%s PID_%s) ...\r\n";
 inline constexpr const char* kComboHeading = "[COMBO_PID]\r\n";
 inline constexpr const char* kListItem = "%s\r\n";
 inline constexpr const char* kPairItem = "%04x + %04x\r\n";
