@@ -28,6 +28,7 @@ struct ShellPorts {
     kit::SystemPort& system;
     kit::ConsolePort& console;
     kit::Trace& trace;
+    kit::ClockPort& clock;
 };
 
 class CDUDevodAvozDlg final : public tw32::CDialog, public orlinde::DialogPort {
