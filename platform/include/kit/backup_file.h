@@ -21,16 +21,19 @@ namespace kit {
 
 inline constexpr int kBackupMaxSuffix = 9;
 
-// A word of the name: hexadecimal digits only, upper case, at most four; "0000" when none is left.
+// A word of the name: hexadecimal digits only, upper case, at most four, zero-padded on the left;
+// "0000" when none is left.
 inline std::string BackupNameWord(const std::string& text) {
-    std::string out;
+    char word[5] = {'0', '0', '0', '0', '\0'};
+    char digits[4];
+    size_t n = 0;
     for (char c : text) {
-        if (out.size() == 4) break;
+        if (n == 4) break;
         if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) out += c;
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) digits[n++] = c;
     }
-    if (out.empty()) return "0000";
-    return std::string(4 - out.size(), '0') + out;
+    for (size_t i = 0; i < n; ++i) word[4 - n + i] = digits[i];
+    return word;
 }
 
 inline std::string BackupNameWord(uint16_t value) {
@@ -42,13 +45,13 @@ inline std::string BackupNameWord(uint16_t value) {
 // `suffix` 1 is the plain name, 2..9 the names of later backups in the same second.
 inline std::string BackupFileName(const std::string& vid, const std::string& pid, const std::string& rev,
                                   const LocalTime& t, int suffix = 1) {
-    char stamp[40];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d%02d", t.year % 10000, t.month % 100, t.day % 100,
-                  t.hour % 100, t.minute % 100, t.second % 100);
-    std::string name = "Backup_VID_" + BackupNameWord(vid) + "_PID_" + BackupNameWord(pid) + "_REV_" +
-                       BackupNameWord(rev) + "_" + stamp;
-    if (suffix > 1) name += "_" + std::to_string(suffix);
-    return name + ".bin";
+    char name[96];
+    char more[8] = "";
+    if (suffix > 1) std::snprintf(more, sizeof more, "_%d", suffix % 100);
+    std::snprintf(name, sizeof name, "Backup_VID_%s_PID_%s_REV_%s_%04d%02d%02d_%02d%02d%02d%s.bin",
+                  BackupNameWord(vid).c_str(), BackupNameWord(pid).c_str(), BackupNameWord(rev).c_str(),
+                  t.year % 10000, t.month % 100, t.day % 100, t.hour % 100, t.minute % 100, t.second % 100, more);
+    return name;
 }
 
 struct BackupOutcome {
@@ -64,7 +67,9 @@ inline BackupOutcome SaveBackupFile(FileSystemPort& files, const std::string& fo
                                     const std::vector<uint8_t>& bytes) {
     BackupOutcome out;
     for (int suffix = 1; suffix <= kBackupMaxSuffix; ++suffix) {
-        out.path = folder + "\\" + BackupFileName(vid, pid, rev, time, suffix);
+        out.path = folder;
+        out.path += '\\';
+        out.path += BackupFileName(vid, pid, rev, time, suffix);
         if (!files.FileExists(out.path.c_str())) break;
         if (suffix == kBackupMaxSuffix) return out;  // nine backups in one second: refuse a tenth
     }
