@@ -46,4 +46,10 @@ int LinkedQuelmarCamera::Download(uint8_t* image, uint32_t length, uint8_t flash
     return camlib::CamDownload(holder_, job);
 }
 
+int LinkedQuelmarCamera::ReadFlash(uint8_t* buffer, uint32_t length, uint8_t flashType) {
+    if (!holder_) return camlib::kResultFail;
+    return camlib::CamReadRange(holder_, buffer, flashType, 0, length) == 1 ? camlib::kResultOk
+                                                                             : camlib::kResultFail;
+}
+
 }  // namespace orlinde

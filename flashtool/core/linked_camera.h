@@ -25,6 +25,7 @@ public:
     int SwitchMode(int device) override;
     int Download(uint8_t* image, uint32_t length, uint8_t flashType, uint8_t* status,
                  uint8_t* progress) override;
+    int ReadFlash(uint8_t* buffer, uint32_t length, uint8_t flashType) override;
     bool RecordTo(const std::string& file) override;
 
 private:

@@ -185,6 +185,9 @@ public:
     // stage codes into *status and the percentage into *progress while it runs, without locks.
     virtual int Download(uint8_t* image, uint32_t length, uint8_t flashType, uint8_t* status,
                          uint8_t* progress) = 0;
+    // Reads the first `length` bytes of the flash (at most 64 KiB, what the library addresses) into
+    // `buffer`, with the command table of `flashType` (the probe's code). 0 when every byte arrived.
+    virtual int ReadFlash(uint8_t* buffer, uint32_t length, uint8_t flashType) = 0;
     // Records every extension-unit request to `file` from now on (nothing for a camera that cannot
     // be recorded). False when the file cannot be made; the run goes on unrecorded.
     virtual bool RecordTo(const std::string& file) {

@@ -27,6 +27,7 @@ Settings ReadSettings(kit::ProfileReader& profile, const std::string& file) {
     s.autoDl = ReadFlag(profile, file, kKeyAutoDl);
     s.chooseBinUsePid = ReadFlag(profile, file, kKeyChooseBinUsePid);
     s.checkImageId = ReadFlag(profile, file, kKeyCheckImageId);
+    s.backup = ReadFlag(profile, file, kKeyBackup);
     return s;
 }
 

@@ -19,6 +19,7 @@ struct Settings {
     bool autoDl = false;
     bool chooseBinUsePid = false;
     bool checkImageId = false;  // CheckImageId: the Quelmar image must name the camera
+    bool backup = false;        // Backup: keep what the camera holds in a file before writing
 };
 inline constexpr uint32_t kFlagChars = 2;
 // Text values (BIN, ModuleID, the combo keys) are read into this many characters.

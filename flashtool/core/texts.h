@@ -23,6 +23,9 @@ inline constexpr const char* kKeyAutoDl = "AutoDL";
 inline constexpr const char* kKeyChooseBinUsePid = "ChooseBinUsePid";
 // Off unless set: a Quelmar image whose identity block names another camera is not written.
 inline constexpr const char* kKeyCheckImageId = "CheckImageId";
+// Off unless set: what the camera holds is kept in a file in the tool's folder before the first
+// erase, and a camera whose memory cannot be kept is not written.
+inline constexpr const char* kKeyBackup = "Backup";
 inline constexpr const char* kKeyBin = "BIN";
 inline constexpr const char* kKeyModuleId = "ModuleID";
 inline constexpr const char* kKey041f = "041f";
@@ -75,6 +78,15 @@ inline constexpr const char* kBurnerApLibEntryMissing =
     "BurnerApLib.dll has no entry point %s: Sonix cameras are not looked for.\r\n";
 // A pid.ini section whose name is not "PID_" and four characters.
 inline constexpr const char* kBadPidSection = "pid.ini section [%s] skipped: not PID_ and four digits.\r\n";
+
+// The backup of setting.ini's Backup=1.
+inline constexpr const char* kBackupSaved = "Backup saved as %s (%u bytes)\r\n";
+inline constexpr const char* kBackupReadFailed =
+    "Backup failed: the camera's memory could not be read, nothing was written.\r\n";
+inline constexpr const char* kBackupNotSaved =
+    "Backup failed: %s could not be written, nothing was written to the camera.\r\n";
+inline constexpr const char* kBackupNotPossible =
+    "Backup failed: the memory of a Realtek camera cannot be read through RvcLib.dll, nothing was written.\r\n";
 
 // Checks before a download.
 inline constexpr const char* kLoadFileFirst = "Please load file first.\r\n";

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "kit/backup_file.h"
 #include "kit/text.h"
 #include "texts.h"
 
@@ -523,6 +524,13 @@ void WriteTool::FlashAction() {
 
     if (route_ == Route::Realtek) {
         if (settings_.autoDl && RealtekVersionCurrent()) return Refuse(kVersionAccuracy);
+        // RvcLib.dll offers the tool no read of the memory it writes: no backup, no download.
+        if (settings_.backup) {
+            Log(kBackupNotPossible);
+            SetStatus(kStatusFail);
+            ports_.dialog.ShowPicture(kBmpFail);
+            return Refuse(nullptr);
+        }
         ready_ = false;
         success_ = false;
         finished_ = false;
@@ -578,9 +586,35 @@ void WriteTool::StartWorker(void (WriteTool::*body)(), uint32_t imageSize) {
 // ---------------------------------------------------------------------------------------------
 // Workers
 
+bool WriteTool::KeepBackup(const std::vector<uint8_t>& held, uint16_t rev) {
+    const kit::BackupOutcome kept =
+        kit::SaveBackupFile(ports_.files, folder_, kit::BackupNameWord(identity_.vid), kit::BackupNameWord(identity_.pid),
+                            kit::BackupNameWord(rev), ports_.clock.Now(), held);
+    if (kept.saved)
+        LogF(kBackupSaved, kept.path.c_str(), static_cast<unsigned>(held.size()));
+    else
+        LogF(kBackupNotSaved, kept.path.c_str());
+    RefreshLog();
+    return kept.saved;
+}
+
+void WriteTool::EndWithoutWriting(const char* message) {
+    if (message) Log(message);
+    RefreshLog();
+    success_ = false;
+    finished_ = true;
+    busy_ = 0;
+}
+
 void WriteTool::QuelmarWorker() {
     Log(kDownloading);
     RefreshLog();
+    if (settings_.backup) {
+        std::vector<uint8_t> held(kQuelmarBackupBytes, kErasedByte);
+        if (ports_.quelmar.ReadFlash(held.data(), kQuelmarBackupBytes, flashType_) != 0)
+            return EndWithoutWriting(kBackupReadFailed);
+        if (!KeepBackup(held, identity_.rev)) return EndWithoutWriting(nullptr);
+    }
     if (ports_.quelmar.Download(image_.data(), imageSize_, flashType_, &status_, &progress_) == 0)
         success_ = true;
     finished_ = true;
@@ -601,6 +635,13 @@ void WriteTool::SonixWorker() {
     SonixBurnerPort& sonix = ports_.sonix;
     Log(kDownloading);
     RefreshLog();
+    if (settings_.backup) {
+        // The Sonix path has no device release: the version it read stands in the name.
+        std::vector<uint8_t> held(kSonixBackupBytes, kErasedByte);
+        if (!sonix.ReqToDriver(SonixBurnerPort::kRequestRead, 0, held.data(), kSonixBackupBytes))
+            return EndWithoutWriting(kBackupReadFailed);
+        if (!KeepBackup(held, sonixVersion_)) return EndWithoutWriting(nullptr);
+    }
     char rom[8] = {};
     if (!sonix.GetRomVersion(rom)) return EndSonix(kRomVersionFailed);
     RomAddress rom_address = SonixRomAddress(rom);

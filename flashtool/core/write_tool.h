@@ -23,6 +23,7 @@
 #include "kit/process.h"
 #include "kit/profile.h"
 #include "kit/trace.h"
+#include "kit/wall_clock.h"
 #include "ports.h"
 #include "rvclib_binding.h"
 #include "settings.h"
@@ -36,6 +37,9 @@ inline constexpr uint8_t kErasedByte = 0xFF;
 inline constexpr uint32_t kQuelmarMinFileBytes = 4096;
 // The Sonix write is one request of the whole buffer; the flash beyond the file gets 0xFF.
 inline constexpr uint32_t kSonixImageBytes = 65536;
+// What a backup reads: the flash the camera-access library addresses, and the Sonix write's extent.
+inline constexpr uint32_t kQuelmarBackupBytes = 0x10000;
+inline constexpr uint32_t kSonixBackupBytes = kSonixImageBytes;
 // What the tool presets before asking a Realtek camera's firmware memory.
 inline constexpr int32_t kRealtekMemoryType = 3;
 inline constexpr int32_t kRealtekPresetSize = 65536;
@@ -66,6 +70,7 @@ struct WriteToolPorts {
     kit::SystemPort& system;  // module path, Sleep
     kit::ConsolePort& console;
     kit::Trace& trace;
+    kit::ClockPort& clock;  // the time in a backup's name
 };
 
 // Which camera the last identification found, and so which choice and which download route apply.
@@ -179,6 +184,11 @@ private:
     void BeginRunning();
     void StartWorker(void (WriteTool::*body)(), uint32_t imageSize);
     bool RealtekVersionCurrent() const;
+    // Keeps `held` (what the camera holds) in the tool's folder and logs it; false, logged, when the
+    // file could not be written.
+    bool KeepBackup(const std::vector<uint8_t>& held, uint16_t rev);
+    // A worker's end before anything was written: the progress timer shows "Fail".
+    void EndWithoutWriting(const char* message);
     void QuelmarWorker();
     void SonixWorker();
     void EndSonix(const char* message);

@@ -206,6 +206,16 @@ public:
         ++switches;
         return switchResult;
     }
+    // What a backup reads: the flash the camera holds, and the result of the read.
+    std::vector<uint8_t> flash;
+    int readResult = 0;
+    int reads = 0;
+    int ReadFlash(uint8_t* buffer, uint32_t length, uint8_t) override {
+        ++reads;
+        if (readResult != 0) return readResult;
+        std::copy_n(flash.begin(), std::min<size_t>(length, flash.size()), buffer);
+        return flash.size() < length ? 1 : 0;
+    }
     int Download(uint8_t* image, uint32_t length, uint8_t, uint8_t* status, uint8_t* progress) override {
         ++downloads;
         written.assign(image, image + length);
@@ -373,7 +383,7 @@ struct Rig {
     }
     orlinde::WriteTool& Make() {
         orlinde::WriteToolPorts ports{dialog,  com,   workers, sonix,   *camera, libraries,
-                                      profile, files, machine, console, trace};
+                                      profile, files, machine, console, trace,  machine};
         tool = std::make_unique<orlinde::WriteTool>(ports);
         dialog.tool = tool.get();
         return *tool;

@@ -40,12 +40,13 @@ int CDUDevodAvozApp::InitInstance() {
     orlinde::LinkedQuelmarCamera quelmar;
     kit::SafeLibraries libraries;
     kit::Win32Files files;
+    kit::Win32Clock clock;
 
     // Heap-held and never deleted: a download worker that outlived the closing wait may still be
     // returning from its last library call when the process ends.
     auto* dialog = new orw32::CDUDevodAvozDlg(
         orw32::ShellPorts{com, workers, sonix, quelmar, libraries, kit::SystemProfile(), files,
-                          kit::SystemServices(), kit::SystemConsole(), trace},
+                          kit::SystemServices(), kit::SystemConsole(), trace, clock},
         benchFolder);
     if (dialog->DoModal(nullptr) == -1)
         kit::TraceF(trace, "Orlinde: the dialog cannot be shown (error %lu)\n", GetLastError());

@@ -53,7 +53,7 @@ CDUDevodAvozDlg::CDUDevodAvozDlg(const ShellPorts& ports, std::string benchFolde
     : CDialog(IDD_DUDEVODAVOZ_DIALOG), benchFolder_(std::move(benchFolder)) {
     orlinde::WriteToolPorts own{*this,         ports.com,       ports.workers, ports.sonix,
                                 ports.quelmar, ports.libraries, ports.profile, ports.files,
-                                ports.system,  ports.console,   ports.trace};
+                                ports.system,  ports.console,   ports.trace,   ports.clock};
     tool_ = std::make_unique<orlinde::WriteTool>(own);
     // Whoever reads the log view must see that no real camera was written.
     if (!benchFolder_.empty()) tool_->SetLogNotice(emu::BenchNotice(benchFolder_) + "\r\n");

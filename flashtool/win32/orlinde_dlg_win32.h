@@ -28,6 +28,7 @@ struct ShellPorts {
     kit::SystemPort& system;
     kit::ConsolePort& console;
     kit::Trace& trace;
+    kit::ClockPort& clock;
 };
 
 class CDUDevodAvozDlg final : public kit::CDialog, public orlinde::DialogPort {

@@ -41,6 +41,8 @@ const char* OutcomeLine(uint32_t exitCode) {
             return kOnBattery;
         case kWrongImageCode:
             return kWrongImage;
+        case kNoBackupCode:
+            return kNoBackup;
         default:
             return kFailed;
     }

@@ -27,6 +27,10 @@ inline constexpr int kUpToDateCode = 40;
 inline constexpr int kNoDowngradeCode = 41;
 inline constexpr int kOnBatteryCode = 42;
 inline constexpr int kWrongImageCode = 43;
+// Tessaw could not back up the camera's firmware that config.ini asked it to keep: nothing was written.
+inline constexpr const char* kNoBackup =
+    "Error(%x), the camera firmware could not be backed up, nothing was written, please refer to log.\n";
+inline constexpr int kNoBackupCode = 45;
 
 // The outcome line for a non-zero exit code of Tessaw (printf format taking the code).
 const char* OutcomeLine(uint32_t exitCode);

@@ -268,6 +268,13 @@ const std::map<int, Scenario>& Scenarios() {
              r.usb.devices.clear();
              r.usb.Add("USB\\VID_04FC&PID_2080&REV_0100&MI_00");
          }},
+        {tessaw::kExitNoBackup,
+         [](twfakes::Rig& r) {
+             std::string config = r.files.Get(twfakes::kDir + "\\config.ini");
+             config.replace(config.find("LogSwitch=2\r\n"), 13, "LogSwitch=2\r\nBackup=1\r\n");
+             r.files.Put(twfakes::kDir + "\\config.ini", config);
+             r.quelmarFlow.body = [](tessaw::UpdateSession& s) { s.BackupReadFailed(4096, 65536); };
+         }},
     };
     return scenarios;
 }
@@ -435,6 +442,19 @@ TEST(PackagingGuide, EveryRefusalOfTheChecksWithItsCode) {
     EXPECT_EQ(documented, refusals);
 }
 
+// Every message of the backup, with the exit code the guide gives it.
+TEST(PackagingGuide, EveryMessageOfTheBackupWithItsCode) {
+    const std::map<std::string, int> messages = {{tessaw::kBackupReading, tessaw::kExitSuccess},
+                                                 {tessaw::kBackupSaved, tessaw::kExitSuccess},
+                                                 {tessaw::kBackupReadFailed, tessaw::kExitNoBackup},
+                                                 {tessaw::kBackupNotSaved, tessaw::kExitNoBackup},
+                                                 {tessaw::kBackupNotPossible, tessaw::kExitNoBackup}};
+    std::map<std::string, int> documented;
+    for (const auto& row : Table(Doc("packaging.md"), "tessaw-backup"))
+        documented[CodeOf(row, 0)] = std::stoi(CodeOf(row, 1));
+    EXPECT_EQ(documented, messages);
+}
+
 // Tessac's outcome lines and codes against Tessaw's, and the guide's table of every code by what a
 // script does next.
 TEST(PackagingGuide, EveryExitCodeTessacReturnsIsClassified) {
@@ -442,6 +462,7 @@ TEST(PackagingGuide, EveryExitCodeTessacReturnsIsClassified) {
     EXPECT_EQ(tessac::kNoDowngradeCode, tessaw::kExitNoDowngrade);
     EXPECT_EQ(tessac::kOnBatteryCode, tessaw::kExitPower);
     EXPECT_EQ(tessac::kWrongImageCode, tessaw::kExitWrongImage);
+    EXPECT_EQ(tessac::kNoBackupCode, tessaw::kExitNoBackup);
     std::set<std::string> classified;
     const std::set<std::string> groups = {"success", "nothing to do", "try again later", "failed"};
     for (const auto& row : Table(Doc("packaging.md"), "exit-code-classes")) {
@@ -477,7 +498,7 @@ TEST(PackagingGuide, TessacsExitCodesAndConsoleTexts) {
     }
     EXPECT_EQ(texts, (std::set<std::string>{tessac::kSucceeded, tessac::kFailed, tessac::kPathTooDeep,
                                             tessac::kCreateFailed, tessac::kUpToDate, tessac::kNoDowngrade,
-                                            tessac::kOnBattery, tessac::kWrongImage}));
+                                            tessac::kOnBattery, tessac::kWrongImage, tessac::kNoBackup}));
 }
 
 TEST(PackagingGuide, KestrimsConsoleTexts) {
@@ -588,7 +609,7 @@ TEST(BenchGuide, ExplainsEveryMessageOfTheLogView) {
         kFileEmpty, kFileTooShort, kFileTooLarge, kNoBurnerApLib, kBurnerApLibEntryMissing, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
         kRomVersionFailed, kProtectOffFailed, kEraseFailed, kWriteFailed, kProtectOnFailed, kPidDownloadComplete,
         kPidDownloadFail, kDownloadComplete, kDownloadFail, kPlugSeparator, kPlugIn, kPlugOut, kImageForOther,
-        kImageTooShort, kImageForRom};
+        kImageTooShort, kImageForRom, kBackupSaved, kBackupReadFailed, kBackupNotSaved, kBackupNotPossible};
     std::set<std::string> documented;
     for (const auto& row : Table(Doc("bench.md"), "orlinde-log")) {
         const std::string text = CodeOf(row, 0);

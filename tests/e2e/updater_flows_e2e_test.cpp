@@ -492,6 +492,36 @@ TEST_F(QuelmarUpdateE2E, ShortFileIsComparedOverItsOwnBytes) {
     EXPECT_FALSE(fs::exists(ReadBin()));
 }
 
+// config.ini's Backup=1 on a silent run: beside the log (the program folder) lies a file of what the
+// camera held before the update, byte for byte, and the camera holds the new firmware.
+TEST_F(QuelmarUpdateE2E, SilentUpdateWithBackupKeepsWhatTheCameraHeld) {
+    Kit kit("quelmar-backup", "quelmar-i");
+    std::string config = Slurp(kit.Dir() / "config.ini");
+    const size_t section = config.find("[FW_TOOL]");
+    ASSERT_NE(section, std::string::npos);
+    config.insert(config.find('\n', section) + 1, "Backup=1\r\n");
+    Spit(kit.Dir() / "config.ini", config);
+    const std::string image = NewFirmware(65536, kQuelmarIdentity, 0xB5A4, 0x0013);
+    kit.Firmware(kQuelmarFile, image);
+    const std::string before = kit.Memory().substr(0, 65536);
+    ASSERT_EQ(before.size(), 65536u);
+
+    e2e::RunResult r = kit.Run("Tessaw.exe", {"-s"});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<fs::path> backups;
+    for (const fs::directory_entry& e : fs::directory_iterator(kit.Dir()))
+        if (e.path().filename().string().rfind("Backup_", 0) == 0) backups.push_back(e.path());
+    ASSERT_EQ(backups.size(), 1u) << kit.Log();
+    EXPECT_TRUE(std::regex_match(backups[0].filename().string(),
+                                 std::regex(R"(Backup_VID_3A7C_PID_B5A4_REV_0012_[0-9]{8}_[0-9]{6}\.bin)")))
+        << backups[0];
+    EXPECT_TRUE(Slurp(backups[0]) == before) << "the backup is not what the camera held";
+    EXPECT_TRUE(kit.Memory().substr(0, 65536) == image);
+    const std::string saved = tessaw::Format(tessaw::kBackupSaved, e2e::WindowsPath(backups[0]).c_str(), 65536u);
+    EXPECT_NE(kit.Log().find(Plain(saved)), std::string::npos) << kit.Log();
+}
+
 TEST_F(QuelmarUpdateE2E, MismatchLeavesWhatWasReadInReadBin) {
     Spit(ReadBin(), std::string(70000, 'x'));  // an earlier dump is replaced, not appended to
     Kit kit("quelmar-mismatch", "quelmar-i");

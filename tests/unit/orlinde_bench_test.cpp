@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -506,6 +508,156 @@ TEST(OrlindeBenchRealtek, WithoutTheLibraryNothingIsLogged) {
     EXPECT_EQ(rig.libraries.byName, std::vector<std::string>{"RvcLib.dll"});
     EXPECT_FALSE(rig.tool->RealtekMode());
     EXPECT_EQ(rig.tool->CurrentRoute(), orlinde::Route::None);
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// setting.ini's Backup=1: the camera's memory kept in the tool's folder, and written back later
+// like any firmware file (copied into bin\ and named in pid.ini).
+
+// The backup files the tool left in its folder.
+std::vector<std::string> BackupsIn(twfakes::Files& files) {
+    std::vector<std::string> names;
+    for (const std::string& name : files.Matches((orfakes::kDir + "\\*.bin").c_str()))
+        if (name.rfind("Backup_", 0) == 0) names.push_back(name);
+    return names;
+}
+
+// Flashes whatever pid.ini's section names now, after a plug-in that identifies the camera again.
+void FlashAgain(Rig& rig, const std::string& pidIni) {
+    rig.PidIni(pidIni);
+    ASSERT_TRUE(rig.tool->OnDeviceChange(orlinde::kDeviceArrival, 5, &orlinde::kKsCategoryVideo));
+    rig.tool->OnFlash();
+    rig.TickUntilDone();
+    ASSERT_EQ(rig.dialog.pictures.back(), orlinde::kBmpSuccess) << rig.tool->LogText();
+}
+
+TEST(OrlindeBenchBackup, AQuelmarBackupWrittenBackRestoresEveryByte) {
+    for (const char* family : {"d", "i", "j"}) {
+        SCOPED_TRACE(family);
+        BenchRig bench(camlib::testing::QuelmarBench({{"family", family}}));
+        ASSERT_TRUE(bench.Ok()) << bench.Error();
+        orlinde::LinkedQuelmarCamera camera;
+        Rig rig;
+        rig.camera = &camera;
+        rig.workers.mode = orfakes::Workers::Mode::Thread;
+        // What a camera holds is a downloaded image, with the marks the download leaves.
+        rig.Settings("ChooseBinUsePid=1\r\n");
+        rig.PidIni("[PID_B5A4]\r\nBIN=first.bin\r\n");
+        rig.Bin("first.bin", orfakes::Image(65536, 5));
+        rig.Bin("other.bin", orfakes::Image(65536, 3));
+        ASSERT_TRUE(rig.Start());
+        rig.tool->OnFlash();
+        rig.TickUntilDone();
+        ASSERT_EQ(rig.dialog.pictures.back(), orlinde::kBmpSuccess) << rig.tool->LogText();
+        const std::vector<uint8_t> original = bench.Chip().Flash().Image();
+        ASSERT_TRUE(BackupsIn(rig.files).empty()) << "a backup without the key";
+
+        rig.Settings("ChooseBinUsePid=1\r\nBackup=1\r\n");
+        FlashAgain(rig, "[PID_B5A4]\r\nBIN=other.bin\r\n");
+        const std::vector<std::string> backups = BackupsIn(rig.files);
+        ASSERT_EQ(backups.size(), 1u);
+        EXPECT_TRUE(std::regex_match(backups[0], std::regex(R"(Backup_VID_3A7C_PID_B5A4_REV_[0-9A-F]{4}_20240506_14\d{4}\.bin)")))
+            << backups[0];
+        const std::string kept = rig.files.Get(orfakes::kDir + "\\" + backups[0]);
+        ASSERT_EQ(Bytes(kept), std::vector<uint8_t>(original.begin(), original.begin() + 65536));
+        EXPECT_NE(rig.tool->LogText().find("Backup saved as C:\\Bench\\" + backups[0] + " (65536 bytes)\r\n"),
+                  std::string::npos);
+        ASSERT_NE(bench.Chip().Flash().Image(), original) << "the other file was not written";
+
+        // Back to what the camera held: the backup is a firmware file like any other.
+        rig.Settings("ChooseBinUsePid=1\r\n");
+        rig.Bin("restore.bin", kept);
+        FlashAgain(rig, "[PID_B5A4]\r\nBIN=restore.bin\r\n");
+        EXPECT_EQ(bench.Chip().Flash().Image(), original);
+    }
+}
+
+TEST(OrlindeBenchBackup, ASonixBackupWrittenBackRestoresEveryByte) {
+    SonixBench s("", orfakes::Image(65536, 9));
+    Rig& rig = s.rig;
+    rig.Settings("ChooseBinUsePid=1\r\nBackup=1\r\n");
+    ASSERT_TRUE(rig.Start());
+    rig.tool->OnFlash();
+    rig.TickUntilDone();
+    ASSERT_EQ(rig.dialog.pictures.back(), orlinde::kBmpSuccess) << rig.tool->LogText();
+    const std::string name = "Backup_VID_3A7C_PID_6366_REV_0105_20240506_140300.bin";
+    const std::string kept = rig.files.Get(orfakes::kDir + "\\" + name);
+    ASSERT_EQ(Bytes(kept), s.before);
+    ASSERT_NE(s.Flash(), s.before);
+
+    rig.Settings("ChooseBinUsePid=1\r\n");
+    rig.Bin("restore.bin", kept);
+    rig.PidIni("[PID_6366]\r\nBIN=restore.bin\r\n");
+    ASSERT_TRUE(rig.tool->OnDeviceChange(orlinde::kDeviceArrival, 5, &orlinde::kKsCategoryVideo));
+    rig.tool->OnFlash();
+    rig.TickUntilDone();
+    ASSERT_EQ(rig.dialog.pictures.back(), orlinde::kBmpSuccess) << rig.tool->LogText();
+    EXPECT_EQ(s.Flash(), s.before);
+}
+
+// A backup that cannot be made writes nothing: the picture says Fail, the log says why.
+TEST(OrlindeBenchBackup, NoBackupNoDownload) {
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> arrange;
+        std::string logEnd;
+    };
+    const Case cases[] = {
+        {"read_fails", [](Rig& r) { r.scripted.readResult = 1; },
+         "Backup failed: the camera's memory could not be read, nothing was written.\r\nDownload fail.\r\n"},
+        {"short_read", [](Rig& r) { r.scripted.flash.resize(40000); },
+         "Backup failed: the camera's memory could not be read, nothing was written.\r\nDownload fail.\r\n"},
+        {"disk_full",
+         [](Rig& r) { r.files.writeFails = [](const std::string& key) { return key.find("backup_") != std::string::npos; }; },
+         "Backup failed: C:\\Bench\\Backup_VID_3A7C_PID_B5A4_REV_0012_20240506_140300.bin could not be written, "
+         "nothing was written to the camera.\r\nDownload fail.\r\n"},
+        {"key_off", [](Rig& r) { r.Settings("ChooseBinUsePid=1\r\n"); }, " Downloading...\r\nDownload complete.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.scripted.flash.assign(65536, 0x42);
+        rig.Settings("ChooseBinUsePid=1\r\nBackup=1\r\n");
+        rig.PidIni("[PID_B5A4]\r\nBIN=fw.bin\r\n");
+        rig.Bin("fw.bin", orfakes::Image(65536));
+        c.arrange(rig);
+        ASSERT_TRUE(rig.Start());
+        rig.tool->OnFlash();
+        rig.TickUntilDone();
+        const std::string log = rig.tool->LogText();
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), c.logEnd.size())), c.logEnd) << log;
+        const bool off = std::string(c.name) == "key_off";
+        EXPECT_EQ(rig.scripted.downloads, off ? 1 : 0);
+        EXPECT_EQ(rig.scripted.reads, off ? 0 : 1);
+        EXPECT_EQ(rig.dialog.pictures.back(), off ? orlinde::kBmpSuccess : orlinde::kBmpFail);
+        EXPECT_TRUE(BackupsIn(rig.files).empty());
+        EXPECT_TRUE(rig.dialog.enabled[kIdcFlash]);
+        EXPECT_FALSE(rig.tool->Downloading());
+    }
+}
+
+TEST(OrlindeBenchBackup, ARealtekModuleIsNotWrittenWhenABackupIsAskedFor) {
+    RealtekBench r(Cameras{{"5602", "0101", {}}});
+    Rig& rig = r.rig;
+    rig.Settings("ChooseBinUsePid=1\r\nBackup=1\r\n");
+    rig.PidIni("[PID_5602]\r\nBIN=rt.bin\r\n");
+    rig.Bin("rt.bin", orfakes::Image(65536));
+    const std::vector<uint8_t> before = r.Memory(0);
+    ASSERT_TRUE(rig.Start());
+    ASSERT_EQ(rig.tool->CurrentRoute(), orlinde::Route::Realtek);
+    rig.tool->OnFlash();
+    EXPECT_FALSE(rig.dialog.Running(kTimerRealtekStart));
+    r.RunDownload();
+    EXPECT_EQ(rig.dialog.pictures.back(), orlinde::kBmpFail);
+    const std::string log = rig.tool->LogText();
+    EXPECT_NE(log.find("Backup failed: the memory of a Realtek camera cannot be read through RvcLib.dll, nothing was "
+                       "written.\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(r.Memory(0), before);
+    EXPECT_EQ(orfakes::RvcModel::callbacks, 0);
+    EXPECT_TRUE(rig.dialog.enabled[kIdcFlash]);
 }
 
 }  // namespace

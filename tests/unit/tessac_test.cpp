@@ -117,6 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
         WaitCase{"wrong_image", 0, 43, false,
                  "done.\nError(2b), the firmware file is not for this camera, please refer to log.\n", 43, 3200},
         WaitCase{"after_checks", 0, 44, false, "done.\nError(2c), please refer to log.\n", 44, 3200},
+        WaitCase{"no_backup", 0, 45, false,
+                 "done.\nError(2d), the camera firmware could not be backed up, nothing was written, please refer "
+                 "to log.\n",
+                 45, 3200},
+        WaitCase{"after_backup", 0, 46, false, "done.\nError(2e), please refer to log.\n", 46, 3200},
         WaitCase{"low_byte_40", 0, 0x128, false, "done.\nError(128), please refer to log.\n", 0x128, 3200},
         WaitCase{"never_ends", 0, 0, true,
                  std::string(200, '.') + "done.\nError(103), please refer to log.\n", 259, 203000}),

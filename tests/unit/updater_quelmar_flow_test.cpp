@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -318,6 +319,114 @@ TEST(QuelmarFlow, ShortFileIsComparedOverItsOwnBytesOnly) {
         for (uint32_t at : c.corrupt) dump[at] ^= 0x01;
         EXPECT_EQ(b.files.Get(tessaw::kReadBackFile), dump);
     }
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// config.ini's [FW_TOOL] Backup: what the camera held, kept beside the log before the first erase.
+
+// The backup files in `folder`, by name.
+std::vector<std::string> Backups(twfakes::Files& files, const std::string& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : files.Matches((folder + "\\*.bin").c_str()))
+        if (name.rfind("Backup_", 0) == 0) names.push_back(name);
+    return names;
+}
+
+struct BackupCase {
+    const char* name;
+    const char* keys;          // added to [FW_TOOL]
+    const char* failingCall;   // a library call that fails, "" for none
+    bool diskFull;             // the backup file cannot be written
+    int exitCode;
+    const char* folder;        // where the backup lands, "" for none
+    int readsBeforeErase;      // Upload_Sector calls before the protection is touched
+    const char* logError;      // the error line the log ends with, "" for none
+};
+
+class QuelmarBackup : public ::testing::TestWithParam<BackupCase> {};
+
+TEST_P(QuelmarBackup, KeepsWhatTheCameraHeldOrWritesNothing) {
+    const BackupCase& c = GetParam();
+    Bench b;
+    const std::string config = b.files.Get(twfakes::kDir + "\\config.ini");
+    std::string withKeys = config;
+    withKeys.replace(withKeys.find("LogSwitch=2\r\n"), 13, c.keys);
+    b.files.Put(twfakes::kDir + "\\config.ini", withKeys);
+    std::vector<uint8_t> held(65536);
+    for (size_t i = 0; i < held.size(); ++i) held[i] = static_cast<uint8_t>(i * 13 + i / 4096);
+    Camera::flash = held;
+    if (*c.failingCall) Camera::results[c.failingCall] = 1;
+    if (c.diskFull) b.files.writeFails = [](const std::string& key) { return key.find("backup_") != std::string::npos; };
+
+    EXPECT_EQ(b.Run(), c.exitCode);
+
+    // The protection is touched only after the reads of the backup, and not at all when it failed.
+    const auto off = std::find(Camera::calls.begin(), Camera::calls.end(), "off 2");
+    EXPECT_EQ(std::count_if(Camera::calls.begin(), off, [](const std::string& s) { return s.rfind("read", 0) == 0; }),
+              c.readsBeforeErase);
+    const bool written = c.exitCode == tessaw::kExitSuccess;
+    EXPECT_EQ(off != Camera::calls.end(), written);
+    if (!written) {
+        EXPECT_EQ(Camera::flash, held) << "the camera was changed";
+    }
+
+    std::vector<std::string> found;
+    for (const std::string& folder : {twfakes::kDir, std::string("C:\\Users\\me\\AppData\\Local\\Temp")})
+        for (const std::string& name : Backups(b.files, folder)) found.push_back(folder + "\\" + name);
+    if (*c.folder) {
+        ASSERT_EQ(found.size(), 1u);
+        const std::string& path = found[0];
+        EXPECT_TRUE(std::regex_match(path, std::regex(std::string(c.folder) +
+                                                      R"(\\Backup_VID_3A7C_PID_B5A4_REV_0012_20240506_14\d{4}\.bin)")))
+            << path;
+        const std::string bytes = b.files.Get(path);
+        EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.end()), held) << "not byte for byte what the camera held";
+        EXPECT_TRUE(b.Traced(Format(tessaw::kBackupSaved, path.c_str(), 65536u)));
+    } else {
+        EXPECT_TRUE(found.empty()) << found[0] << ": a backup that failed is left behind";
+    }
+    if (*c.logError) {
+        const std::string log = b.Log();
+        EXPECT_NE(log.find("\r\r\n2024/05/06    14:0"), std::string::npos) << log;
+        EXPECT_NE(log.find(std::string("----------------: Error: ") + c.logError), std::string::npos) << log;
+        EXPECT_TRUE(b.Traced(std::string(c.logError) + "\r\n"));
+        EXPECT_TRUE(b.dialog.boxes.empty()) << "a silent run shows no message box";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QuelmarBackup,
+    ::testing::Values(
+        // Without the key nothing is read before the erase and no file is made.
+        BackupCase{"key_absent", "LogSwitch=2\r\n", "", false, tessaw::kExitSuccess, "", 0, ""},
+        BackupCase{"key_zero", "LogSwitch=2\r\nBackup=0\r\n", "", false, tessaw::kExitSuccess, "", 0, ""},
+        BackupCase{"beside_the_log", "LogSwitch=2\r\nBackup=1\r\n", "", false, tessaw::kExitSuccess, "C:\\\\Kit", 16,
+                   ""},
+        BackupCase{"log_in_temp", "LogSwitch=1\r\nBackup=1\r\n", "", false, tessaw::kExitSuccess,
+                   "C:\\\\Users\\\\me\\\\AppData\\\\Local\\\\Temp", 16, ""},
+        BackupCase{"no_log", "LogSwitch=0\r\nBackup=1\r\n", "", false, tessaw::kExitSuccess, "C:\\\\Kit", 16, ""},
+        BackupCase{"read_fails", "LogSwitch=2\r\nBackup=1\r\n", "read 0 2", false, tessaw::kExitNoBackup, "", 1,
+                   "Backup failed: the camera's memory could not be read (0 of 65536 bytes), nothing was written!"},
+        // The camera left half-way: a backup of part of the flash is no backup.
+        BackupCase{"short_read", "LogSwitch=2\r\nBackup=1\r\n", "read 9 2", false, tessaw::kExitNoBackup, "", 10,
+                   "Backup failed: the camera's memory could not be read (36864 of 65536 bytes), nothing was "
+                   "written!"},
+        BackupCase{"disk_full", "LogSwitch=2\r\nBackup=1\r\n", "", true, tessaw::kExitNoBackup, "", 16,
+                   "Backup failed: C:\\Kit\\Backup_VID_3A7C_PID_B5A4_REV_0012_20240506_140300.bin could not be "
+                   "written, nothing was written to the camera!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(QuelmarFlow, ASecondBackupInTheSameSecondGetsANameOfItsOwn) {
+    Bench b;
+    std::string config = b.files.Get(twfakes::kDir + "\\config.ini");
+    config.replace(config.find("LogSwitch=2\r\n"), 13, "LogSwitch=2\r\nBackup=1\r\n");
+    b.files.Put(twfakes::kDir + "\\config.ini", config);
+    const std::string earlier = twfakes::kDir + "\\Backup_VID_3A7C_PID_B5A4_REV_0012_20240506_140300.bin";
+    b.files.Put(earlier, "older");
+    EXPECT_EQ(b.Run(), tessaw::kExitSuccess);
+    EXPECT_EQ(b.files.Get(earlier), "older");
+    EXPECT_EQ(b.files.Get(twfakes::kDir + "\\Backup_VID_3A7C_PID_B5A4_REV_0012_20240506_140300_2.bin").size(), 65536u);
 }
 
 }  // namespace

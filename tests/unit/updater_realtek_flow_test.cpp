@@ -291,6 +291,24 @@ TEST_F(RealtekFlowTest, AFileThatCannotBePreparedStopsBeforeAnyWrite) {
     }
 }
 
+// RvcLib.dll offers no read of the memory: with config.ini's Backup=1 no Realtek camera is written,
+// and the run says why with its own exit code.
+TEST_F(RealtekFlowTest, ABackupAskedForRefusesTheUpdateBeforeAnyWrite) {
+    Rig& r = Fresh();
+    Bench("a,b");
+    r.files.Put(kDir + "\\config.ini", "[FW_TOOL]\r\nLogSwitch=2\r\nBackup=1\r\n[Config]\r\n"
+                                        "SysID_XXXX_PID_5602_ModID_11=FW_5602.rfw\r\nSysID_XXXX_PID_5603_ModID_12=FW_5603.rfw\r\n");
+    r.files.Put(kDir + "\\FW_5602.rfw", std::string(65536, 'A'));
+    r.files.Put(kDir + "\\FW_5603.rfw", std::string(65536, 'B'));
+    RvcModel::writes = 0;
+    EXPECT_EQ(r.RunSilently(), tessaw::kExitNoBackup);
+    EXPECT_EQ(RvcModel::writes, 0);
+    EXPECT_EQ(Memory("a"), Erased());
+    EXPECT_EQ(Memory("b"), Erased());
+    EXPECT_TRUE(r.Traced(tessaw::kBackupNotPossible));
+    EXPECT_NE(r.Log().find(TextModeBytes(tessaw::ErrorLine(tessaw::kBackupNotPossible))), std::string::npos) << r.Log();
+}
+
 TEST_F(RealtekFlowTest, AComboModuleWithFewerThanTwoMatchesIsNotTouched) {
     struct Case {
         const char* name;

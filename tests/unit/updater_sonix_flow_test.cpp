@@ -309,4 +309,55 @@ TEST(SonixFlow, UnreadableProtectionByteIsTracedAndTheRunGoesOn) {
     EXPECT_EQ(b.Memory(), b.files.Get(kFirmware));
 }
 
+// config.ini's [FW_TOOL] Backup=1 on a Sonix camera: 64 KiB (or the longer image) read in 8 KiB
+// requests before the protection byte, kept beside the log; any failure writes nothing.
+TEST(SonixFlow, BackupKeepsTheFlashOrStopsBeforeAnythingIsWritten) {
+    struct Case {
+        const char* name;
+        size_t imageLength;
+        const char* failingCall;
+        bool diskFull;
+        int exitCode;
+        uint32_t backupBytes;
+    };
+    for (const Case& c : {Case{"whole_flash", 65536, "", false, tessaw::kExitSuccess, 65536},
+                          Case{"short_image", 16384, "", false, tessaw::kExitSuccess, 65536},
+                          Case{"read_fails", 65536, "read 0x0000 8192", false, tessaw::kExitNoBackup, 0},
+                          Case{"short_read", 65536, "read 0xE000 8192", false, tessaw::kExitNoBackup, 0},
+                          // A flash smaller than the image cannot be read to the image's end.
+                          Case{"image_beyond_flash", 73728, "", false, tessaw::kExitNoBackup, 0},
+                          Case{"disk_full", 65536, "", true, tessaw::kExitNoBackup, 0}}) {
+        SCOPED_TRACE(c.name);
+        Bench b(c.imageLength);
+        std::string config = b.files.Get(twfakes::kDir + "\\config.ini");
+        config.replace(config.find("LogSwitch=2\r\n"), 13, "LogSwitch=2\r\nBackup=1\r\n");
+        b.files.Put(twfakes::kDir + "\\config.ini", config);
+        for (size_t i = 0; i < b.burner.flash.size(); ++i) b.burner.flash[i] = static_cast<uint8_t>(i * 5 + i / 8192);
+        const std::vector<uint8_t> held = b.burner.flash;
+        if (*c.failingCall) b.burner.fails.insert(c.failingCall);
+        if (c.diskFull) b.files.writeFails = [](const std::string& key) { return key.find("backup_") != std::string::npos; };
+
+        EXPECT_EQ(b.Run(), c.exitCode);
+        std::vector<std::string> reads;
+        for (uint32_t at = 0; at < std::max<size_t>(65536, c.imageLength); at += 8192)
+            reads.push_back(Format("read 0x%04X 8192", at));
+        const auto firstOther = std::find_if(b.burner.calls.begin(), b.burner.calls.end(),
+                                             [](const std::string& call) { return call.find(" 8192") == std::string::npos; });
+        if (c.exitCode == tessaw::kExitSuccess) {
+            EXPECT_EQ(std::vector<std::string>(b.burner.calls.begin(), firstOther), reads);
+        } else {
+            EXPECT_EQ(std::count(b.burner.calls.begin(), b.burner.calls.end(), "erase"), 0);
+            EXPECT_EQ(std::count(b.burner.calls.begin(), b.burner.calls.end(), "protect off"), 0);
+            EXPECT_EQ(b.burner.flash, held);
+            EXPECT_NE(b.Log().find("----------------: Error: Backup failed"), std::string::npos) << b.Log();
+        }
+        const std::string name = twfakes::kDir + "\\Backup_VID_3A7C_PID_6300_REV_0101_20240506_140300.bin";
+        const std::string kept = b.files.Get(name);
+        EXPECT_EQ(b.files.Has(name), c.backupBytes != 0);
+        if (c.backupBytes) {
+            EXPECT_EQ(std::vector<uint8_t>(kept.begin(), kept.end()), held);
+        }
+    }
+}
+
 }  // namespace

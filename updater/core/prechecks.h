@@ -20,6 +20,8 @@ inline constexpr const char* kKeyMainsOnly = "RefuseOnBattery";
 inline constexpr const char* kKeyImageIdentity = "ImageIdentity";
 inline constexpr const char* kKeySkipCurrent = "SkipCurrentVersion";
 inline constexpr const char* kKeyNoDowngrade = "RefuseDowngrade";
+// [FW_TOOL] Backup: 1 keeps what the camera holds in a file before anything is erased (session.h).
+inline constexpr const char* kKeyBackup = "Backup";
 
 struct CheckSettings {
     int minBatteryPercent = 0;   // on battery below this charge: refused; 0 off

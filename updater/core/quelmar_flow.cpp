@@ -78,6 +78,8 @@ public:
         std::optional<unsigned char> table = QuelmarCommandTable(code);
         if (!table) return Fail(Format(kUnknownFlashType, static_cast<unsigned>(code)));
         const bool keep = QuelmarKeepsProtection(code);
+        // Before the protection is touched: a refusal leaves the camera exactly as it was.
+        if (s_.BackupWanted() && !Backup(*table)) return;
 
         if (!keep) {
             if (lib_.WriteProtectOff(*table) != 0) return Fail(kProtectOffFailed);
@@ -135,6 +137,19 @@ public:
 private:
     int Percent(uint32_t sector) const {
         return static_cast<int>((sector + 1) * kQuelmarSectorSize * 100 / length_);
+    }
+    // Reads every sector the flow will write, through the read path the verification uses, and has
+    // the session keep it. false when the update must not go on (the session has refused it).
+    bool Backup(unsigned char table) {
+        s_.ReportStep(kBackupReading);
+        std::vector<unsigned char> held(sectors_ * kQuelmarSectorSize, 0xFF);
+        for (uint32_t i = 0; i < sectors_; ++i) {
+            if (lib_.UploadSector(held.data(), i, table) != 0) {
+                s_.BackupReadFailed(i * kQuelmarSectorSize, static_cast<uint32_t>(held.size()));
+                return false;
+            }
+        }
+        return s_.KeepBackup(held);
     }
     void Advance() {
         position_ += kQuelmarSectorSize;

@@ -110,6 +110,12 @@ private:
     bool Precheck(const std::vector<FoundDevice>& found) {
         const CheckSettings& checks = s_.Checks();
         if (checks.VersionCheck()) s_.VersionNotChecked();
+        // RvcLib.dll's interface as the kit knows it has no read of the memory it writes: a packager
+        // who asked for a backup gets no update rather than one without the backup.
+        if (s_.BackupWanted()) {
+            s_.Refuse(kExitNoBackup, kBackupNotPossible);
+            return false;
+        }
         if (!checks.imageIdentity) return true;
         for (const FoundDevice& device : found) {
             const FirmwareEntry& entry = s_.Entries()[static_cast<size_t>(device.entry)];

@@ -75,6 +75,12 @@ bool UpdateSession::ReadConfig() {
     }
     if (log_.On() && !logNotice_.empty()) PlainLog(logNotice_);
 
+    // The backup lies beside the log: the temporary folder for LogSwitch 1, else (also without a
+    // log) the program folder.
+    backup_ = LeadingNumber(ReadProfileString(profile, kConfigFile, "FW_TOOL", kKeyBackup, "0")) != 0;
+    backupFolder_ = logSwitch == 1 && !logPath_.empty() ? logPath_.substr(0, logPath_.find_last_of('\\'))
+                                                        : programDir_;
+
     minDriverVersion_ = ReadProfileString(profile, kConfigFile, "DriverCompatible", "Quelmar", "");
     checks_ = ReadCheckSettings(profile, kConfigFile);
     return ReadConfigSection(profile, ports_.trace, kConfigFile, entries_);
@@ -262,6 +268,22 @@ void UpdateSession::Refuse(int code, const std::string& message) {
     RequestClose();
 }
 
+bool UpdateSession::KeepBackup(const std::vector<uint8_t>& bytes) {
+    const kit::BackupOutcome kept = kit::SaveBackupFile(ports_.files, backupFolder_, device_.vid, device_.pid,
+                                                        device_.rev, ports_.clock.Now(), bytes);
+    if (!kept.saved) {
+        Refuse(kExitNoBackup, Format(kBackupNotSaved, kept.path.c_str()));
+        return false;
+    }
+    ReportStep(Format(kBackupSaved, kept.path.c_str(), static_cast<unsigned>(bytes.size())));
+    log_.Flush();
+    return true;
+}
+
+void UpdateSession::BackupReadFailed(uint32_t done, uint32_t total) {
+    Refuse(kExitNoBackup, Format(kBackupReadFailed, done, total));
+}
+
 void UpdateSession::VersionNotChecked() {
     TraceText(kVersionNotChecked);
     PlainLog(kVersionNotChecked);
@@ -355,7 +377,7 @@ bool UpdateSession::Dispatch() {
                 ports_.trace.Write(kSonixUpdate);
                 RunFlow(flows_.sonix);
                 log_.Flush();
-                return true;
+                return !refused_;
             }
             return !DriverFailure(kExitSonixInit, kCameraInitFailed, false);
         case ChipFamily::Quelmar: {
@@ -375,7 +397,7 @@ bool UpdateSession::Dispatch() {
                 log_.Flush();
                 ports_.trace.Write(kQuelmarUnInit);
                 ports_.trace.Write(kQuelmarUnInitDone);
-                return true;
+                return !refused_;
             }
             if (check.result == kDriverOutdated)
                 return !DriverFailure(kExitDriverTooOld, kDriverTooOld, true);

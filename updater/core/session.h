@@ -16,6 +16,7 @@
 #include "bindings.h"
 #include "flash_flow.h"
 #include "identify.h"
+#include "kit/backup_file.h"
 #include "kit/driver_registry.h"
 #include "kit/file_system.h"
 #include "kit/hidden_start.h"
@@ -86,6 +87,9 @@ enum : int {
     kExitWrongImage = 43,   // the file is not for this camera: a person must look
     // BurnerApLib.dll is not beside the program (nor in the system folders), or lacks an entry point.
     kExitNoBurnerApLib = 44,
+    // config.ini asked for a backup of the camera's memory and it could not be made (read, or
+    // written to disk): nothing was erased. No Windows error code either.
+    kExitNoBackup = 45,
     // A camera in ROM mode (dev.vrk's [QUELMAR] ROM) and no single Quelmar entry for this computer
     // to give it: none, or several. 45 is the backup's.
     kExitRomNoFirmware = 46,
@@ -209,6 +213,14 @@ public:
     bool Refused() const { return refused_; }
     // The version check of a camera whose file revision cannot be known: said in trace and log.
     void VersionNotChecked();
+    // config.ini's [FW_TOOL] Backup: the flows read what the camera holds before the first erase.
+    bool BackupWanted() const { return backup_; }
+    const std::string& BackupFolder() const { return backupFolder_; }
+    // Keeps `bytes` (what the camera held) as the backup file beside the log and says so; when the
+    // file cannot be written the update is refused (kExitNoBackup) and false returned.
+    bool KeepBackup(const std::vector<uint8_t>& bytes);
+    // The backup could not be read: the update is refused with kBackupReadFailed.
+    void BackupReadFailed(uint32_t done, uint32_t total);
     // Identifies the attached cameras again and shows the module IDs (the Module ID field keeps its
     // text when the present devices cannot be listed).
     void Identify();
@@ -260,6 +272,8 @@ private:
     std::string logPath_;
     std::string minDriverVersion_;
     CheckSettings checks_;
+    bool backup_ = false;
+    std::string backupFolder_;
     kit::PowerPort* power_ = nullptr;
     std::string systemId_;
     std::vector<FirmwareEntry> entries_;

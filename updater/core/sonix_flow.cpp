@@ -43,6 +43,9 @@ public:
     void Go() {
         if (length_ < kSonixChunkSize) return Fail(Format(kSonixImageTooShort, length_, kSonixChunkSize));
 
+        // Before anything else reaches the camera: a refusal leaves it exactly as it was.
+        if (s_.BackupWanted() && !Backup()) return;
+
         std::vector<uint8_t> readBack(length_, 0);
         s_.SetProgressRange(2 * length_);
 
@@ -101,6 +104,22 @@ public:
     }
 
 private:
+    // The library tells no flash size, and the erase takes the whole flash: the backup covers the
+    // 64 KiB every Sonix write of the kit assumes, or the image when it is longer (a flash too small
+    // for that fails the read, and with it the update, which could not have been written either).
+    bool Backup() {
+        s_.ReportStep(kBackupReading);
+        const uint32_t total = std::max(kSonixBackupBytes, length_);
+        std::vector<uint8_t> held(total, 0xFF);
+        for (uint32_t at = 0; at < total; at += kSonixChunkSize) {
+            const uint32_t n = std::min(kSonixChunkSize, total - at);
+            if (!lib_.ReqToDriver(kSonixReadRequest, at, held.data() + at, n)) {
+                s_.BackupReadFailed(at, total);
+                return false;
+            }
+        }
+        return s_.KeepBackup(held);
+    }
     void Advance(uint32_t bytes) {
         position_ += bytes;
         s_.SetProgressPos(position_);

@@ -12,6 +12,8 @@ namespace tessaw {
 inline constexpr uint32_t kSonixChunkSize = 8192;
 inline constexpr uint8_t kSonixWriteRequest = 6;
 inline constexpr uint8_t kSonixReadRequest = 7;
+// What a backup of a Sonix camera reads at least (config.ini [FW_TOOL] Backup=1).
+inline constexpr uint32_t kSonixBackupBytes = 65536;
 
 // Where the flash keeps the byte the library needs to lift and restore write protection, by the ROM
 // the camera runs: the first four characters of its ROM version text, in any case, and the text's

@@ -93,6 +93,16 @@ inline constexpr const char* kRefuseImageLarge =
 inline constexpr const char* kRefuseNoFamily = "Can not tell the camera's chip family to check the FW file!\r\n";
 inline constexpr const char* kRefuseUpToDate = "FW is already up to date (REV_%04X)\r\n";
 inline constexpr const char* kRefuseDowngrade = "FW file REV_%04X is older than the camera's REV_%s: not downgraded\r\n";
+// The backup that config.ini's [FW_TOOL] Backup=1 asks for (exit code in session.h). A backup that
+// cannot be made stops the update before anything is erased.
+inline constexpr const char* kBackupReading = "Backup camera firmware ...\r\n";
+inline constexpr const char* kBackupSaved = "Backup of the camera firmware saved as %s (%u bytes)\r\n";
+inline constexpr const char* kBackupReadFailed =
+    "Backup failed: the camera's memory could not be read (%u of %u bytes), nothing was written!\r\n";
+inline constexpr const char* kBackupNotSaved =
+    "Backup failed: %s could not be written, nothing was written to the camera!\r\n";
+inline constexpr const char* kBackupNotPossible =
+    "Backup failed: the memory of a Realtek camera cannot be read through RvcLib.dll, nothing was written!\r\n";
 // A version check that cannot be made goes on with the update, and says so in the log.
 inline constexpr const char* kVersionNotChecked = "FW file revision cannot be read for this camera: version not checked\r\n";
 // Trace lines of the checks.

@@ -98,6 +98,8 @@ public:
     std::map<std::string, std::vector<std::string>> listings;  // pattern -> names, replaces matching
     std::vector<std::string> deleted;
     int flushes = 0;
+    // A full disk for the files it names (lower-case path): their writes fail and change nothing.
+    std::function<bool(const std::string& key)> writeFails;
 
     std::string Resolve(const std::string& path) const {
         if (path.rfind(".\\", 0) == 0) return machine_.currentDirectory + "\\" + path.substr(2);
@@ -177,6 +179,7 @@ public:
         bool Write(const void* data, size_t size) override {
             auto it = files_.entries_.find(key_);
             if (it == files_.entries_.end()) return false;
+            if (files_.writeFails && files_.writeFails(key_)) return false;
             it->second.bytes.append(static_cast<const char*>(data), size);
             return true;
         }
