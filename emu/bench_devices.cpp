@@ -289,8 +289,9 @@ bool BenchDevices::OpenPower(const Bench& bench, const CameraRecord& cam, Quelma
     PowerFile power;
     if (!ReadPowerFile(dev.powerPath, power, error)) return false;
     dev.powerState = power.state;
-    if (!power.state.empty()) {
-        // A cut happens once: the camera's state file says it has.
+    if (power.state == "cut" || power.state == "returned") {
+        // A cut happens once: the camera's state file says it has. ("on" is only the download-OK
+        // flag of a camera that boots by its mark, kept by a program that merely looked at it.)
         auto& faults = dev.chip->Faults();
         faults.erase(std::remove_if(faults.begin(), faults.end(),
                                     [](const quelmar::Fault& f) { return f.kind == quelmar::FaultKind::Cut; }),

@@ -400,8 +400,9 @@ class QuelmarUpdateE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (Display().empty()) return;
-        // The driver the updater's driver check accepts for B5A4 (wine keeps the two control sets apart).
-        // Even reg runs on the display, lest it make the prefix's desktop without one.
+        // The driver the updater's driver check accepts for B5A4, which also serves the camera when it
+        // shows its chip's ROM identity 04FC:2080 (wine keeps the two control sets apart). Even reg
+        // runs on the display, lest it make the prefix's desktop without one.
         e2e::RunOptions options;
         options.env["DISPLAY"] = Display();
         const std::string driver = "{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0077";
@@ -411,6 +412,8 @@ protected:
                  {std::vector<std::string>{"add",
                                            base + "\\Enum\\USB\\Vid_3a7c&Pid_b5a4&MI_00\\6&1a2b3c4d&0&0000",
                                            "/v", "Driver", "/d", driver, "/f"},
+                  {"add", base + "\\Enum\\USB\\Vid_04fc&Pid_2080&MI_00\\6&1a2b3c4d&0&0000", "/v", "Driver",
+                   "/d", driver, "/f"},
                   {"add", base + "\\Control\\Class\\" + driver, "/v", "DriverVersion", "/d", "6.1.7601.1",
                    "/f"}})
                 EXPECT_EQ(e2e::RunWine("reg", args, options).exitCode, 0) << args[1];
@@ -520,6 +523,55 @@ TEST_F(QuelmarUpdateE2E, SilentUpdateWithBackupKeepsWhatTheCameraHeld) {
     EXPECT_TRUE(kit.Memory().substr(0, 65536) == image);
     const std::string saved = tessaw::Format(tessaw::kBackupSaved, e2e::WindowsPath(backups[0]).c_str(), 65536u);
     EXPECT_NE(kit.Log().find(Plain(saved)), std::string::npos) << kit.Log();
+}
+
+// The notebook's power goes while Tessac -s writes the camera: the run fails, and the camera, back,
+// shows its ROM's identity (its flash holds no verified mark). The packager's dev.vrk lists that
+// identity, so the next Tessac -s (the script's retry at the next boot) finds the camera and
+// finishes the update.
+TEST_F(QuelmarUpdateE2E, ACutMidUpdateLeavesAROMCameraThatTheNextRunFinishes) {
+    Kit kit("quelmar-cut", "quelmar-i");
+    // Request 120 is one of the sector writes on this camera.
+    kit.AddBenchKeys("cam0", "boot=mark\nfault1=cut=120:2000\n");
+    std::string old = NewFirmware(65536, kQuelmarIdentity, 0xB5A4, 0x0012);
+    old[0] = '\x89', old[1] = '\x16';
+    Spit(kit.Dir() / "bench" / "cam0.flash", old);
+    // A firmware file as it comes for the export path: its header holds the verified mark.
+    std::string image = NewFirmware(65536, kQuelmarIdentity, 0xB5A4, 0x0013);
+    image[0] = '\x89', image[1] = '\x16';
+    kit.Firmware(kQuelmarFile, image);
+    std::string vrk = Slurp(kit.Dir() / "dev.vrk");
+    const size_t quelmar = vrk.find("[QUELMAR]");
+    ASSERT_NE(quelmar, std::string::npos) << vrk;
+    vrk.insert(vrk.find('\n', quelmar) + 1, "ROM=04FC:2080\r\n");
+    Spit(kit.Dir() / "dev.vrk", vrk);
+    // The package of this notebook model: one Quelmar firmware entry, which a camera in ROM mode gets.
+    std::string config = Slurp(kit.Dir() / "config.ini");
+    std::string kept;
+    std::istringstream lines(config);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("SysID_XXXX_PID_B5A", 0) != 0 || line.rfind("SysID_XXXX_PID_B5A4_", 0) == 0) kept += line + "\n";
+    Spit(kit.Dir() / "config.ini", kept);
+
+    e2e::RunResult r = kit.Run("Tessac.exe", {"-s"});
+    EXPECT_NE(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out.find("Update successfully"), std::string::npos) << r.out;
+
+    const std::string bench = (kit.Dir() / "bench").string();
+    std::string out, err;
+    ASSERT_EQ(benchtool::Main({"replug", bench, "cam0"}, out, err), 0) << err;
+    out.clear();
+    ASSERT_EQ(benchtool::Main({"show", bench}, out, err), 0) << err;
+    EXPECT_NE(out.find("ROM mode"), std::string::npos) << out;
+
+    r = kit.Run("Tessac.exe", {"-s"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << kit.Log();
+    EXPECT_NE(r.out.find("Update successfully, please reboot."), std::string::npos) << r.out;
+    out.clear();
+    ASSERT_EQ(benchtool::Main({"show", bench}, out, err), 0) << err;
+    EXPECT_NE(out.find("flash firmware"), std::string::npos) << out;
+    EXPECT_NE(out.find("REV_0013"), std::string::npos) << out;
+    EXPECT_TRUE(kit.Memory().substr(0, 65536) == image);
 }
 
 TEST_F(QuelmarUpdateE2E, MismatchLeavesWhatWasReadInReadBin) {

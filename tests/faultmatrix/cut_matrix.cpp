@@ -93,6 +93,10 @@ std::string Firmware(char family, uint16_t rev, uint8_t seed) {
 
 std::string NewImage(char family) { return Firmware(family, kNewRev, 7); }
 
+// The packager's dev.vrk, which lists the chip's ROM identity: a rerun then also finds a camera
+// that a cut left in ROM mode.
+const char* const kDevVrk = "[REALTEK]\r\nPID=5602,5603\r\n[SONIX]\r\nPID=6300\r\n[QUELMAR]\r\nPID=B5A4\r\nROM=04FC:2080\r\n";
+
 // The technician's pid.ini; with the ROM's product ID too once the camera shows it.
 std::string PidIni(bool rom) {
     std::string ini = "[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n";
@@ -138,7 +142,7 @@ Outcome RunProgram(Program program, const fs::path& folder, char family, bool ro
     if (wire) rig.Chip().RecordWire(wire);
     Outcome o;
     switch (program) {
-        case Program::Tessaw: o = TessawQuelmarSilently(folder.string(), NewImage(family), ""); break;
+        case Program::Tessaw: o = TessawQuelmarSilently(folder.string(), NewImage(family), kDevVrk); break;
         case Program::Orlinde: o = OrlindeQuelmarDownload(PidIni(rom), NewImage(family)); break;
         case Program::RangeWrite: o = RangeWrite(NewImage(family)); break;
     }

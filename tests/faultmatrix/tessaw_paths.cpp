@@ -292,6 +292,8 @@ Outcome TessawQuelmarSilently(const std::string& benchFolder, const std::string&
     run.usb = std::make_unique<tessaw::bench::EmulatedUsbDevices>(benchFolder, run.rig.trace);
     run.rig.files.Put(twfakes::kDir + "\\FW_B5A4_01.bin", image);
     if (!devVrk.empty()) run.rig.files.Put(twfakes::kDir + "\\dev.vrk", devVrk);
+    // The driver serves the camera under its ROM's identity too, as on a real computer.
+    run.rig.registry.InstallDriver("04FC", "2080", "6.1.7601.1");
     tessaw::QuelmarFlow flow;
     const Outcome o = run.Silently({nullptr, nullptr, &flow}, kQuelmarFailures);
     QuelmarCam_UnInit();

@@ -306,6 +306,30 @@ TEST_F(BenchDevicesTest, ACutCameraStaysOffTheBusUntilReplugAndThenBootsByItsMar
     }
 }
 
+// A camera that boots by its mark is given its power file by the first program that opens the bench
+// (an updater's listing before its flashing process): that is not a cut, and the cut still comes.
+TEST_F(BenchDevicesTest, ALookAtABootByMarkCameraDoesNotSpendItsCut) {
+    const std::vector<uint8_t> good = Firmware('h', {0x55});
+    std::string error;
+    ASSERT_TRUE(emu::SaveImage((dir_ / "cam0.flash").string(), good, error)) << error;
+    emu::Bench bench = Load(
+        "[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\nrev=0012\nmi=00\nfamily=h\n"
+        "flash=129\nboot=mark\nfault1=cut=2\n");
+    const emu::CameraRecord& cam = bench.cameras[0];
+    {
+        emu::BenchDevices look;
+        ASSERT_TRUE(look.Open(bench, error)) << error;
+        EXPECT_TRUE(look.Present(cam));
+    }
+    ASSERT_TRUE(std::filesystem::exists(dir_ / "cam0.power")) << "the download-OK flag is kept";
+    emu::BenchDevices devices;
+    ASSERT_TRUE(devices.Open(bench, error)) << error;
+    q::QuelmarChip& chip = *devices.Quelmar(cam);
+    EXPECT_EQ(EraseSector(chip, 0x1000), q::kOk);
+    EXPECT_EQ(EraseSector(chip, 0x2000), q::kDeviceGone) << "the second request cuts the power";
+    EXPECT_TRUE(devices.OffBus(cam));
+}
+
 TEST_F(BenchDevicesTest, BootKeysAreCheckedAndABenchWithoutThemWritesNoPowerFile) {
     for (const char* bad : {"boot=rom\n", "rom_vid=12345\n", "rom_pid=zz\n", "image_bytes=0\n"}) {
         emu::Bench bench = Load(std::string("[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\n") + bad);
