@@ -60,8 +60,9 @@ struct CutPath {
 std::vector<CutPath> Paths() {
     return {
         {"tessaw.h", 'h', {{"flash", "121"}}, Program::Tessaw},
-        {"tessaw.i", 'i', {}, Program::Tessaw},
+        {"tessaw.i", 'i', {{"flash", "124"}}, Program::Tessaw},
         {"tessaw.k", 'k', {{"flash", "121"}}, Program::Tessaw},
+        {"tessaw.j", 'j', {{"flash", "123"}}, Program::Tessaw},
         {"orlinde.generic", 'i', {{"flash", "124"}}, Program::Orlinde},
         {"orlinde.j", 'j', {{"flash", "123"}}, Program::Orlinde},
         {"orlinde.direct_sf", 'h', {{"flash", "129"}}, Program::Orlinde},
