@@ -63,6 +63,18 @@ emu::quelmar::QuelmarChip& BenchRig::Chip(size_t camera) {
     return *shared.Devices().Quelmar(Bench().cameras.at(camera));
 }
 
+ExportEntry QuelmarExport(const std::string& name) {
+    auto e = [](auto fn) { return reinterpret_cast<ExportEntry>(fn); };
+    static const std::map<std::string, ExportEntry> exports = {
+        {"QuelmarCam_Init", e(&QuelmarCam_Init)},       {"QuelmarCam_UnInit", e(&QuelmarCam_UnInit)},
+        {"Download_Sector", e(&Download_Sector)},       {"Upload_Sector", e(&Upload_Sector)},
+        {"Get_FlashType", e(&Get_FlashType)},           {"SetSF_WProtect_ON", e(&SetSF_WProtect_ON)},
+        {"SetSF_WProtect_OFF", e(&SetSF_WProtect_OFF)}, {"EraseSF", e(&EraseSF)},
+        {"ResetCamera", e(&ResetCamera)},               {"Get_ChipFamily", e(&Get_ChipFamily)}};
+    auto it = exports.find(name);
+    return it == exports.end() ? nullptr : it->second;
+}
+
 size_t BenchRig::Count(const std::string& text) const {
     size_t n = 0;
     for (const std::string& line : trace.lines) n += line == text;

@@ -80,6 +80,11 @@ std::string Traffic(const std::vector<emu::quelmar::WireRequest>& wire);
 // (1..7), 0 when all went.
 int Flash(const std::vector<uint8_t>& image, std::vector<uint8_t>& back, uint8_t& code);
 
+// QuelmarCamera.dll's export of that name, as a program that loads the DLL finds it; nullptr when the
+// DLL has none. For tests that run the updater's flow over the library linked in.
+using ExportEntry = void (*)();
+ExportEntry QuelmarExport(const std::string& name);
+
 // Transfers of the extension unit (length queries, reads and writes) counted by a clock.
 uint64_t Transfers(const emu::quelmar::VirtualClock& clock);
 uint64_t TransferBytes(const emu::quelmar::VirtualClock& clock);

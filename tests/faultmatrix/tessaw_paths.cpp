@@ -35,19 +35,11 @@ public:
     void* LoadByPath(const char*) override { return &rvc_; }
     void* LoadByName(const char*) override { return &quelmar_; }
     kit::EntryPoint Find(void* module, const char* name) override {
-        auto e = [](auto fn) { return reinterpret_cast<kit::EntryPoint>(fn); };
         if (module == &rvc_) {
             auto it = rvc.find(name);
             return it == rvc.end() ? nullptr : it->second;
         }
-        static const std::map<std::string, kit::EntryPoint> quelmar = {
-            {"QuelmarCam_Init", e(&QuelmarCam_Init)},       {"QuelmarCam_UnInit", e(&QuelmarCam_UnInit)},
-            {"Download_Sector", e(&Download_Sector)},       {"Upload_Sector", e(&Upload_Sector)},
-            {"Get_FlashType", e(&Get_FlashType)},           {"SetSF_WProtect_ON", e(&SetSF_WProtect_ON)},
-            {"SetSF_WProtect_OFF", e(&SetSF_WProtect_OFF)}, {"EraseSF", e(&EraseSF)},
-            {"ResetCamera", e(&ResetCamera)}};
-        auto it = quelmar.find(name);
-        return it == quelmar.end() ? nullptr : it->second;
+        return reinterpret_cast<kit::EntryPoint>(camlib::testing::QuelmarExport(name));
     }
     void Free(void*) override {}
 
