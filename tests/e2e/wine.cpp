@@ -122,20 +122,24 @@ RunResult Spawn(const std::vector<std::string>& argv, const RunOptions& options,
                 const std::function<std::string()>& onTimeout = {}) {
     RunResult r;
     int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err)) throw std::runtime_error("pipe failed");
+    // Close-on-exec: a program another thread starts at the same moment must not inherit our pipes.
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe failed");
     std::vector<std::string> envStrings = BaseEnv(options.env);
+    // Everything the child needs is made before the fork: the tests start programs from two threads
+    // at once, and a child that allocated could block for ever on a lock the other thread held at
+    // the fork (the program then never starts). After the fork the child only makes system calls.
+    std::vector<char*> args, envp;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const std::string& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    const char* cwd = options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
         dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
-        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-        if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(126);
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (const std::string& e : envStrings) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
+        if (cwd && chdir(cwd) != 0) _exit(126);
         execve(args[0], args.data(), envp.data());
         _exit(127);
     }

@@ -17,13 +17,13 @@ namespace e2e {
 XServer::XServer() {
     int fds[2];
     if (pipe(fds) != 0) return;
+    const std::string fd = std::to_string(fds[1]);  // made before the fork: the child only makes system calls
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
         close(fds[0]);
         int devnull = open("/dev/null", O_RDWR);
         dup2(devnull, 0), dup2(devnull, 1), dup2(devnull, 2);
-        std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
                "-nocursor", static_cast<char*>(nullptr));
         _exit(127);
