@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <deque>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +119,36 @@ bool PollChild(Child& c, ChildEnd& e) {
     const std::string summary = SanitizerSummary(c.stderrFile);
     if (!summary.empty()) e.why += ": " + summary;
     return true;
+}
+
+std::vector<ChildEnd> RunAll(const std::vector<std::function<std::string()>>& work, int jobs, int boundSeconds,
+                             const std::string& scratch, const std::string& kind,
+                             const std::function<void(size_t, const ChildEnd&)>& inOrder) {
+    std::deque<std::pair<size_t, Child>> running;
+    std::vector<ChildEnd> ends(work.size());
+    std::vector<bool> finished(work.size(), false);
+    size_t next = 0, told = 0;
+    while (told < work.size()) {
+        while (running.size() < static_cast<size_t>(jobs) && next < work.size()) {
+            running.emplace_back(next, StartChild(work[next], boundSeconds,
+                                                  scratch + "/" + kind + std::to_string(next) + ".err"));
+            ++next;
+        }
+        bool progressed = false;
+        for (auto it = running.begin(); it != running.end();) {
+            if (PollChild(it->second, ends[it->first])) {
+                finished[it->first] = true;
+                it = running.erase(it);
+                progressed = true;
+            } else {
+                ++it;
+            }
+        }
+        for (; told < work.size() && finished[told]; ++told)
+            if (inOrder) inOrder(told, ends[told]);
+        if (!progressed) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return ends;
 }
 
 ChildEnd RunChild(const std::function<std::string()>& work, int boundSeconds, const std::string& stderrFile) {

@@ -37,6 +37,12 @@ bool PollChild(Child& c, ChildEnd& e);
 // Starts and waits.
 ChildEnd RunChild(const std::function<std::string()>& work, int boundSeconds, const std::string& stderrFile);
 
+// Runs `work` in children, `jobs` at a time, and returns their ends in the order of `work`.
+// `inOrder`, when given, sees each end as soon as it and every one before it are in.
+std::vector<ChildEnd> RunAll(const std::vector<std::function<std::string()>>& work, int jobs, int boundSeconds,
+                             const std::string& scratch, const std::string& kind,
+                             const std::function<void(size_t, const ChildEnd&)>& inOrder = {});
+
 // Line ends and tabs as blanks, runs of blanks as one, no trailing blank: how outcomes travel.
 std::string OneLine(std::string s);
 // The text contains one of `texts` (both taken as OneLine makes them).

@@ -329,33 +329,6 @@ CaseResult RecoverPhase(const CutPath& path, const fs::path& folder, const Refer
     return r;
 }
 
-// Runs `work` in children, `jobs` at a time; the ends in the order of `work`.
-std::vector<ChildEnd> RunAll(const std::vector<std::function<std::string()>>& work, int jobs, int boundSeconds,
-                             const std::string& scratch, const std::string& kind) {
-    std::deque<std::pair<size_t, Child>> running;
-    std::vector<ChildEnd> ends(work.size());
-    size_t next = 0, finished = 0;
-    while (finished < work.size()) {
-        while (running.size() < static_cast<size_t>(jobs) && next < work.size()) {
-            running.emplace_back(next, StartChild(work[next], boundSeconds,
-                                                  scratch + "/" + kind + std::to_string(next) + ".err"));
-            ++next;
-        }
-        bool progressed = false;
-        for (auto it = running.begin(); it != running.end();) {
-            if (PollChild(it->second, ends[it->first])) {
-                it = running.erase(it);
-                ++finished;
-                progressed = true;
-            } else {
-                ++it;
-            }
-        }
-        if (!progressed) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return ends;
-}
-
 // A request takes about a millisecond on the bus, plus its data; one that takes longer keeps the
 // flash busy, and is cut halfway too.
 constexpr uint64_t kTearableUs = 3000;

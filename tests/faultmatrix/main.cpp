@@ -279,32 +279,24 @@ int main(int argc, char** argv) {
     if (list) return baselineFailures ? 1 : 0;
 
     // Up to `jobs` children at once; lines are printed in case order.
-    std::deque<std::pair<size_t, Child>> running;
-    std::vector<std::pair<bool, Ended>> done(cases.size());
-    size_t next = 0, printed = 0;
-    while (printed < cases.size()) {
-        while (running.size() < static_cast<size_t>(jobs) && next < cases.size()) {
-            running.emplace_back(next, Start(*cases[next].path, cases[next].injection,
-                                             scratch + "/case" + std::to_string(next) + ".err"));
-            ++next;
-        }
-        bool progressed = false;
-        for (auto it = running.begin(); it != running.end();) {
-            Ended e;
-            if (Poll(it->second, e)) {
-                done[it->first] = {true, std::move(e)};
-                it = running.erase(it);
-                progressed = true;
-            } else {
-                ++it;
-            }
-        }
-        while (printed < cases.size() && done[printed].first) {
-            Judge(cases[printed], done[printed].second, totals);
-            ++printed;
-        }
-        if (!progressed) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::vector<std::function<std::string()>> work;
+    int bound = 1;
+    for (const Case& c : cases) {
+        bound = std::max(bound, c.path->boundSeconds);
+        const Path* path = c.path;
+        const Injection injection = c.injection;
+        work.push_back([path, injection] { return Serialize(path->run(injection)); });
     }
+    RunAll(work, jobs, bound, scratch, "case", [&](size_t i, const ChildEnd& raw) {
+        Ended e;
+        e.end = raw.end;
+        e.why = raw.why;
+        if (raw.end == End::Result && !Deserialize(raw.out, e.result)) {
+            e.end = End::Crash;
+            e.why = "the case's result did not read back";
+        }
+        Judge(cases[i], e, totals);
+    });
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf(
