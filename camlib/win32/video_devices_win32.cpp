@@ -9,6 +9,7 @@
 
 #include "camlib/transport.h"
 #include "camlib/win32/adapters_win32.h"
+#include "kit/trace.h"
 #include "platform/win32/ks_interfaces.h"
 #include "platform/win32/win32_util.h"
 #include "platform/win32/custom_camera_prop.h"
@@ -24,6 +25,12 @@ using kit::kIidKsTopologyInfo;
 using kit::ScopedVariant;
 using kit::ToAnsi;
 
+// Every failing COM call is traced as text where it happens; the library above sees the code only.
+HRESULT Traced(const char* what, HRESULT hr) {
+    kit::TraceHresult(kit::SystemTrace(), what, hr);
+    return hr;
+}
+
 class WinKsControl final : public KsControl {
 public:
     explicit WinKsControl(ComPtr<IKsControl> control) : control_(std::move(control)) {}
@@ -33,7 +40,8 @@ public:
         const HRESULT hr =
             control_->KsProperty(const_cast<uint8_t*>(property), propertyLength, data, dataLength, &returned);
         if (bytesReturned) *bytesReturned = returned;
-        return hr;
+        // "More data" is the answer to a length query, not a failure.
+        return hr == HRESULT_FROM_WIN32(ERROR_MORE_DATA) ? hr : Traced("IKsControl::KsProperty", hr);
     }
 
 private:
@@ -48,14 +56,14 @@ public:
         DWORD n = 0;
         const HRESULT hr = topology_->get_NumNodes(&n);
         if (SUCCEEDED(hr)) *count = n;
-        return hr;
+        return Traced("IKsTopologyInfo::get_NumNodes", hr);
     }
     int32_t NodeType(uint32_t node, Guid* type) override {
         if (!type) return E_POINTER;
         GUID g{};
         const HRESULT hr = topology_->get_NodeType(node, &g);
         if (SUCCEEDED(hr)) std::memcpy(type->data(), &g, sizeof g);
-        return hr;
+        return Traced("IKsTopologyInfo::get_NodeType", hr);
     }
 
 private:
@@ -65,8 +73,12 @@ private:
 class WinCustomProp final : public CustomProp {
 public:
     explicit WinCustomProp(ComPtr<kit::ICustomCameraProp> prop) : prop_(std::move(prop)) {}
-    int32_t GetProperty(uint32_t id, uint8_t* buffer) override { return prop_->GetProperty(id, buffer); }
-    int32_t SetProperty(uint32_t id, uint8_t* buffer) override { return prop_->SetProperty(id, buffer); }
+    int32_t GetProperty(uint32_t id, uint8_t* buffer) override {
+        return Traced("ICustomCameraProp::GetProperty", prop_->GetProperty(id, buffer));
+    }
+    int32_t SetProperty(uint32_t id, uint8_t* buffer) override {
+        return Traced("ICustomCameraProp::SetProperty", prop_->SetProperty(id, buffer));
+    }
 
 private:
     ComPtr<kit::ICustomCameraProp> prop_;
@@ -79,7 +91,7 @@ public:
         ComPtr<IKsControl> control;
         const HRESULT hr =
             filter_->QueryInterface(kIidKsControl, reinterpret_cast<void**>(control.GetAddressOf()));
-        if (FAILED(hr) || !control) return FAILED(hr) ? hr : E_NOINTERFACE;
+        if (FAILED(hr) || !control) return Traced("QueryInterface(IKsControl)", FAILED(hr) ? hr : E_NOINTERFACE);
         out = std::make_unique<WinKsControl>(std::move(control));
         return S_OK;
     }
@@ -87,7 +99,9 @@ public:
         ComPtr<IKsTopologyInfo> topology;
         const HRESULT hr =
             filter_->QueryInterface(kIidKsTopologyInfo, reinterpret_cast<void**>(topology.GetAddressOf()));
-        if (FAILED(hr) || !topology) return FAILED(hr) ? hr : E_NOINTERFACE;
+        if (FAILED(hr) || !topology) {
+            return Traced("QueryInterface(IKsTopologyInfo)", FAILED(hr) ? hr : E_NOINTERFACE);
+        }
         out = std::make_unique<WinTopology>(std::move(topology));
         return S_OK;
     }
@@ -95,7 +109,7 @@ public:
         ComPtr<kit::ICustomCameraProp> prop;
         const HRESULT hr = filter_->QueryInterface(kit::IID_ICustomCameraProp,
                                                    reinterpret_cast<void**>(prop.GetAddressOf()));
-        if (FAILED(hr) || !prop) return FAILED(hr) ? hr : E_NOINTERFACE;
+        if (FAILED(hr) || !prop) return Traced("QueryInterface(ICustomCameraProp)", FAILED(hr) ? hr : E_NOINTERFACE);
         out = std::make_unique<WinCustomProp>(std::move(prop));
         return S_OK;
     }
@@ -112,11 +126,11 @@ public:
         ComPtr<IPropertyBag> bag;
         HRESULT hr = moniker_->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
                                              reinterpret_cast<void**>(bag.GetAddressOf()));
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return Traced("IMoniker::BindToStorage", hr);
         ScopedVariant value;
         value.v.vt = VT_BSTR;
         hr = bag->Read(L"DevicePath", &value.v, nullptr);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return Traced("IPropertyBag::Read(DevicePath)", hr);
         if (value.v.vt != VT_BSTR) return E_UNEXPECTED;
         path = ToAnsi(value.v.bstrVal);
         return S_OK;
@@ -125,7 +139,7 @@ public:
         ComPtr<IBaseFilter> filter;
         const HRESULT hr = moniker_->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                                   reinterpret_cast<void**>(filter.GetAddressOf()));
-        if (FAILED(hr) || !filter) return FAILED(hr) ? hr : E_NOINTERFACE;
+        if (FAILED(hr) || !filter) return Traced("IMoniker::BindToObject", FAILED(hr) ? hr : E_NOINTERFACE);
         out = std::make_unique<WinFilter>(std::move(filter));
         return S_OK;
     }
@@ -141,7 +155,7 @@ public:
         ComPtr<IMoniker> moniker;
         const HRESULT hr = monikers_->Next(1, moniker.GetAddressOf(), nullptr);
         // S_FALSE: no more monikers.
-        if (hr != S_OK || !moniker) return FAILED(hr) ? hr : S_FALSE;
+        if (hr != S_OK || !moniker) return FAILED(hr) ? Traced("IEnumMoniker::Next", hr) : S_FALSE;
         out = std::make_unique<WinVideoDevice>(std::move(moniker));
         return S_OK;
     }
@@ -158,12 +172,12 @@ int32_t DirectShowDevices::Open(std::unique_ptr<VideoDeviceList>& out) {
     ComPtr<ICreateDevEnum> devices;
     HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                   reinterpret_cast<void**>(devices.GetAddressOf()));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) return Traced("CoCreateInstance(SystemDeviceEnum)", hr);
     ComPtr<IEnumMoniker> monikers;
     hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
     // S_FALSE: the category is empty and no enumerator was made.
-    if (hr != S_OK || !monikers) return FAILED(hr) ? hr : S_FALSE;
-    if (FAILED(hr = monikers->Reset())) return hr;
+    if (hr != S_OK || !monikers) return FAILED(hr) ? Traced("ICreateDevEnum::CreateClassEnumerator", hr) : S_FALSE;
+    if (FAILED(hr = monikers->Reset())) return Traced("IEnumMoniker::Reset", hr);
     out = std::make_unique<WinVideoList>(std::move(monikers));
     return S_OK;
 }

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
         devices = std::make_unique<kit::DirectShowVideoInput>();
     }
     HRESULT com = CoInitialize(nullptr);
+    kit::TraceHresult(kit::SystemTrace(), "CoInitialize", com);
     kestrim::StdioFiles files;
     kestrim::Ports ports{*devices, kit::SystemProcesses(), console, files};
     int code = kestrim::Run(argc, argv, ports);

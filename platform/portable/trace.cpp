@@ -13,7 +13,25 @@ void TraceF(Trace& trace, const char* fmt, ...) {
     trace.Write(line);
 }
 
+std::string FailureLine(const char* what, uint32_t code, const std::string& systemText) {
+    std::string text = systemText;
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    char head[64];
+    std::snprintf(head, sizeof head, " failed: 0x%08X", static_cast<unsigned>(code));
+    std::string line = std::string(what ? what : "call") + head;
+    if (!text.empty()) line += " (" + text + ")";
+    return line + "\n";
+}
+
+void TraceHresult(Trace& trace, const char* what, int32_t hr) {
+    if (hr >= 0) return;
+    const uint32_t code = static_cast<uint32_t>(hr);
+    trace.Write(FailureLine(what, code, SystemErrorText(code)).c_str());
+}
+
 #if !defined(_WIN32)
+std::string SystemErrorText(uint32_t) { return {}; }
+
 namespace {
 class StderrTrace final : public Trace {
 public:

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <string>
 
 #include "kit/process.h"
 #include "kit/trace.h"
@@ -94,6 +95,13 @@ bool StartProcess(const char* application, char* commandLine, StartWindow window
         return false;
     }
     return true;
+}
+
+std::string SystemErrorText(uint32_t code) {
+    char text[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    return std::string(text, n < sizeof text ? n : 0);
 }
 
 Trace& SystemTrace() {

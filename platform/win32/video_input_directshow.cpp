@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32/video_input_directshow.h"
+#include "kit/trace.h"
 #include "platform/win32/win32_util.h"
 
 namespace kit {
@@ -33,17 +34,22 @@ int32_t DirectShowVideoInput::Enumerate(std::vector<VideoInputDevice>& out) {
     ComPtr<ICreateDevEnum> devEnum;
     HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_ICreateDevEnum, reinterpret_cast<void**>(devEnum.GetAddressOf()));
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+        TraceHresult(SystemTrace(), "CoCreateInstance(SystemDeviceEnum)", hr);
+        return hr;
+    }
     ComPtr<IEnumMoniker> monikers;
     hr = devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.GetAddressOf(), 0);
     // S_FALSE: the category is empty and no enumerator was made.
+    if (FAILED(hr)) TraceHresult(SystemTrace(), "ICreateDevEnum::CreateClassEnumerator", hr);
     if (hr != S_OK || !monikers) return FAILED(hr) ? hr : kS_FALSE;
     ComPtr<IMoniker> moniker;
     while (monikers->Next(1, moniker.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
         VideoInputDevice dev;
         ComPtr<IPropertyBag> bag;
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                             reinterpret_cast<void**>(bag.GetAddressOf())))) {
+        hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(bag.GetAddressOf()));
+        TraceHresult(SystemTrace(), "IMoniker::BindToStorage", hr);
+        if (SUCCEEDED(hr)) {
             dev.hasPath = ReadBagString(bag.Get(), L"DevicePath", dev.devicePath);
             ReadBagString(bag.Get(), L"FriendlyName", dev.friendlyName);
         }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "kit/text.h"
+#include "kit/trace.h"
 
 namespace {
 
@@ -28,3 +29,28 @@ TEST(Text, SplitListTrimsAndDropsEmptyItems) {
 }
 
 }  // namespace
+
+TEST(FailureLineTest, AFailedCallReadsAsTextOnOneLine) {
+    struct Case {
+        const char* what;
+        uint32_t code;
+        const char* systemText;
+        const char* line;
+    } cases[] = {
+        {"IKsControl::KsProperty", 0x80070057u, "The parameter is incorrect.\r\n",
+         "IKsControl::KsProperty failed: 0x80070057 (The parameter is incorrect.)\n"},
+        {"IMoniker::BindToObject", 0x80040217u, "", "IMoniker::BindToObject failed: 0x80040217\n"},
+        {"CoInitialize", 0x80010106u, " \r\n", "CoInitialize failed: 0x80010106\n"},
+        {nullptr, 1u, "Incorrect function.", "call failed: 0x00000001 (Incorrect function.)\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(kit::FailureLine(c.what, c.code, c.systemText), c.line) << c.line;
+}
+
+TEST(FailureLineTest, OnlyAFailingHresultIsTraced) {
+    kit::RecordingTrace trace;
+    kit::TraceHresult(trace, "S_OK", 0);
+    kit::TraceHresult(trace, "S_FALSE", 1);
+    kit::TraceHresult(trace, "E_FAIL", static_cast<int32_t>(0x80004005u));
+    ASSERT_EQ(trace.lines.size(), 1u);
+    EXPECT_EQ(trace.lines[0].rfind("E_FAIL failed: 0x80004005", 0), 0u);
+}

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include <dvdmedia.h>
 
+#include "kit/trace.h"
 #include "platform/win32/win32_util.h"
 #include "still_texts.h"
 
@@ -164,7 +166,7 @@ std::vector<std::string> CStillCap::FilterNames() const {
 }
 
 void CStillCap::Check(HRESULT hr, const char* what) {
-    if (FAILED(hr)) kit::TraceF(trace_, "CStillCap: %s failed (0x%08lx)\n", what, static_cast<unsigned long>(hr));
+    if (FAILED(hr)) kit::TraceHresult(trace_, (std::string("CStillCap: ") + what).c_str(), hr);
 }
 
 int32_t CStillCap::CreateGraph() {

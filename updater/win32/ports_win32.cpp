@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "kit/trace.h"
 #include "platform/win32/handles.h"
 #include "vendor/BurnerApLib.h"
 #include "vendor/burnerap_loading.h"
@@ -38,6 +39,7 @@ unsigned __stdcall RunBody(void* argument) {
     std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
     // The Realtek flow builds a DirectShow graph on this thread.
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    kit::TraceHresult(kit::SystemTrace(), "CoInitializeEx", com);
     (*body)();
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;

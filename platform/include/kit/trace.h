@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,16 @@ void TraceF(Trace& trace, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// The trace line of a failed system call: "<what> failed: 0x<code> (<system text>)\n", the text's
+// line ends dropped, and no brackets when the system has no text for the code.
+std::string FailureLine(const char* what, uint32_t code, const std::string& systemText);
+
+// The system's own text for an HRESULT or Win32 error code ("" natively or when it has none).
+std::string SystemErrorText(uint32_t code);
+
+// Traces a failed HRESULT as text where it happens; does nothing for a success code.
+void TraceHresult(Trace& trace, const char* what, int32_t hr);
 
 // Keeps every line; used by tests and by programs that also copy the trace elsewhere.
 class RecordingTrace final : public Trace {
