@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "camlib/win32/adapters_win32.h"
+#include "kit/trace.h"
 
 namespace camlib::win32 {
 namespace {
@@ -96,7 +97,11 @@ private:
 
 uint32_t SetupApiImaging::OpenPresent(std::unique_ptr<ImagingDeviceList>& out) {
     HDEVINFO set = SetupDiGetClassDevsA(&kImagingClass, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE) return GetLastError();
+    if (set == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        kit::TraceWin32Error(kit::SystemTrace(), "SetupDiGetClassDevs(Image)", e);
+        return e;
+    }
     out = std::make_unique<WinImagingList>(set);
     return ERROR_SUCCESS;
 }

@@ -4,10 +4,12 @@
 #include <usbioctl.h>
 #include <winioctl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "camlib/win32/adapters_win32.h"
+#include "kit/trace.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/win32_util.h"
 
@@ -24,7 +26,13 @@ HANDLE OpenForRequests(const std::string& device) {
 uint32_t Request(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                  DWORD* returned = nullptr) {
     DWORD n = 0;
-    if (!DeviceIoControl(h, code, in, inSize, out, outSize, &n, nullptr)) return GetLastError();
+    if (!DeviceIoControl(h, code, in, inSize, out, outSize, &n, nullptr)) {
+        const DWORD e = GetLastError();
+        char what[48];
+        std::snprintf(what, sizeof what, "DeviceIoControl(0x%08lX)", static_cast<unsigned long>(code));
+        kit::TraceWin32Error(kit::SystemTrace(), what, e);
+        return e;
+    }
     if (returned) *returned = n;
     return ERROR_SUCCESS;
 }
@@ -117,7 +125,11 @@ std::unique_ptr<UsbHostController> HubDriver::OpenHostController(int n) {
 
 uint32_t HubDriver::OpenHub(const std::string& name, std::unique_ptr<UsbHub>& out) {
     HANDLE h = OpenForRequests("\\\\.\\" + name);
-    if (h == INVALID_HANDLE_VALUE) return GetLastError();
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        kit::TraceWin32Error(kit::SystemTrace(), ("CreateFile(" + name + ")").c_str(), e);
+        return e;
+    }
     out = std::make_unique<WinHub>(h);
     return ERROR_SUCCESS;
 }

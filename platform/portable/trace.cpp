@@ -29,6 +29,10 @@ void TraceHresult(Trace& trace, const char* what, int32_t hr) {
     trace.Write(FailureLine(what, code, SystemErrorText(code)).c_str());
 }
 
+void TraceWin32Error(Trace& trace, const char* what, uint32_t code) {
+    if (code != 0) trace.Write(FailureLine(what, code, SystemErrorText(code)).c_str());
+}
+
 #if !defined(_WIN32)
 std::string SystemErrorText(uint32_t) { return {}; }
 

@@ -46,11 +46,14 @@ TEST(FailureLineTest, AFailedCallReadsAsTextOnOneLine) {
     for (const Case& c : cases) EXPECT_EQ(kit::FailureLine(c.what, c.code, c.systemText), c.line) << c.line;
 }
 
-TEST(FailureLineTest, OnlyAFailingHresultIsTraced) {
+TEST(FailureLineTest, OnlyAFailureIsTraced) {
     kit::RecordingTrace trace;
     kit::TraceHresult(trace, "S_OK", 0);
     kit::TraceHresult(trace, "S_FALSE", 1);
     kit::TraceHresult(trace, "E_FAIL", static_cast<int32_t>(0x80004005u));
-    ASSERT_EQ(trace.lines.size(), 1u);
+    kit::TraceWin32Error(trace, "ERROR_SUCCESS", 0);
+    kit::TraceWin32Error(trace, "ERROR_ACCESS_DENIED", 5);
+    ASSERT_EQ(trace.lines.size(), 2u);
     EXPECT_EQ(trace.lines[0].rfind("E_FAIL failed: 0x80004005", 0), 0u);
+    EXPECT_EQ(trace.lines[1].rfind("ERROR_ACCESS_DENIED failed: 0x00000005", 0), 0u);
 }

@@ -32,6 +32,8 @@ std::string SystemErrorText(uint32_t code);
 
 // Traces a failed HRESULT as text where it happens; does nothing for a success code.
 void TraceHresult(Trace& trace, const char* what, int32_t hr);
+// The same for a Win32 error code (GetLastError); 0 is success.
+void TraceWin32Error(Trace& trace, const char* what, uint32_t code);
 
 // Keeps every line; used by tests and by programs that also copy the trace elsewhere.
 class RecordingTrace final : public Trace {
