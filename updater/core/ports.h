@@ -1,7 +1,9 @@
-// The updater's own ports: its dialog window and its update worker thread. The ports it shares with
-// the other programs (files, clocks, registry, libraries, program start, USB devices, power) are the
-// platform's (platform/include/kit/); the Sonix library's is beside the flows (flash_flow.h). They
-// keep the kit namespace that the session and its tests name them by.
+// The updater's own ports: its dialog window, its update worker thread and the Sonix burner library.
+// The ports it shares with the other programs (files, clocks, registry, libraries, program start,
+// USB devices, power, still capture, trace, profile) are the platform's (platform/include/kit/); the
+// still-capture graph's own are beside it (updater/stillcap/ports.h). The Win32 adapters are in
+// updater/win32/ports_win32.h, the bench's in updater/emu/. The dialog and thread ports keep
+// the kit namespace that the session and its tests name them by.
 //
 // Dialog-window port: what the updater's session does to its own dialog window.
 //
@@ -21,6 +23,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace kit {
 
@@ -89,3 +92,34 @@ public:
 };
 
 }  // namespace kit
+
+namespace tessaw {
+
+// The Sonix burner library (BurnerApLib.dll), which finds the camera itself: the two calls the update
+// driver makes before the Sonix flow, and the flow's own. Synchronous, update worker thread; a call
+// on a camera that is gone fails like any other failure.
+class SonixLibraryPort {
+public:
+    virtual ~SonixLibraryPort() = default;
+    // Makes the library callable, once, at start-up before any other call: loads it from the
+    // program's folder or the system folders (never the current directory) and binds every entry
+    // point. false: no usable library; `missingEntry` then names the entry point it lacks, or is
+    // empty when the library itself is missing. No other call may be made after a false.
+    virtual bool Bind(std::string& missingEntry) = 0;
+    // Initialize_DriverInterface(): above 0 the interface is ready.
+    virtual int InitializeDriverInterface() = 0;
+    // GetRomVersion into a 16-byte buffer; true when it was written.
+    virtual bool GetRomVersion(char* version16) = 0;
+    // ReqToDriver: request 7 reads `length` bytes of the flash at `address` into `buffer`, request 6
+    // writes them from it. true when done.
+    virtual bool ReqToDriver(uint8_t request, uint32_t address, uint8_t* buffer, uint32_t length) = 0;
+    // SetWriteProtect: false lifts the flash's write protection, true restores it; the word and the
+    // byte are the library's own record of it. true when done.
+    virtual bool SetWriteProtect(bool enable, uint16_t& word, uint8_t& byte) = 0;
+    // EraseSF: true when the whole flash was erased.
+    virtual bool EraseSF() = 0;
+    // ResetDevice: non-zero when the camera was reset.
+    virtual int ResetDevice() = 0;
+};
+
+}  // namespace tessaw
