@@ -1,9 +1,10 @@
-// The updater's own ports: its dialog window, its update worker thread and the Sonix burner library.
-// The ports it shares with the other programs (files, clocks, registry, libraries, program start,
-// USB devices, power, still capture, trace, profile) are the platform's (platform/include/kit/); the
-// still-capture graph's own are beside it (updater/stillcap/ports.h). The Win32 adapters are in
-// updater/win32/ports_win32.h, the bench's in updater/emu/. The dialog and thread ports keep
-// the kit namespace that the session and its tests name them by.
+// The updater's own ports: its dialog window, its update worker thread, the present USB devices, the
+// power state, the still-capture graph and the Sonix burner library. The ports it shares with the
+// other programs or whose adapters are the platform's generic ones (files, clock, registry,
+// libraries, program start, processes, trace, profile) are the platform's (platform/include/kit/);
+// the still-capture graph's own are beside it (updater/stillcap/ports.h). The Win32 adapters are in
+// updater/win32/ports_win32.h, the bench's in emu/adapters/updater/. The ports in namespace kit keep
+// the name that the session, its adapters and its tests know them by.
 //
 // Dialog-window port: what the updater's session does to its own dialog window.
 //
@@ -24,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kit {
 
@@ -89,6 +91,61 @@ public:
     // Starts `body` on a new below-normal-priority thread. false when the thread could not be
     // created; the body is then never run.
     virtual bool StartBelowNormal(std::function<void()> body) = 0;
+};
+
+// Present USB devices port: the devices of the USB device interface class
+// {A5DCBF10-6530-11D2-901F-00C04FB951ED} that are attached now, in the order the system lists
+// them, each with the first string of its hardware-ID property (USB\VID_3A7C&PID_B5A4&REV_0012).
+//
+// Synchronous and blocking for the length of one enumeration; called on the main thread (start-up,
+// plug events) and on the update worker thread (identification after a run), never on both at once.
+// Never throws.
+struct UsbDevice {
+    // First hardware ID exactly as the system reports it (not case-folded). Empty when the
+    // property could not be read; such a device is listed all the same.
+    std::string hardwareId;
+};
+
+class UsbDevicePort {
+public:
+    virtual ~UsbDevicePort() = default;
+    // Replaces `out` with the present devices and returns true. Returns false with `out` empty when
+    // the device list cannot be opened (SetupDiGetClassDevs failed, or the bench cannot be read).
+    virtual bool ListPresent(std::vector<UsbDevice>& out) = 0;
+};
+
+// Power port: whether the computer runs on mains or on its battery, and the battery's charge.
+//
+// Read is cheap, never blocks, is safe on any thread and never throws. A state the system cannot
+// tell (no battery, as on a desktop, or a failed query) is Unknown, never a guess.
+enum class PowerSource { Mains, Battery, Unknown };
+
+struct PowerStatus {
+    PowerSource source = PowerSource::Unknown;
+    int percent = -1;  // the battery's charge 0..100; -1 when the system does not know it
+};
+
+class PowerPort {
+public:
+    virtual ~PowerPort() = default;
+    virtual PowerStatus Read() = 0;
+};
+
+// Still-capture port: the DirectShow capture graph that keeps a Realtek camera streaming while the
+// updater talks to it (the graph itself is CStillCap).
+//
+// Both calls are synchronous and run on the caller's thread, which has initialised COM: the main
+// thread during the first identification, the update worker thread in the Realtek flow. The callers
+// always pair them. Never throws.
+class StillCapturePort {
+public:
+    virtual ~StillCapturePort() = default;
+    // Builds and runs the graph on the capture device whose path holds "vid_%04x" and "pid_%04x".
+    // Returns 0 (S_OK) or the failing HRESULT; the callers do not act on it. May block for about
+    // a second (the pin connection waits). A failed build leaves its pieces for ClearGraphs.
+    virtual int32_t InitStillGraph(uint16_t vid, uint16_t pid) = 0;
+    // Stops and releases whatever InitStillGraph built; harmless when nothing was built.
+    virtual void ClearGraphs() = 0;
 };
 
 }  // namespace kit

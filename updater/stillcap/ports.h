@@ -3,7 +3,7 @@
 // an ops table. The graph is a subsystem of the updater with a library of its own; the session
 // reaches it only through the shared kit::StillCapturePort, so these stay beside the graph rather than
 // in the session's updater/core/ports.h. CStillCap (updater/win32/still_cap_win32.h) implements them
-// over DirectShow, BenchStillGraph (bench_still_graph.h) over a bench.
+// over DirectShow, BenchStillGraph (emu/adapters/updater/bench_still_graph.h) over a bench.
 //
 // Every call is synchronous on the caller's thread and never throws; HRESULT results are 0 or the
 // failing value (negative), as DirectShow gave it.

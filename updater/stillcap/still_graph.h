@@ -2,7 +2,7 @@
 // their messages and outcomes, the search for the camera's capture device, the format choice,
 // the time stamps and the frame copy of the grabber callback, over the ports of ports.h. CStillCap
 // (updater/win32/still_cap_win32.cpp) runs it over a real filter graph, BenchStillGraph
-// (bench_still_graph.h) over a bench's cameras.
+// (emu/adapters/updater/bench_still_graph.h) over a bench's cameras.
 //
 // Building (BuildStillGraph) is synchronous on the caller's thread and waits about a second. Two
 // outcomes reach beyond the graph: a camera without a 640x480 format shows a box and asks the
