@@ -8,7 +8,7 @@
 //   Quelmar chip   camera key  fault<k>=fail=xu_read:3@5      (emu/quelmar/faults.h)
 //   RvcLib model   [bench]     rvclib_fault<k>=EEPROMWrite3:1:-1   (emu/vendor/vendor_faults.h)
 //   BurnerAp model [bench]     burnerap_fault<k>=ReqToDriver.write:3:unplug
-//   still graph    [bench]     still_fault<k>=ConnectPins:1:0x80004005 (bench_still_graph.h)
+//   still graph    [bench]     still_fault<k>=ConnectPins:1:0x80004005 (emu/adapters/updater/)
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,11 @@
 // kit::LibraryPort (RvcLib.dll by name), kit::ConsolePort (the progress line on standard output)
 // and kit::Trace.
 //
+// The Win32 adapters are in flashtool/win32/orlinde_ports_win32.h; on an emulated bench the camera
+// library runs on its own emulated adapters (camlib/emulated/) and the dialog takes the bench's plug
+// events from emu/adapters/flashtool/. The entry point (flashtool/win32/orlinde_app_win32.cpp)
+// chooses hardware or bench.
+//
 // No call throws. "Dialog thread" is the thread that runs the dialog's message loop and every
 // handler of WriteTool except the worker bodies.
 #pragma once

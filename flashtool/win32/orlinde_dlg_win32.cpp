@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "bench_cameras.h"
 #include "emu/bench.h"
 #include "resource.h"
 
@@ -37,14 +38,6 @@ camlib::Guid AsGuid(const GUID& guid) {
     camlib::Guid out{};
     std::memcpy(out.data(), &guid, out.size());
     return out;
-}
-
-// The interface path of a bench camera in the video category, as the system would name it.
-std::string VideoInterfacePath(const emu::CameraRecord& camera) {
-    std::string path = camera.DevicePath();
-    const size_t brace = path.find("#{");
-    if (brace != std::string::npos) path = path.substr(0, brace);
-    return path + "#{6994ad05-93ef-11d0-a3cc-00a0c9223196}\\global";
 }
 
 }  // namespace
@@ -256,7 +249,7 @@ bool CDUDevodAvozDlg::RegisterVideoNotifications() {
     if (!notification_) return false;
     if (!benchFolder_.empty()) {
         // The bench's cameras as they are now; from here on every change is an event.
-        ListBenchCameras(benchCameras_);
+        orlinde::bench::ListPluggedCameras(benchFolder_, benchCameras_);
         ::SetTimer(Window(), kBenchPlugTimer, kBenchPlugPollMs, nullptr);
     }
     return true;
@@ -265,21 +258,10 @@ bool CDUDevodAvozDlg::RegisterVideoNotifications() {
 // ---------------------------------------------------------------------------------------------
 // Plug events of an emulated bench
 
-bool CDUDevodAvozDlg::ListBenchCameras(std::vector<std::string>& paths) const {
-    emu::Bench bench;
-    std::string error;
-    if (!emu::LoadBench(benchFolder_, bench, error)) return false;
-    paths.clear();
-    // The cameras the bench has plugged in; a device without a chip model (a mouse) is no camera.
-    for (const emu::CameraRecord& camera : bench.cameras)
-        if (camera.IsUsb() && camera.chip != "none") paths.push_back(VideoInterfacePath(camera));
-    return true;
-}
-
 void CDUDevodAvozDlg::DeliverBenchPlugEvents() {
     std::vector<std::string> now;
     // A bench being rewritten is not an unplugged camera: a failed listing changes nothing.
-    if (!ListBenchCameras(now)) return;
+    if (!orlinde::bench::ListPluggedCameras(benchFolder_, now)) return;
     std::vector<std::string> removed, arrived;
     for (const std::string& path : benchCameras_)
         if (std::find(now.begin(), now.end(), path) == now.end()) removed.push_back(path);

@@ -72,8 +72,6 @@ private:
     void PaintPicture(HWND control);
     static LRESULT CALLBACK PictureProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                         DWORD_PTR self);
-    // The bench's cameras now (device paths); false when the bench cannot be read.
-    bool ListBenchCameras(std::vector<std::string>& paths) const;
     // One look at the bench: a WM_DEVICECHANGE for every camera that left or came.
     void DeliverBenchPlugEvents();
 

@@ -1,6 +1,6 @@
 // Kestrim: finds a video-capture device of the module maker and starts the update program that the
 // ID list "Brevant_camera_ID.txt" assigns to its vendor and product ID. The behaviour lives here,
-// over ports, so that native tests drive it with scripted devices, lists and processes.
+// over the ports of ports.h, so that native tests drive it with scripted devices, lists and processes.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "kit/process.h"
-#include "kit/video_input.h"
+#include "ports.h"
 
 namespace kestrim {
 
@@ -32,21 +31,6 @@ inline constexpr const char* kListFile = "Brevant_camera_ID.txt";
 inline constexpr size_t kMaxParameter = 7;
 inline constexpr size_t kMaxLine = 127;
 
-// One byte at a time from a file opened for reading.
-class CharSource {
-public:
-    virtual ~CharSource() = default;
-    virtual int Get() = 0;  // next byte, or -1 at the end
-};
-
-class FilePort {
-public:
-    virtual ~FilePort() = default;
-    // Opens the file for reading, as C's text mode reads it on Windows: "\r\n" arrives as "\n" and
-    // a Ctrl-Z ends the file. nullptr when it cannot be opened.
-    virtual std::unique_ptr<CharSource> OpenText(const char* name) = 0;
-};
-
 // Text-mode reading over a file opened in binary mode, the same on every host. The reader owns
 // and closes the file.
 std::unique_ptr<CharSource> TextModeReader(std::FILE* file);
@@ -55,13 +39,6 @@ std::unique_ptr<CharSource> OpenTextFile(const char* name);
 class StdioFiles final : public FilePort {
 public:
     std::unique_ptr<CharSource> OpenText(const char* name) override { return OpenTextFile(name); }
-};
-
-struct Ports {
-    kit::VideoInputPort& devices;
-    kit::ProcessPort& processes;
-    kit::ConsolePort& console;
-    FilePort& files;
 };
 
 // Runs the matcher; argv[0] is the program name. Returns the exit code (always 0).

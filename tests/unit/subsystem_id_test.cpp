@@ -1,4 +1,5 @@
 // SubSystemID.exe's choice of ID among the PCI devices: what a real machine gives it and wine cannot.
+#include "bench_subsystem_id.h"
 #include "subsystem_id.h"
 
 #include <gtest/gtest.h>

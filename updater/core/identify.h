@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "kit/process.h"
-#include "kit/still_capture.h"
 #include "kit/trace.h"
-#include "kit/usb_devices.h"
 #include "model.h"
+#include "ports.h"
 
 namespace tessaw {
 

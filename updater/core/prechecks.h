@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kit/power.h"
 #include "kit/profile.h"
+#include "ports.h"
 
 namespace tessaw {
 

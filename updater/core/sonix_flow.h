@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "flash_flow.h"
+#include "ports.h"
 
 namespace tessaw {
 

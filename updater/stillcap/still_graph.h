@@ -1,7 +1,8 @@
 // The still-capture graph's behaviour, apart from DirectShow: the order of the building steps,
 // their messages and outcomes, the search for the camera's capture device, the format choice,
-// the time stamps and the frame copy of the grabber callback. CStillCap (still_cap_win32.cpp)
-// runs it over a real filter graph, BenchStillGraph (bench_still_graph.h) over a bench's cameras.
+// the time stamps and the frame copy of the grabber callback, over the ports of ports.h. CStillCap
+// (updater/win32/still_cap_win32.cpp) runs it over a real filter graph, BenchStillGraph
+// (emu/adapters/updater/bench_still_graph.h) over a bench's cameras.
 //
 // Building (BuildStillGraph) is synchronous on the caller's thread and waits about a second. Two
 // outcomes reach beyond the graph: a camera without a 640x480 format shows a box and asks the
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "kit/trace.h"
+#include "ports.h"
 
 namespace stillcap {
 
@@ -48,55 +50,14 @@ inline constexpr int kSearchSteps = 17;
 // case-sensitive, so a path that spells them in upper case never matches.
 bool PathNamesCamera(const std::string& devicePath, uint16_t vid, uint16_t pid);
 
-// One capability of the capture pin: its video frame size, when it has a video format at all.
-struct Capability {
-    bool video = false;  // the format block describes a video frame
-    int32_t width = 0;
-    int32_t height = 0;
-};
 // The index of the first capability of width x height, or -1.
 int ChooseCapability(const std::vector<Capability>& capabilities, int32_t width, int32_t height);
 
-struct UtcTime {
-    unsigned hour = 0, minute = 0, second = 0, millisecond = 0;
-};
 // The clock the trace lines show: UTC advanced by 8 hours (modulo a day), the rest as it is.
 UtcTime Utc8(const UtcTime& utc);
 
 // ---------------------------------------------------------------------------------------------
-// What the graph needs from the program around it
-
-class StillCapHost {
-public:
-    virtual ~StillCapHost() = default;
-    virtual UtcTime NowUtc() = 0;
-    virtual void Sleep(uint32_t milliseconds) = 0;
-    // A message box with an exclamation mark; returns when it is dismissed.
-    virtual void ShowExclamation(const char* text) = 0;
-    // Asks the program to end with `code` once its message loop sees the request.
-    virtual void RequestQuit(int code) = 0;
-    // Ends the program at once with `code`. Returns only in tests.
-    virtual void EndProcess(int code) = 0;
-};
-
-// ---------------------------------------------------------------------------------------------
 // The search for the capture device
-
-// The video-input devices in enumeration order, one at a time.
-class CaptureDeviceList {
-public:
-    virtual ~CaptureDeviceList() = default;
-    // Starts the list (system device enumerator, video-input category) and puts it at its first
-    // device. False when there is no list at all.
-    virtual bool Open() = 0;
-    virtual void Reset() = 0;
-    // Takes the next device; false at the end of the list.
-    virtual bool Next() = 0;
-    // The "DevicePath" of the device taken last; false when it cannot be read.
-    virtual bool DevicePath(std::string& path) = 0;
-    // Makes the capture filter of the device taken last; false when binding fails.
-    virtual bool BindFilter() = 0;
-};
 
 // Opens and resets the list, then at most kSearchSteps steps: take the next device (at the end of
 // the list, reset and take the first again; a list that is still empty ends the search); skip it
@@ -107,48 +68,6 @@ bool WalkCaptureDevices(CaptureDeviceList& devices, uint16_t vid, uint16_t pid);
 
 // ---------------------------------------------------------------------------------------------
 // The graph
-
-// The graph's operations, in the order BuildStillGraph calls them. Results are HRESULTs. A
-// failed step leaves what it made for Clear*.
-class StillGraphOps {
-public:
-    virtual ~StillGraphOps() = default;
-    virtual int32_t CreateGraph() = 0;
-    // The camera's capture filter, by WalkCaptureDevices over the video-input devices; false when
-    // none was bound.
-    virtual bool FindCaptureFilter(uint16_t vid, uint16_t pid) = 0;
-    virtual int32_t AddCaptureFilter() = 0;  // named "Cap"
-    // The capabilities of the capture filter's first output pin through its stream-configuration
-    // interface; false when there is no such pin or interface.
-    virtual bool ReadCapabilities(std::vector<Capability>& out) = 0;
-    // Sets the frame time of capability `index` and applies it as the pin's format.
-    virtual int32_t ApplyCapability(int index, int64_t frameTime) = 0;
-    virtual int32_t CreateGrabber() = 0;
-    virtual int32_t SetGrabberToRgb24() = 0;  // major type video, subtype RGB24
-    virtual int32_t AddGrabber() = 0;         // named "Grabber"
-    // The two pins that are connected; a missing one fails the connection.
-    virtual void TakeCapturePin() = 0;
-    virtual void TakeGrabberInputPin() = 0;
-    virtual int32_t ConnectPins() = 0;
-    // The grabber's connected media type, read and let go.
-    virtual void ReadConnectedType() = 0;
-    virtual int32_t RenderGrabberOutput() = 0;
-    // The frame size of the grabber's connected type; false when there is none.
-    virtual bool ConnectedSize(int32_t& width, int32_t& height) = 0;
-    // No buffering, no one-shot, the frame callback registered for buffer callbacks.
-    virtual void ConfigureGrabber() = 0;
-    // Makes the video window invisible and stops it showing itself; false without a window
-    // interface.
-    virtual bool HideVideoWindow() = 0;
-    virtual int32_t Run() = 0;
-
-    virtual bool HasGraph() const = 0;
-    virtual bool HasCaptureFilter() const = 0;
-    // Stops the graph, hides its window and clears the window's owner, where the interfaces exist;
-    // then lets the graph and the grabber go.
-    virtual void ReleaseGraph() = 0;
-    virtual void ReleaseCaptureFilter() = 0;
-};
 
 struct GrabbedSize {
     int32_t width = 0;

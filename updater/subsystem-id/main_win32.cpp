@@ -12,6 +12,7 @@
 #include "emu/bench.h"
 #include "platform/win32/dll_search.h"
 #include "kit/trace.h"
+#include "bench_subsystem_id.h"
 #include "subsystem_id.h"
 #include "platform/win32/handles.h"
 

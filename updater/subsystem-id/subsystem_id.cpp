@@ -48,20 +48,6 @@ std::string FindSubsystemId(const std::vector<PciDevice>& devices, std::string& 
     return {};
 }
 
-bool BenchSubsystemId(const emu::Bench& bench, std::string& id, std::string& error) {
-    const std::string value = kit::Trim(bench.Get("bench", "subsystem_id", "0000"));
-    if (kit::Lower(value) == "none") {
-        id.clear();
-        return true;
-    }
-    if (value.size() != 4 || !IsHex(value)) {
-        error = "[bench] subsystem_id must be four hexadecimal digits or none, not \"" + value + "\"";
-        return false;
-    }
-    id = kit::Upper(value);
-    return true;
-}
-
 std::string IdLogText(const std::string& id, const std::string& source) {
     return "[SUBSYSTEM]\r\nSYSID=" + id + "\r\nSOURCE=" + source + "\r\n";
 }

@@ -12,12 +12,12 @@
 //   [SUBSYSTEM]
 //   SYSID=17A3
 //   SOURCE=<the hardware ID it came from, or "emulated bench: <folder>">
+//
+// On an emulated bench the ID comes from the bench instead (emu/adapters/subsystem-id/).
 #pragma once
 
 #include <string>
 #include <vector>
-
-#include "emu/bench.h"
 
 namespace subsysid {
 
@@ -41,10 +41,6 @@ bool IsHostBridge(const PciDevice& device);
 // The subsystem ID of the first host bridge whose hardware IDs carry a SUBSYS field, with that
 // hardware ID in `source`; empty when there is none.
 std::string FindSubsystemId(const std::vector<PciDevice>& devices, std::string& source);
-
-// What the bench's machine reports ([bench] subsystem_id, see updater/emu/emulated_usb.h). Empty
-// for `none`; false with the reason when the value is malformed.
-bool BenchSubsystemId(const emu::Bench& bench, std::string& id, std::string& error);
 
 // The bytes of ID_Log.ini.
 std::string IdLogText(const std::string& id, const std::string& source);

@@ -5,9 +5,6 @@
 
 #include <windows.h>
 
-#include "flash_flow.h"
-#include "kit/power.h"
-#include "kit/usb_devices.h"
 #include "updater/core/ports.h"
 
 namespace tw32 {

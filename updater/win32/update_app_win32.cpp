@@ -8,21 +8,14 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <memory>
 #include <optional>
-#include <string>
 
-#include "bench_still_graph.h"
-#include "emu/bench.h"
-#include "emu/capture_filter/registration.h"
-#include "emulated_power.h"
-#include "emulated_usb.h"
 #include "platform/win32/adapters_win32.h"
 #include "platform/win32/dll_search.h"
 #include "kit/process.h"
 #include "kit/profile.h"
-#include "kit/text.h"
 #include "kit/trace.h"
+#include "hardware_win32.h"
 #include "ports_win32.h"
 #include "resource.h"
 #include "still_cap_win32.h"
@@ -71,25 +64,6 @@ std::optional<int> CUpdateApp::RunMessageLoop(tw32::CUpdateDlg& dialog) {
     return quit;
 }
 
-// True when the capture-filter stand-in is registered for this bench: its cameras are then
-// DirectShow devices, and the real still-capture graph can stream from them.
-bool StandInServesBench(const std::string& folder) {
-    const std::string key = emu::capture::ClassKey();
-    char registered[MAX_PATH] = {};
-    DWORD bytes = sizeof registered - 1;
-    if (RegGetValueA(HKEY_CLASSES_ROOT, key.c_str(), emu::capture::kBenchValue, RRF_RT_REG_SZ, nullptr,
-                     registered, &bytes) != ERROR_SUCCESS)
-        return false;
-    auto full = [](const char* path) {
-        char out[MAX_PATH] = {};
-        DWORD n = GetFullPathNameA(path, MAX_PATH, out, nullptr);
-        std::string text = n > 0 && n < MAX_PATH ? std::string(out, n) : std::string(path);
-        while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
-        return kit::Lower(text);
-    };
-    return full(registered) == full(folder.c_str());
-}
-
 void CUpdateApp::InitInstance(const char* commandLine) {
     const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
@@ -98,42 +72,11 @@ void CUpdateApp::InitInstance(const char* commandLine) {
     richEdit_.Reset(kit::LoadSystemLibrary(L"riched20.dll"));
 
     kit::Trace& trace = kit::SystemTrace();
-    std::unique_ptr<kit::UsbDevicePort> usb;
-    kit::UsbDevicePort* benchUsb = nullptr;
-    std::string notice, benchFolder;
-    std::unique_ptr<kit::PowerPort> power;
-    if (std::optional<std::string> folder = emu::BenchFolderFromEnvironment()) {
-        benchFolder = *folder;
-        // A bench that sets the power state says so in its notice; one that does not reads as before.
-        emu::Bench bench;
-        std::string error, powerNotice;
-        if (emu::LoadBench(*folder, bench, error)) powerNotice = tessaw::bench::PowerNotice(bench);
-        if (powerNotice.empty()) {
-            emu::TraceBenchInUse(trace, *folder);
-        } else {
-            trace.Write((emu::BenchNotice(*folder) + powerNotice + "\n").c_str());
-        }
-        power = std::make_unique<tessaw::bench::BenchPower>(*folder, trace);
-        auto emulated = std::make_unique<tessaw::bench::EmulatedUsbDevices>(*folder, trace);
-        benchUsb = emulated.get();
-        usb = std::move(emulated);
-        notice = emu::BenchNotice(*folder) + powerNotice + "\r\n";
-    } else {
-        usb = std::make_unique<tw32::SetupApiUsbDevices>();
-        power = std::make_unique<tw32::Win32Power>();
-    }
-
     kit::Win32Files files;
     kit::Win32Clock clock;
     kit::HiddenStart programs;
     stillcap::Win32StillCapHost stillHost(GetCurrentThreadId());
-    std::unique_ptr<kit::StillCapturePort> stillCapture;
-    if (benchUsb && !StandInServesBench(benchFolder)) {
-        trace.Write("still capture: emulated from the bench (no capture-filter stand-in is registered for it)\n");
-        stillCapture = std::make_unique<stillcap::BenchStillCapture>(benchFolder, stillHost, trace);
-    } else {
-        stillCapture = std::make_unique<stillcap::CStillCap>(stillHost, trace);
-    }
+    tw32::HardwarePorts hardware = tw32::ChooseHardware(trace, stillHost);
     kit::Win32Registry registry;
     kit::SafeLibraries libraries;
     tw32::BelowNormalThreads threads;
@@ -144,8 +87,8 @@ void CUpdateApp::InitInstance(const char* commandLine) {
                              files,
                              clock,
                              programs,
-                             *usb,
-                             *stillCapture,
+                             *hardware.usb,
+                             *hardware.stillCapture,
                              registry,
                              libraries,
                              threads,
@@ -153,10 +96,10 @@ void CUpdateApp::InitInstance(const char* commandLine) {
 
     // Heap-held and never deleted: the process ends below with the update worker possibly still
     // returning from its last call into the dialog.
-    auto* dialog = new tw32::CUpdateDlg(commandLine, ports, benchUsb, com);
+    auto* dialog = new tw32::CUpdateDlg(commandLine, ports, hardware.benchUsb, com);
     tessaw::UpdateSession& session = dialog->Session();
-    session.SetLogNotice(notice);
-    session.SetPowerPort(power.get());
+    session.SetLogNotice(hardware.notice);
+    session.SetPowerPort(hardware.power.get());
     const bool silent = session.Silent();
     stillHost.SetSilent(silent);
 

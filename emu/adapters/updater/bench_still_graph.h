@@ -25,8 +25,8 @@
 #include "emu/bench.h"
 #include "emu/capture_filter/stream_settings.h"
 #include "emu/vendor/vendor_faults.h"
-#include "kit/still_capture.h"
-#include "still_graph.h"
+#include "updater/core/ports.h"
+#include "updater/stillcap/still_graph.h"
 
 namespace stillcap {
 

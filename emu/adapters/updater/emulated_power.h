@@ -11,8 +11,8 @@
 #include <string>
 
 #include "emu/bench.h"
-#include "kit/power.h"
 #include "kit/trace.h"
+#include "updater/core/ports.h"
 
 namespace tessaw::bench {
 

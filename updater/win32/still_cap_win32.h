@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "kit/still_capture.h"
 #include "kit/trace.h"
 #include "sample_grabber.h"
 #include "still_graph.h"
+#include "updater/core/ports.h"
 
 namespace stillcap {
 

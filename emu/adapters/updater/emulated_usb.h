@@ -1,4 +1,5 @@
-// The updater's hardware ports on an emulated bench (chosen when CAMKIT_BENCH names one).
+// The updater's hardware ports on an emulated bench (chosen by updater/win32/hardware_win32.cpp when
+// CAMKIT_BENCH names one).
 //
 // Present USB devices: one per USB camera record of bench.ini, in the bench's order, with the first
 // hardware ID the system would report for the device itself ("USB\VID_3A7C&PID_B5A4&REV_0012"; the
@@ -27,7 +28,7 @@
 #include <vector>
 
 #include "kit/trace.h"
-#include "kit/usb_devices.h"
+#include "updater/core/ports.h"
 
 namespace tessaw::bench {
 
