@@ -58,10 +58,11 @@
 // when the chip restarts; what the camera shows in between does not change.
 //
 // Where the firmware revision lives: the image identity block (vendor ID, product ID, device
-// release; little-endian 16-bit each) of the flash the chip starts its firmware from, at offset 0x8008 for families 'f' and 'g', 0xB70A for
-// 'h', 0x678A for 'i' and 0xF000 for the others. Its device release is the bcdDevice the camera
-// enumerates with; while the block is erased (0xFFFF) the record's rev= is used. Realtek and Sonix
-// cameras keep the same block at 0xF000 of their memory (emu/vendor/device_memory.h).
+// release; little-endian 16-bit each) of the flash the chip starts its firmware from, at offset
+// 0x8008 for families 'f' and 'g', 0xB70A for 'h', 0x678A for 'i' and 0xF000 for the others. Its
+// device release is the bcdDevice the camera enumerates with; while the block is erased (0xFFFF)
+// the record's rev= is used. Realtek and Sonix cameras keep the same block at 0xF000 of their
+// memory (emu/vendor/device_memory.h).
 //
 // [bench] keys: summary=counters.txt writes the clock's counters there when the devices close;
 // real_time=1 paces the virtual clock with real sleeps.
