@@ -301,6 +301,8 @@ bool BenchDevices::OpenPower(const Bench& bench, const CameraRecord& cam, Quelma
     dev.byMark = boot == "mark" || power.state == "returned";
     dev.chip->SetDownloadOk(power.downloadOk);
     dev.savedDownloadOk = power.downloadOk;
+    if (!power.bootFlash.empty()) dev.chip->SetBootsInPackage(power.bootFlash == "in_package");
+    dev.savedBootsInPackage = dev.chip->BootsInPackage();
     DecideBoot(dev);
     return true;
 }
@@ -313,7 +315,7 @@ const BenchDevices::QuelmarDevice* BenchDevices::Find(const CameraRecord& camera
 
 void BenchDevices::DecideBoot(const QuelmarDevice& d) const {
     d.bootRestarts = d.chip->RestartCount();
-    d.boot = d.byMark ? BootByMark(d.chip->Family(), d.chip->Flash().Image(), d.chip->DownloadOk(), d.camera->vid,
+    d.boot = d.byMark ? BootByMark(d.chip->Family(), d.chip->BootImage(), d.chip->DownloadOk(), d.camera->vid,
                                    d.imageBytes)
                       : BootMode::Flash;
 }
@@ -374,7 +376,7 @@ uint16_t BenchDevices::Revision(const CameraRecord& camera) const {
     }
     for (const QuelmarDevice& d : quelmar_) {
         if (d.camera->name != camera.name) continue;
-        const std::vector<uint8_t>& flash = d.chip->Flash().Image();
+        const std::vector<uint8_t>& flash = d.chip->BootImage();
         uint32_t at = IdentityOffset(d.chip->Family()) + 4;
         if (at + 1 < flash.size()) {
             uint16_t rev = static_cast<uint16_t>(flash[at] | flash[at + 1] << 8);
@@ -402,13 +404,17 @@ bool BenchDevices::Persist(std::string& error) {
         }
         // The power state is written only for cameras that were cut or boot by their mark, so a
         // bench without either keeps the files it always had.
-        PowerFile power{d.powerState, d.chip->DownloadOk()};
+        PowerFile power{d.powerState, d.chip->DownloadOk(), {}};
+        const bool inPackage = d.chip->BootsInPackage();
+        if (d.chip->InPackage()) power.bootFlash = inPackage ? "in_package" : "serial";
         if (d.chip->PowerCut()) power.state = "cut";
         else if (power.state.empty() && d.byMark) power.state = "on";
-        if (!power.state.empty() && (power.state != d.powerState || power.downloadOk != d.savedDownloadOk)) {
+        if (!power.state.empty() && (power.state != d.powerState || power.downloadOk != d.savedDownloadOk ||
+                                     inPackage != d.savedBootsInPackage)) {
             if (WritePowerFile(d.powerPath, power, error)) {
                 d.powerState = power.state;
                 d.savedDownloadOk = power.downloadOk;
+                d.savedBootsInPackage = inPackage;
             } else {
                 ok = false;
             }

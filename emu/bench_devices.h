@@ -46,6 +46,9 @@
 //  - flash firmware, when flash address 0 holds the family's verified mark (0x55 for d, f, g, h;
 //    89 16 for i; 89 17 for k; the download-OK flag of the commit selector for j and l, kept in
 //    <record>.power) and the image is whole: the identity it enumerates with is as ever;
+//    "flash" is the one the chip starts its firmware from: for a family 'l' chip with in-package
+//    flash, the one its last download went to (boot_flash= in <record>.power; before any download
+//    the in-package flash when in_package_boot=1), whose identity block it then shows;
 //  - ROM mode, when the mark is not the verified one: the identity is rom_vid, rom_pid, rom_rev,
 //    and the extension unit answers as ever (the ROM keeps the download protocol);
 //  - dead, when the mark says verified but the image is not whole: the camera does not enumerate.
@@ -55,10 +58,11 @@
 // when the chip restarts; what the camera shows in between does not change.
 //
 // Where the firmware revision lives: the image identity block (vendor ID, product ID, device
-// release; little-endian 16-bit each) at flash offset 0x8008 for families 'f' and 'g', 0xB70A for
-// 'h', 0x678A for 'i' and 0xF000 for the others. Its device release is the bcdDevice the camera
-// enumerates with; while the block is erased (0xFFFF) the record's rev= is used. Realtek and Sonix
-// cameras keep the same block at 0xF000 of their memory (emu/vendor/device_memory.h).
+// release; little-endian 16-bit each) of the flash the chip starts its firmware from, at offset
+// 0x8008 for families 'f' and 'g', 0xB70A for 'h', 0x678A for 'i' and 0xF000 for the others. Its
+// device release is the bcdDevice the camera enumerates with; while the block is erased (0xFFFF)
+// the record's rev= is used. Realtek and Sonix cameras keep the same block at 0xF000 of their
+// memory (emu/vendor/device_memory.h).
 //
 // [bench] keys: summary=counters.txt writes the clock's counters there when the devices close;
 // real_time=1 paces the virtual clock with real sleeps.
@@ -145,6 +149,7 @@ private:
         std::string powerState;  // "", "on", "cut" or "returned", as saved
         bool byMark = false;
         bool savedDownloadOk = true;
+        bool savedBootsInPackage = false;
         uint16_t romVid = 0, romPid = 0, romRev = 0;
         uint32_t imageBytes = 0;
         mutable BootMode boot = BootMode::Flash;

@@ -22,6 +22,11 @@ bool ReadPowerFile(const std::string& path, PowerFile& out, std::string& error) 
         const std::string key = kit::Trim(line.substr(0, eq)), value = kit::Trim(line.substr(eq + 1));
         if (key == "state") out.state = value;
         if (key == "download_ok") out.downloadOk = value != "0";
+        if (key == "boot_flash") out.bootFlash = value;
+    }
+    if (!out.bootFlash.empty() && out.bootFlash != "serial" && out.bootFlash != "in_package") {
+        error = path + ": boot_flash must be serial or in_package";
+        return false;
     }
     if (out.state != "on" && out.state != "cut" && out.state != "returned") {
         error = path + ": state must be on, cut or returned";
@@ -31,7 +36,8 @@ bool ReadPowerFile(const std::string& path, PowerFile& out, std::string& error) 
 }
 
 bool WritePowerFile(const std::string& path, const PowerFile& file, std::string& error) {
-    const std::string text = "state=" + file.state + "\ndownload_ok=" + (file.downloadOk ? "1" : "0") + "\n";
+    std::string text = "state=" + file.state + "\ndownload_ok=" + (file.downloadOk ? "1" : "0") + "\n";
+    if (!file.bootFlash.empty()) text += "boot_flash=" + file.bootFlash + "\n";
     return SaveImage(path, std::vector<uint8_t>(text.begin(), text.end()), error);
 }
 

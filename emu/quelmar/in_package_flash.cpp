@@ -20,8 +20,21 @@ bool InPackageFlash::LoadImage(const uint8_t* data, size_t n) {
     return n == image_.size();
 }
 
+uint64_t InPackageFlash::DoneBeforeCut(uint64_t units, uint64_t us) const {
+    const uint64_t now = clock_.NowUs();
+    if (powerOffUs_ >= now + us) return units;
+    if (powerOffUs_ <= now || us == 0) return 0;
+    return units * (powerOffUs_ - now) / us;
+}
+
+void InPackageFlash::Erase(uint32_t base, uint32_t bytes, const char* kind, uint64_t us) {
+    std::fill_n(image_.begin() + base, DoneBeforeCut(bytes, us), 0xFF);
+    busyUntilUs_ = clock_.NowUs() + us;
+    clock_.Record(kind, bytes, us);
+}
+
 void InPackageFlash::BusWrite(uint32_t address, uint8_t data) {
-    if (Busy()) return;
+    if (Busy() || !Powered()) return;
     if (data == 0xF0 && step_ != Step::Program) {
         step_ = Step::Idle;
         return;
@@ -52,15 +65,10 @@ void InPackageFlash::BusWrite(uint32_t address, uint8_t data) {
         case Step::EraseUnlocked2:
             step_ = Step::Idle;
             if (At(address, 0x555) && data == 0x10) {
-                std::fill(image_.begin(), image_.end(), 0xFF);
-                busyUntilUs_ = clock_.NowUs() + cost::kChipEraseUs;
-                clock_.Record("inpkg.chip_erase", image_.size(), cost::kChipEraseUs);
+                Erase(0, Size(), "inpkg.chip_erase", cost::kChipEraseUs);
             } else if (data == 0x30) {
                 const uint32_t sector = std::min<uint32_t>(4096, Size());
-                const uint32_t base = address % Size() / sector * sector;
-                std::fill_n(image_.begin() + base, sector, 0xFF);
-                busyUntilUs_ = clock_.NowUs() + cost::kSectorEraseUs;
-                clock_.Record("inpkg.sector_erase", sector, cost::kSectorEraseUs);
+                Erase(address % Size() / sector * sector, sector, "inpkg.sector_erase", cost::kSectorEraseUs);
             } else {
                 return;
             }
@@ -68,7 +76,7 @@ void InPackageFlash::BusWrite(uint32_t address, uint8_t data) {
             return;
         case Step::Program:
             step_ = Step::Idle;
-            image_[address % Size()] &= data;
+            if (DoneBeforeCut(1, cost::ProgramUs(1))) image_[address % Size()] &= data;
             dirty_ = true;
             busyUntilUs_ = clock_.NowUs() + cost::ProgramUs(1);
             clock_.Record("inpkg.program", 1, cost::ProgramUs(1));

@@ -6,6 +6,11 @@
 // 0xA0 (the next cycle programs one byte, clearing bits only) or 0xF0 (reset). A cycle out of this
 // order drops back to the start, and cycles while an operation runs are ignored, so a wrong command
 // sequence simply leaves the array as it was. Unlock addresses are compared on their low 11 bits.
+//
+// Power loss (CutPowerAt), as the serial flash takes it: from that moment on no cycle reaches the
+// array, and an operation under way is torn by the share of its time that had passed. A chip or
+// sector erase has erased that share of its range from the start, the rest is as it was; a byte
+// program that had not finished leaves its byte as it was (one byte is the smallest share).
 #pragma once
 
 #include <cstdint>
@@ -32,14 +37,24 @@ public:
     bool Dirty() const { return dirty_; }
     void ClearDirty() { dirty_ = false; }
 
+    // Power goes away at virtual time `us` (an earlier cut stays). Powered() tells whether the
+    // clock has reached it.
+    void CutPowerAt(uint64_t us) { powerOffUs_ = us < powerOffUs_ ? us : powerOffUs_; }
+    bool Powered() const { return clock_.NowUs() < powerOffUs_; }
+
 private:
     enum class Step { Idle, Unlocked1, Unlocked2, EraseSetup, EraseUnlocked1, EraseUnlocked2, Program };
+
+    // How many of `units` an operation of `us` starting now completes before the power goes.
+    uint64_t DoneBeforeCut(uint64_t units, uint64_t us) const;
+    void Erase(uint32_t base, uint32_t bytes, const char* kind, uint64_t us);
 
     VirtualClock& clock_;
     std::vector<uint8_t> image_;
     bool dirty_ = false;
     Step step_ = Step::Idle;
     uint64_t busyUntilUs_ = 0;
+    uint64_t powerOffUs_ = UINT64_MAX;
 };
 
 }  // namespace emu::quelmar

@@ -58,6 +58,7 @@ QuelmarChip::QuelmarChip(ChipConfig config, VirtualClock* clock)
     flash_->SetNonVolatileStatus(config_.flashStatus);
     if (config_.inPackageBytes)
         inPackage_ = std::make_unique<InPackageFlash>(config_.inPackageBytes, *clock_);
+    bootsInPackage_ = inPackage_ && config_.inPackageBoot;
     PowerCycle();
 }
 
@@ -111,15 +112,21 @@ void QuelmarChip::ArmCut() {
     for (const Fault& f : faults_) {
         if (f.kind != FaultKind::Cut || f.value != requests_) continue;
         cutArmed_ = true;
-        flash_->CutPowerAt(clock_->NowUs() + f.offset);
+        CutPowerAt(clock_->NowUs() + f.offset);
     }
+}
+
+// Both flashes lose their power at the same moment.
+void QuelmarChip::CutPowerAt(uint64_t us) {
+    flash_->CutPowerAt(us);
+    if (inPackage_) inPackage_->CutPowerAt(us);
 }
 
 // When the request is over: true when the power went during it. At the latest it goes now.
 bool QuelmarChip::EndCut() {
     if (!cutArmed_) return false;
     cutArmed_ = false;
-    flash_->CutPowerAt(clock_->NowUs());
+    CutPowerAt(clock_->NowUs());
     unplugged_ = powerCut_ = true;
     return true;
 }
@@ -670,7 +677,10 @@ void QuelmarChip::EnterDownload(uint8_t value) {
     received_ = nextErase_ = 0;
     committed_ = calculating_ = false;
     busyLeft_ = 0;
-    if (serialTarget_) downloadOk_ = false;
+    // Before anything is erased: a cut from here on leaves a camera that does not start the flash
+    // being written.
+    downloadOk_ = false;
+    bootsInPackage_ = !serialTarget_ && inPackage_;
     if (!serialTarget_ && inPackage_) {
         PlayCycles(0, 6, 0, 0, false);
         WaitInPackage();
@@ -710,8 +720,8 @@ bool QuelmarChip::Receive(const uint8_t* data, uint32_t n) {
 bool QuelmarChip::Commit() {
     committed_ = true;
     ++commits_;
-    if (!serialTarget_) return true;
     downloadOk_ = true;
+    if (!serialTarget_) return true;
     uint8_t head[2];
     if (!ReadFlash(0, head, 2)) return false;
     if (head[0] != 0xF9 || head[1] != 0xFF) return true;

@@ -68,8 +68,15 @@
 //    spi_flash.h), request n and every later one answer 0x8007048F, and the chip is off the bus
 //    for the rest of the process, as after an unplug.
 //  - The download-OK flag of families 'j' and 'l', whose verified mark is no flash byte: set by
-//    XU_ISP_FW_DOWNLOAD_OK := 1, cleared when download mode is entered for the serial flash. It is
-//    non-volatile (the bench keeps it when it boots the camera by its mark, bench_devices.h).
+//    XU_ISP_FW_DOWNLOAD_OK := 1, cleared when download mode is entered, for either flash. It
+//    belongs to the flash that download went to, which is the one the chip then runs its firmware
+//    from (boot flash): a family 'l' chip with in-package flash starts its firmware from the
+//    in-package flash once a download went there, and from the serial flash again after a download
+//    to the serial flash; before any download, from the in-package flash when it powers on in
+//    in-package mode. Flag and boot flash are non-volatile (the bench keeps them when it boots the
+//    camera by its mark, bench_devices.h).
+//  - A cut tears the in-package flash's erase or byte program as it tears the serial flash's
+//    (in_package_flash.h); the cycles the engine plays after it reach nothing.
 //  - XU_ISP_SERIAL_FLASH: 1 targets the serial flash, 0 the in-package flash (refused on chips
 //    without one). XU_MCM_FLASH_CMDS exists only on chips with in-package flash.
 #pragma once
@@ -227,6 +234,13 @@ public:
     void SetOffBus() { unplugged_ = powerCut_ = true; }
     bool DownloadOk() const { return downloadOk_; }
     void SetDownloadOk(bool ok) { downloadOk_ = ok; }
+    // The flash the chip runs its firmware from (above): the in-package flash or the serial one.
+    bool BootsInPackage() const { return bootsInPackage_; }
+    void SetBootsInPackage(bool inPackage) { bootsInPackage_ = inPackage && inPackage_; }
+    // The array of that flash.
+    const std::vector<uint8_t>& BootImage() const {
+        return bootsInPackage_ ? inPackage_->Image() : flash_->Image();
+    }
     void AcknowledgeReenumeration() { reenumerationPending_ = false; }
 
     // Power removed and applied again: every register to its power-on value, the in-package mode
@@ -240,6 +254,7 @@ private:
     };
     void Account(const char* kind, uint8_t selector, uint32_t payload);
     void ArmCut();
+    void CutPowerAt(uint64_t us);
     bool EndCut();
     Verdict Screen(FaultOp xuOp, uint8_t selector);
     int32_t Gate(FaultOp xuOp, uint8_t selector, Verdict& verdict);
@@ -328,6 +343,7 @@ private:
     bool cutArmed_ = false;
     bool powerCut_ = false;
     bool downloadOk_ = true;
+    bool bootsInPackage_ = false;
 };
 
 }  // namespace emu::quelmar

@@ -161,7 +161,7 @@ void RealtekLibrary::CutPower() {
         if (!cam.present) continue;
         cam.present = false;
         SaveImage(cam.config.memory.path, cam.memory, error);
-        if (!cam.config.powerPath.empty()) WritePowerFile(cam.config.powerPath, PowerFile{"cut", true}, error);
+        if (!cam.config.powerPath.empty()) WritePowerFile(cam.config.powerPath, PowerFile{"cut", true, {}}, error);
     }
 }
 

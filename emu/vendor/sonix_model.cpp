@@ -141,7 +141,7 @@ void SonixLibrary::CutPower() {
         if (!cam.present) continue;
         cam.present = false;
         Save(cam);
-        if (!cam.config.powerPath.empty()) WritePowerFile(cam.config.powerPath, PowerFile{"cut", true}, error);
+        if (!cam.config.powerPath.empty()) WritePowerFile(cam.config.powerPath, PowerFile{"cut", true, {}}, error);
     }
 }
 

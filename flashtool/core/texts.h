@@ -87,6 +87,8 @@ inline constexpr const char* kBackupNotSaved =
     "Backup failed: %s could not be written, nothing was written to the camera.\r\n";
 inline constexpr const char* kBackupNotPossible =
     "Backup failed: the memory of a Realtek camera cannot be read through RvcLib.dll, nothing was written.\r\n";
+inline constexpr const char* kBackupInPackage =
+    "Backup failed: the in-package flash of this camera cannot be read, nothing was written.\r\n";
 
 // Checks before a download.
 inline constexpr const char* kLoadFileFirst = "Please load file first.\r\n";

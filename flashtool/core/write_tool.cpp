@@ -18,6 +18,8 @@ namespace {
 std::atomic<WriteTool*> g_writing{nullptr};
 
 constexpr uint8_t kFlashTypeUnknown = 'x';
+// The probe's answer for family l's in-package flash, which the download writes and nothing reads.
+constexpr uint8_t kFlashTypeInPackage = 255;
 constexpr int kFirstDevice = 0;
 constexpr uint16_t kSonixVersionPointer = 0x168;
 constexpr uint16_t kSonixVersionOffset = 10;
@@ -610,6 +612,8 @@ void WriteTool::QuelmarWorker() {
     Log(kDownloading);
     RefreshLog();
     if (settings_.backup) {
+        // A range read there would keep the serial flash, not the firmware about to be erased.
+        if (flashType_ == kFlashTypeInPackage) return EndWithoutWriting(kBackupInPackage);
         std::vector<uint8_t> held(kQuelmarBackupBytes, kErasedByte);
         if (ports_.quelmar.ReadFlash(held.data(), kQuelmarBackupBytes, flashType_) != 0)
             return EndWithoutWriting(kBackupReadFailed);

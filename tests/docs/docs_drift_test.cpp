@@ -609,7 +609,8 @@ TEST(BenchGuide, ExplainsEveryMessageOfTheLogView) {
         kFileEmpty, kFileTooShort, kFileTooLarge, kNoBurnerApLib, kBurnerApLibEntryMissing, kLoadFileFirst, kVersionAccuracy, kStartDownload, kDownloading,
         kRomVersionFailed, kProtectOffFailed, kEraseFailed, kWriteFailed, kProtectOnFailed, kPidDownloadComplete,
         kPidDownloadFail, kDownloadComplete, kDownloadFail, kPlugSeparator, kPlugIn, kPlugOut, kImageForOther,
-        kImageTooShort, kImageForRom, kBackupSaved, kBackupReadFailed, kBackupNotSaved, kBackupNotPossible};
+        kImageTooShort, kImageForRom, kBackupSaved, kBackupReadFailed, kBackupNotSaved, kBackupNotPossible,
+        kBackupInPackage};
     std::set<std::string> documented;
     for (const auto& row : Table(Doc("bench.md"), "orlinde-log")) {
         const std::string text = CodeOf(row, 0);

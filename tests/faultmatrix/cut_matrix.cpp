@@ -55,6 +55,13 @@ struct CutPath {
     char family = 'h';
     Keys keys;  // the camera's keys besides its family
     Program program = Program::Tessaw;
+    // Family l with in-package flash: the old firmware is in the in-package flash too, and the
+    // Module ID pid.ini gives the camera (KM27QX-310B: the write tool switches it again at FLASH).
+    bool inPackage = false;
+    std::string moduleId = "QM-B5A4";
+    // The camera started its firmware from the in-package flash before the update, though it powers
+    // on in serial mode (<record>.power's boot_flash): the module the write tool switches.
+    bool startsInPackage = false;
 };
 
 std::vector<CutPath> Paths() {
@@ -67,6 +74,13 @@ std::vector<CutPath> Paths() {
         {"orlinde.j", 'j', {{"flash", "123"}}, Program::Orlinde},
         {"orlinde.direct_sf", 'h', {{"flash", "129"}}, Program::Orlinde},
         {"range_write.h", 'h', {{"flash", "121"}}, Program::RangeWrite},
+        // Orlinde's in-package route: a chip that the start-up's mode switch puts in in-package mode
+        // (0xD2), and one that powers on in it. Tessaw never writes the in-package flash: its flow
+        // refuses the flash type 0xFF before it touches the camera.
+        {"orlinde.in_package", 'l', {{"chip_id", "0xD2"}, {"in_package", "65536"}, {"flash", "121"}}, Program::Orlinde,
+         true, "KM27QX-310B", true},
+        {"orlinde.in_package_boot", 'l', {{"in_package", "65536"}, {"in_package_boot", "1"}, {"flash", "121"}},
+         Program::Orlinde, true},
     };
 }
 
@@ -99,10 +113,9 @@ std::string NewImage(char family) { return Firmware(family, kNewRev, 7); }
 const char* const kDevVrk = "[REALTEK]\r\nPID=5602,5603\r\n[SONIX]\r\nPID=6300\r\n[QUELMAR]\r\nPID=B5A4\r\nROM=04FC:2080\r\n";
 
 // The technician's pid.ini; with the ROM's product ID too once the camera shows it.
-std::string PidIni(bool rom) {
-    std::string ini = "[PID_B5A4]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n";
-    if (rom) ini += "[PID_2080]\r\nBIN=fw.bin\r\nModuleID=QM-B5A4\r\n";
-    return ini;
+std::string PidIni(const CutPath& path, bool rom) {
+    const std::string section = "BIN=fw.bin\r\nModuleID=" + path.moduleId + "\r\n";
+    return "[PID_B5A4]\r\n" + section + (rom ? "[PID_2080]\r\n" + section : "");
 }
 
 // A new bench folder: the camera with the old firmware, booting by its mark, and the case's cut.
@@ -117,6 +130,8 @@ fs::path MakeBench(const CutPath& path, const std::string& cut, const std::strin
     std::ofstream(folder / emu::kBenchFile, std::ios::binary) << camlib::testing::QuelmarBench(keys);
     const std::string old = Firmware(path.family, kOldRev, 3);
     std::ofstream(folder / "cam0.flash", std::ios::binary) << old;
+    if (path.inPackage) std::ofstream(folder / "cam0.ipf", std::ios::binary) << old;
+    if (path.startsInPackage) std::ofstream(folder / "cam0.power") << "state=on\ndownload_ok=1\nboot_flash=in_package\n";
     return folder;
 }
 
@@ -137,14 +152,16 @@ Outcome RangeWrite(const std::string& image) {
 
 // One run of a program over the bench in `folder`, in a process of its own as on a real machine
 // (here: a fresh set of devices, as at power-on). `rom`: pid.ini lists the ROM's product ID.
-Outcome RunProgram(Program program, const fs::path& folder, char family, bool rom, std::vector<emu::quelmar::WireRequest>* wire = nullptr) {
+Outcome RunProgram(Program program, const fs::path& folder, const CutPath& path, bool rom,
+                   std::vector<emu::quelmar::WireRequest>* wire = nullptr) {
+    const char family = path.family;
     BenchRig rig(folder);
     if (!rig.Ok()) return {false, "bench: " + rig.Error()};
     if (wire) rig.Chip().RecordWire(wire);
     Outcome o;
     switch (program) {
         case Program::Tessaw: o = TessawQuelmarSilently(folder.string(), NewImage(family), kDevVrk); break;
-        case Program::Orlinde: o = OrlindeQuelmarDownload(PidIni(rom), NewImage(family)); break;
+        case Program::Orlinde: o = OrlindeQuelmarDownload(PidIni(path, rom), NewImage(family)); break;
         case Program::RangeWrite: o = RangeWrite(NewImage(family)); break;
     }
     if (wire) rig.Chip().RecordWire(nullptr);
@@ -175,8 +192,9 @@ Look LookAt(const fs::path& folder) {
     const emu::CameraRecord shown = devices.Presented(cam);
     l.pid = shown.pid;
     l.rev = shown.rev;
-    // The image's 64 KiB: what lies beyond depends on how much a program erased, not on the update.
-    const std::vector<uint8_t>& flash = devices.Quelmar(cam)->Flash().Image();
+    // The image's 64 KiB in the flash the camera starts from: what lies beyond depends on how much
+    // a program erased, not on the update.
+    const std::vector<uint8_t>& flash = devices.Quelmar(cam)->BootImage();
     l.flash = Digest(std::vector<uint8_t>(flash.begin(), flash.begin() + std::min<size_t>(flash.size(), 65536)));
     if (std::getenv("CUT_MATRIX_DUMP")) {
         std::ofstream(std::string(std::getenv("CUT_MATRIX_DUMP")) + "." + l.flash, std::ios::binary)
@@ -262,7 +280,7 @@ std::string StateOf(const fs::path& folder) {
 
 CutResult CutPhase(const CutPath& path, const fs::path& folder) {
     CutResult r;
-    const Outcome first = RunProgram(path.program, folder, path.family, false);
+    const Outcome first = RunProgram(path.program, folder, path, false);
     r.success = first.success;
     r.text = first.text;
     r.cut = LookAt(folder).offBus;
@@ -303,7 +321,7 @@ CaseResult RecoverPhase(const CutPath& path, const fs::path& folder, const Refer
         r.detail = story + ", over an image that is neither the old firmware nor the new";
         return r;
     }
-    const Outcome rerun = RunProgram(path.program, folder, path.family, false);
+    const Outcome rerun = RunProgram(path.program, folder, path, false);
     const Look afterRerun = LookAt(folder);
     story += "; rerun: " + rerun.text;
     if (rerun.success && Updated(afterRerun, refs.at({path.program, path.name}))) {
@@ -316,7 +334,7 @@ CaseResult RecoverPhase(const CutPath& path, const fs::path& folder, const Refer
         r.detail = story + " (the camera came up in " + BootName(afterRerun.boot) + ", or not as written)";
         return r;
     }
-    const Outcome orlinde = RunProgram(Program::Orlinde, folder, path.family, true);
+    const Outcome orlinde = RunProgram(Program::Orlinde, folder, path, true);
     const Look afterOrlinde = LookAt(folder);
     story += "; Orlinde: " + orlinde.text + "; then " + BootName(afterOrlinde.boot);
     if (orlinde.success && Updated(afterOrlinde, refs.at({Program::Orlinde, path.name}))) {
@@ -362,7 +380,7 @@ Clean RunClean(const CutPath& path, Program program, const std::string& scratch,
     const fs::path folder = MakeBench(path, "", scratch, tag);
     std::vector<emu::quelmar::WireRequest> wire;
     Clean c;
-    c.outcome = RunProgram(program, folder, path.family, false, &wire);
+    c.outcome = RunProgram(program, folder, path, false, &wire);
     const Look l = LookAt(folder);
     if (c.outcome.success && !Updated(l, l.flash))
         c.outcome = {false, c.outcome.text + ", but the camera then came up in " + BootName(l.boot) + " as " +

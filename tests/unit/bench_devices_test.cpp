@@ -330,6 +330,95 @@ TEST_F(BenchDevicesTest, ALookAtABootByMarkCameraDoesNotSpendItsCut) {
     EXPECT_TRUE(devices.OffBus(cam));
 }
 
+// A family 'l' camera with in-package flash, back after a cut, boots by the download-OK flag and
+// the image of the flash its last download went to, and shows that flash's identity block: here
+// the serial flash holds release 0012, the in-package flash 0013.
+TEST_F(BenchDevicesTest, AnInPackageCameraBootsByTheFlashItsLastDownloadWentTo) {
+    using emu::BootMode;
+    struct Case {
+        const char* name;
+        const char* power;  // <record>.power besides state=returned
+        bool inPackageBoot;
+        uint32_t erasedFrom;  // the in-package image is erased from here on (0x10000: whole)
+        BootMode expected;
+        const char* hardwareId;
+    };
+    const std::vector<Case> cases = {
+        {"in-package, verified, whole", "download_ok=1\nboot_flash=in_package\n", false, 0x10000, BootMode::Flash,
+         "USB\\VID_3A7C&PID_B5A4&REV_0013&MI_00"},
+        {"in-package, download under way", "download_ok=0\nboot_flash=in_package\n", false, 0x8000, BootMode::Rom,
+         "USB\\VID_04FC&PID_2080&REV_0100&MI_00"},
+        {"in-package, verified over half an image", "download_ok=1\nboot_flash=in_package\n", false, 0x8000,
+         BootMode::Dead, ""},
+        {"serial, verified: the in-package flash does not count", "download_ok=1\nboot_flash=serial\n", true, 0,
+         BootMode::Flash, "USB\\VID_3A7C&PID_B5A4&REV_0012&MI_00"},
+        {"no download yet, powers on in in-package mode", "download_ok=1\n", true, 0x10000, BootMode::Flash,
+         "USB\\VID_3A7C&PID_B5A4&REV_0013&MI_00"},
+        {"no download yet, powers on in serial mode", "download_ok=1\n", false, 0, BootMode::Flash,
+         "USB\\VID_3A7C&PID_B5A4&REV_0012&MI_00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        std::vector<uint8_t> serial = Firmware('l', {0x12}), inPackage = Firmware('l', {0x12});
+        serial[0xF004] = 0x12;
+        std::fill(inPackage.begin() + c.erasedFrom, inPackage.end(), 0xFF);
+        std::string error;
+        ASSERT_TRUE(emu::SaveImage((dir_ / "cam0.flash").string(), serial, error)) << error;
+        ASSERT_TRUE(emu::SaveImage((dir_ / "cam0.ipf").string(), inPackage, error)) << error;
+        std::ofstream(dir_ / "cam0.power") << "state=returned\n" << c.power;
+        emu::Bench bench = Load(std::string("[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\n"
+                                            "rev=0012\nmi=00\nfamily=l\nchip_id=0xD2\nin_package=65536\n") +
+                                "in_package_boot=" + (c.inPackageBoot ? "1" : "0") + "\n");
+        const emu::CameraRecord& cam = bench.cameras[0];
+        emu::BenchDevices devices;
+        ASSERT_TRUE(devices.Open(bench, error)) << error;
+        EXPECT_EQ(devices.Boot(cam), c.expected);
+        EXPECT_EQ(devices.Present(cam) ? devices.Presented(cam).HardwareId() : "", c.hardwareId);
+    }
+    std::ofstream(dir_ / "cam0.power") << "state=returned\nboot_flash=rom\n";
+    const emu::Bench bench = Load("[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\nfamily=l\n");
+    emu::BenchDevices devices;
+    std::string error;
+    EXPECT_FALSE(devices.Open(bench, error));
+    EXPECT_NE(error.find("boot_flash"), std::string::npos) << error;
+}
+
+// Entering download mode for the in-package flash is kept across processes: the camera that lost its
+// power in that download comes back in ROM mode, whatever the serial flash holds.
+TEST_F(BenchDevicesTest, AnInPackageDownloadUnderWayIsKeptInThePowerFile) {
+    std::string error;
+    ASSERT_TRUE(emu::SaveImage((dir_ / "cam0.flash").string(), Firmware('l', {0x12}), error)) << error;
+    ASSERT_TRUE(emu::SaveImage((dir_ / "cam0.ipf").string(), Firmware('l', {0x12}), error)) << error;
+    emu::Bench bench = Load(
+        "[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\nrev=0012\nmi=00\nfamily=l\n"
+        "in_package=65536\nin_package_boot=1\nfault1=cut=4:300000\n");
+    const emu::CameraRecord& cam = bench.cameras[0];
+    {
+        emu::BenchDevices devices;
+        ASSERT_TRUE(devices.Open(bench, error)) << error;
+        q::QuelmarChip& chip = *devices.Quelmar(cam);
+        const uint8_t cycles[27] = {0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0x80, 0x05, 0x55, 0xAA, 0x02, 0xAA,
+                                    0x55, 0x05, 0x55, 0x10, 0x05, 0x55, 0xAA, 0x02, 0xAA, 0x55, 0x05, 0x55, 0xA0};
+        const uint8_t zero = 0, one = 1;
+        ASSERT_EQ(chip.Write(q::xu::kMcmFlashCmds, cycles, 27), q::kOk);
+        ASSERT_EQ(chip.Write(q::xu::kIspSerialFlash, &zero, 1), q::kOk);
+        ASSERT_EQ(chip.Write(q::xu::kDfuEnableControl, &one, 1), q::kOk);
+        EXPECT_EQ(chip.Write(q::xu::kDfuEnableControl, &one, 1), q::kDeviceGone) << "the erase again, cut";
+    }
+    ASSERT_TRUE(emu::ReplugCamera(bench, "cam0", error)) << error;
+    emu::BenchDevices back;
+    ASSERT_TRUE(back.Open(bench, error)) << error;
+    EXPECT_EQ(back.Boot(cam), emu::BootMode::Rom);
+    EXPECT_TRUE(back.Quelmar(cam)->BootsInPackage());
+    const std::vector<uint8_t>& ipf = back.Quelmar(cam)->InPackage()->Image();
+    EXPECT_EQ(ipf[0x1000], 0xFF) << "the first erase went through";
+    std::ifstream power(dir_ / "cam0.power");
+    const std::string text((std::istreambuf_iterator<char>(power)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("download_ok=0\nboot_flash=in_package\n"), std::string::npos) << text;
+}
+
 TEST_F(BenchDevicesTest, BootKeysAreCheckedAndABenchWithoutThemWritesNoPowerFile) {
     for (const char* bad : {"boot=rom\n", "rom_vid=12345\n", "rom_pid=zz\n", "image_bytes=0\n"}) {
         emu::Bench bench = Load(std::string("[bench]\ncameras=cam0\n[cam0]\nchip=quelmar\nvid=3A7C\npid=B5A4\n") + bad);

@@ -613,6 +613,13 @@ TEST(OrlindeBenchBackup, NoBackupNoDownload) {
          "Backup failed: C:\\Bench\\Backup_VID_3A7C_PID_B5A4_REV_0012_20240506_140300.bin could not be written, "
          "nothing was written to the camera.\r\nDownload fail.\r\n"},
         {"key_off", [](Rig& r) { r.Settings("ChooseBinUsePid=1\r\n"); }, " Downloading...\r\nDownload complete.\r\n"},
+        // The download would write the in-package flash; the range read reaches the serial one only.
+        {"in_package",
+         [](Rig& r) {
+             r.scripted.family = 'l';
+             r.scripted.flashType = 255;
+         },
+         "Backup failed: the in-package flash of this camera cannot be read, nothing was written.\r\nDownload fail.\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -629,11 +636,45 @@ TEST(OrlindeBenchBackup, NoBackupNoDownload) {
         EXPECT_EQ(log.substr(log.size() - std::min(log.size(), c.logEnd.size())), c.logEnd) << log;
         const bool off = std::string(c.name) == "key_off";
         EXPECT_EQ(rig.scripted.downloads, off ? 1 : 0);
-        EXPECT_EQ(rig.scripted.reads, off ? 0 : 1);
+        EXPECT_EQ(rig.scripted.reads, off || std::string(c.name) == "in_package" ? 0 : 1);
         EXPECT_EQ(rig.dialog.pictures.back(), off ? orlinde::kBmpSuccess : orlinde::kBmpFail);
         EXPECT_TRUE(BackupsIn(rig.files).empty());
         EXPECT_TRUE(rig.dialog.enabled[kIdcFlash]);
         EXPECT_FALSE(rig.tool->Downloading());
+    }
+}
+
+// A family l camera in in-package mode, the chip's own answer included: the range read would keep the
+// serial flash, so neither flash is touched and the log says why.
+TEST(OrlindeBenchBackup, AnInPackageCameraIsNotWrittenWhenABackupIsAskedFor) {
+    for (const std::string chip : {"0xD2", "0xD0"}) {
+        SCOPED_TRACE(chip);
+        BenchRig bench(camlib::testing::QuelmarBench(
+            {{"family", "l"}, {"chip_id", chip}, {"in_package", "65536"}, {"in_package_boot", chip == "0xD0" ? "1" : "0"}}));
+        ASSERT_TRUE(bench.Ok()) << bench.Error();
+        const std::vector<uint8_t> inPackage(65536, 0x3C);
+        bench.Chip().InPackage()->LoadImage(inPackage.data(), inPackage.size());
+        const std::vector<uint8_t> serial = bench.Chip().Flash().Image();
+        orlinde::LinkedQuelmarCamera camera;
+        Rig rig;
+        rig.camera = &camera;
+        rig.Settings("ChooseBinUsePid=1\r\nBackup=1\r\n");
+        rig.PidIni("[PID_B5A4]\r\nBIN=fw.bin\r\n");
+        rig.Bin("fw.bin", orfakes::Image(65536, 4));
+        ASSERT_TRUE(rig.Start());
+        ASSERT_TRUE(bench.Chip().InPackageMode()) << "the start-up's mode switch, or the power-on";
+        rig.tool->OnFlash();
+        rig.TickUntilDone();
+        EXPECT_EQ(rig.dialog.pictures.back(), orlinde::kBmpFail);
+        EXPECT_NE(rig.tool->LogText().find("Backup failed: the in-package flash of this camera cannot be read, nothing "
+                                           "was written.\r\nDownload fail.\r\n"),
+                  std::string::npos)
+            << rig.tool->LogText();
+        EXPECT_TRUE(BackupsIn(rig.files).empty());
+        EXPECT_EQ(bench.Chip().InPackage()->Image(), inPackage);
+        EXPECT_EQ(std::vector<uint8_t>(bench.Chip().Flash().Image().begin() + 2, bench.Chip().Flash().Image().end()),
+                  std::vector<uint8_t>(serial.begin() + 2, serial.end()))
+            << "beyond the header the mode switch clears";
     }
 }
 

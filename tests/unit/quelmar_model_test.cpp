@@ -713,6 +713,81 @@ TEST(QuelmarFaults, CutAtTheNthRequestTearsWhatTheFlashWasDoing) {
     }
 }
 
+// The in-package flash takes a cut as the serial flash does: its chip erase (played as download
+// mode is entered) and its byte programs (one per received byte) are torn by the share of their
+// time that had passed, and nothing reaches it afterwards. Entering download mode clears the
+// download-OK flag and makes the in-package flash the one the chip starts from; the cut requests
+// are 1 the command cycles, 2 the target, 3 the entry (the erase), 4 the first chunk.
+TEST(QuelmarFaults, ACutTearsTheInPackageEraseAndProgram) {
+    struct Case {
+        const char* name;
+        std::string line;
+        size_t erased;      // bytes from address 0 the erase left 0xFF (the rest keep the old 0x00)
+        size_t programmed;  // bytes of the chunk programmed, in order
+        bool entered;       // download mode was entered before the power went
+    };
+    const uint64_t eraseStarts = cost::XuRequestUs(1), chunkStarts = cost::XuRequestUs(4096);
+    const uint64_t byteUs = cost::ProgramUs(1);
+    const std::vector<Case> cases = {
+        {"before the entry acts", "cut=3", 0, 0, false},
+        {"erase at its middle", "cut=3:" + std::to_string(eraseStarts + cost::kChipEraseUs / 2), 32768, 0, true},
+        {"erase just before its end", "cut=3:" + std::to_string(eraseStarts + cost::kChipEraseUs - 1), 65535, 0,
+         true},
+        {"after the erase", "cut=3:" + std::to_string(eraseStarts + cost::kChipEraseUs), 65536, 0, true},
+        {"in the chunk's transfer", "cut=4:2000", 65536, 0, true},
+        {"in the 1001st byte program", "cut=4:" + std::to_string(chunkStarts + 1000 * byteUs + byteUs / 2), 65536,
+         1000, true},
+        {"as the chunk ends", "cut=4:" + std::to_string(chunkStarts + 4096 * byteUs), 65536, 4096, true},
+    };
+    const Bytes chunk = Pattern(4096, 5);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ChipConfig config = Config(0xD0);
+        config.inPackageBytes = 0x10000;
+        config.inPackageBoot = true;
+        Host h(config);
+        h.chip.InPackage()->LoadImage(Bytes(0x10000, 0x00).data(), 0x10000);
+        h.chip.Faults() = {Parsed(c.line.c_str())};
+        ASSERT_TRUE(h.chip.BootsInPackage());
+        h.chip.SetBootsInPackage(false);  // it last ran a serial-flash download
+        ASSERT_EQ(h.Put(xu::kMcmFlashCmds, kMcmCycles), kOk);
+        ASSERT_EQ(h.Put(xu::kIspSerialFlash, {0}), kOk);
+        const int32_t entry = h.Put(xu::kDfuEnableControl, {1});
+        if (entry == kOk) EXPECT_EQ(h.Put(xu::kDfuAccessControl, chunk), kDeviceGone);
+        else EXPECT_EQ(entry, kDeviceGone);
+        EXPECT_TRUE(h.chip.PowerCut());
+        EXPECT_EQ(h.chip.DownloadOk(), !c.entered);
+        EXPECT_EQ(h.chip.BootsInPackage(), c.entered);
+        const Bytes& ipf = h.chip.InPackage()->Image();
+        for (size_t i = 0; i < ipf.size(); ++i) {
+            const uint8_t expected = i < c.programmed ? chunk[i] : i < c.erased ? 0xFF : 0x00;
+            ASSERT_EQ(ipf[i], expected) << "byte " << i;
+        }
+    }
+}
+
+// The commit selector marks an in-package download verified as it marks a serial one.
+TEST(QuelmarInPackage, TheCommitSetsTheFlagOfTheFlashTheDownloadWentTo) {
+    for (const bool inPackage : {true, false}) {
+        SCOPED_TRACE(inPackage ? "in-package" : "serial");
+        ChipConfig config = Config(0xD0);
+        config.inPackageBytes = 0x10000;
+        Host h(config);
+        EXPECT_FALSE(h.chip.BootsInPackage()) << "powered on in serial mode";
+        ASSERT_EQ(h.Put(xu::kMcmFlashCmds, kMcmCycles), kOk);
+        ASSERT_EQ(h.Put(xu::kIspSerialFlash, {uint8_t(inPackage ? 0 : 1)}), kOk);
+        ASSERT_EQ(h.Put(xu::kDfuEnableControl, {1}), kOk);
+        EXPECT_FALSE(h.chip.DownloadOk());
+        const Bytes image = Pattern(4096, 9);
+        h.Stream(image);
+        ASSERT_EQ(h.Put(xu::kIspFwDownloadOk, {1}), kOk);
+        ASSERT_EQ(h.Put(xu::kDfuEnableControl, {0}), kOk);
+        EXPECT_TRUE(h.chip.DownloadOk());
+        EXPECT_EQ(h.chip.BootsInPackage(), inPackage);
+        EXPECT_EQ(Bytes(h.chip.BootImage().begin(), h.chip.BootImage().begin() + 4096), image);
+    }
+}
+
 TEST(QuelmarFaults, PropertySetRefusal) {
     struct Case {
         uint8_t configured;

@@ -206,7 +206,9 @@ int Show(const std::string& folder, std::string& out, std::string& err) {
                Hex(image, id, 6) + "\n";
         if (chip->InPackage()) {
             const std::vector<uint8_t>& ip = chip->InPackage()->Image();
-            out += Format("  in-package flash: %zu bytes, crc32 %08X\n", ip.size(), Crc32(ip));
+            out += Format("  in-package flash: %zu bytes, crc32 %08X, header %s, identity block %s%s\n", ip.size(),
+                          Crc32(ip), Hex(ip, 0, 4).c_str(), Hex(ip, id, 6).c_str(),
+                          chip->BootsInPackage() ? " (the firmware starts from it)" : "");
         }
     }
     std::string summary = bench.Get("bench", "summary");
