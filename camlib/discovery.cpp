@@ -130,54 +130,6 @@ void ParseHardwareId(const std::string& id, uint16_t& vid, uint16_t& pid, uint16
     rev = ParseHex4(padded.c_str() + 26);
 }
 
-char FamilyOf(uint8_t id, uint8_t subVariant) {
-    switch (id >> 4) {
-        case 0x6:
-            return 'f';
-        case 0x9:
-            return 'g';
-        case 0x8:
-            return 'h';
-        case 0xA:
-            return subVariant == 0x10 ? 'd' : 'i';
-        case 0xB:
-            return 'j';
-        case 0xC:
-            return 'k';
-        case 0xD:
-            return 'l';
-        case 0xE:
-            return 'k';
-        default:
-            return 0;
-    }
-}
-
-bool FamilyAccepts(char family, uint8_t nibble) {
-    switch (family) {
-        case 'e':
-            return FamilyOf(nibble, 0) != 0;
-        case 'f':
-            return nibble == 0x60;
-        case 'g':
-            return nibble == 0x90;
-        case 'h':
-            return nibble == 0x80;
-        case 'i':
-            return nibble == 0xA0;
-        case 'j':
-            return nibble == 0xB0;
-        case 'k':
-            return nibble == 0xC0;
-        case 'l':
-            return nibble == 0xD0;
-        default:
-            return false;
-    }
-}
-
-uint8_t SelectLevelOf(char family) { return family == 'f' || family == 'g' ? 2 : 0; }
-
 void CamCreate(CamHolder* holder) {
     if (!holder) return;
     *holder = new CamHandle;
@@ -234,7 +186,7 @@ int CamInit(CamHolder* holder, char family, int device) {
     StartRecordingFromEnvironment(p);
     kit::Trace& t = *p.trace;
     t.Write("in core QuelmarCam_Init");
-    if (family < 'e' || family > 'l') return kResultInvalid;
+    if (!RequestValid(family)) return kResultInvalid;
     if (!holder) return kResultFail;
     if (!*holder) CamCreate(holder);
     CamHandle* h = *holder;
@@ -329,7 +281,7 @@ int CamInit(CamHolder* holder, char family, int device) {
             continue;
         }
         uint8_t sub = 0;
-        if (nibble == 0xA0 && ReadReg8(u, reg::kSubVariant, &sub) != hr::kOk) {
+        if (NeedsSubVariant(id) && ReadReg8(u, reg::kSubVariant, &sub) != hr::kOk) {
             // Without the sub-variant the family is a guess; a guess could patch the image wrongly.
             t.Write("read 0x20D0 fail, device skipped");
             ReleaseDevice(h);
@@ -346,7 +298,7 @@ int CamInit(CamHolder* holder, char family, int device) {
 
 int CamInitAll(CamHolder* holders, int count) {
     if (!holders) return kResultFail;
-    for (int i = 0; i < count; ++i) CamInit(&holders[i], 'e', i);
+    for (int i = 0; i < count; ++i) CamInit(&holders[i], kAnyFamily, i);
     return kResultOk;
 }
 

@@ -1,8 +1,8 @@
 // Firmware download: the image is patched for the flash part, its XOR checksum taken, the device put
 // into download mode, the image streamed in chunks of the size the device reports, the device's own
 // checksum compared, and only then is the image marked valid. Four variants share the skeleton
-// (generic, 'j', in-package, the direct serial-flash path), and a quiet form of the generic one
-// serves stored jobs.
+// (generic, paced, in-package, the direct serial-flash path), chosen by the family's row; a quiet
+// form of the generic one serves stored jobs.
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -122,20 +122,17 @@ bool AskChunk(Session& s, uint32_t& chunk, bool& retried) {
     return ask();
 }
 
-// The "during the download" mark of a family with the bypass port.
-uint8_t PendingMark(char family) { return family == 'i' ? 0xF9 : 0xF5; }
-
 bool ImageHolds(const DownloadJob& job, int64_t offset, uint32_t bytes) {
     return offset >= 0 && uint64_t(offset) + bytes <= job.length;
 }
 
 // Writes the flash-type byte of the image. False when the image is too short to hold it.
-bool Patch(DownloadJob& job, char family) {
-    const int32_t offset = PatchOffset(family);
+bool Patch(DownloadJob& job, const ChipFamily& family) {
+    const int32_t offset = family.patchOffset;
     if (offset < 0) return true;
     if (!ImageHolds(job, offset, 1)) return false;
     const int index = FlashTableIndex(job.flashType);
-    if (index >= 0) job.image[offset] = PatchValue(family, index);
+    if (index >= 0) job.image[offset] = family.patch[index];
     return true;
 }
 
@@ -207,7 +204,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         return kResultFail;
     }
     ExtUnit& u = *h->pExt;
-    const char family = u.family;
+    const ChipFamily& family = FamilyRow(u.family);
     if (!Patch(job, family)) {
         s.T("image of %u bytes too short for the flash-type byte", job.length);
         s.Report(DL_ERROR, 100);
@@ -217,7 +214,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     s.T("DL_INITIAL...5%%");
 
     const uint32_t type = job.flashType;
-    if ((type == 6 || type == 129 || type == 130) && (family == 'h' || family == 'g' || family == 'f')) {
+    if (SmallPages(type) && family.directSmallPage) {
         s.T("MX32 download...");
         const bool ok = DirectPath(s, job);
         if (!quiet) CamSoftReset(h);
@@ -231,15 +228,15 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         s.Sleep(50);
         SetRegBits(u, reg::kGpioEnable1, 0x02);
     }
-    if (!quiet && (family == 'k' || family == 'l')) {
-        job.image[0] = 0xF9;
-        if (job.length > 1) job.image[1] = 0xFF;
+    if (!quiet && family.pendingAt == PendingAt::Image) {
+        job.image[0] = family.pending.bytes[0];
+        if (job.length > 1) job.image[1] = family.pending.bytes[1];
     }
     // The pending mark written after the first chunk can only clear bits: over a file whose header
     // already holds the verified mark it changes nothing, and a cut later in the download would leave
     // a verified mark over a half-written image. Such a header goes out as the pending mark; the
     // verified one is still written last.
-    if (RegisterLevelFamily(family) && job.image[0] != 0xFF) job.image[0] = PendingMark(family);
+    if (family.pendingAt == PendingAt::Flash && job.image[0] != 0xFF) job.image[0] = family.pending.bytes[0];
     uint8_t checksum = XorChecksum(job.image, job.length);
     s.T("CheckSum calculate ok");
     if (job.checksumOut) *job.checksumOut = checksum;
@@ -252,7 +249,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         return kResultFail;
     }
     s.T("SetFlashType ok");
-    if (family == 'i' || (!quiet && family == 'l')) {
+    if (quiet ? family.quietSelectsSerialFlash : family.selectsSerialFlash) {
         s.T(s.Write1(XU_ISP_SERIAL_FLASH, 1) == hr::kOk ? "for 7316 XU_ISP_SERIAL_FLASH ok!"
                                                         : "for 7316 XU_ISP_SERIAL_FLASH fail!");
     }
@@ -280,10 +277,9 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
             hooks.progressScale = quiet ? 85 : 90;
             hooks.sent = [&](uint32_t n) {
                 if (n % 20 == 1) s.T("buring data...");
-                if (n == 1 && RegisterLevelFamily(family)) {
-                    const uint8_t mark = PendingMark(family);
-                    FlashWriteAt(h, 0, &mark, 1);
-                    const uint32_t at = IdentityOffset(family);
+                if (n == 1 && family.pendingAt == PendingAt::Flash) {
+                    FlashWriteAt(h, 0, family.pending.bytes, family.pending.count);
+                    const uint32_t at = family.identityOffset;
                     if (ImageHolds(job, at, 6)) FlashWriteAt(h, at, job.image + at, 6);
                 }
             };
@@ -319,19 +315,14 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
             } else if (verified) {
                 s.T("checksum correct = %02X \r\n", checksum);
                 bool committed = true;
-                if (family == 'j' || family == 'l' || (quiet && family == 'k')) {
+                if ((quiet ? family.quietCommit : family.commit) == CommitBy::Selector) {
                     if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
                         ++s.failures;
                         s.T("XU_ISP_FW_DOWNLOAD_OK fail.");
                         committed = false;
                     }
                 } else {
-                    static constexpr uint8_t kValidK[2] = {0x89, 0x17};
-                    static constexpr uint8_t kValidI[2] = {0x89, 0x16};
-                    static constexpr uint8_t kValid[1] = {0x55};
-                    const int32_t r = family == 'k'   ? FlashWriteAt(h, 0, kValidK, 2)
-                                      : family == 'i' ? FlashWriteAt(h, 0, kValidI, 2)
-                                                      : FlashWriteAt(h, 0, kValid, 1);
+                    const int32_t r = FlashWriteAt(h, 0, family.verified.bytes, family.verified.count);
                     if (r != hr::kOk) {
                         // Without its valid mark the image would not start: not a success.
                         ++s.failures;
@@ -348,7 +339,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         return s.failures || s.retries ? kResultFail : kResultOk;
     }
     const bool left = s.Write1(XU_DFU_ENABLE_CONTROL, 0) == hr::kOk;
-    if (family == 'j' || family == 'k' || family == 'l') {
+    if (family.resetAfterDownload) {
         if (left) s.Sleep(500);
         CamSoftReset(h);
     }
@@ -360,7 +351,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     return s.failures || s.retries ? kResultFail : kResultOk;
 }
 
-int VariantJ(CamHandle* h, DownloadJob job) {
+int Paced(CamHandle* h, DownloadJob job, const ChipFamily& family) {
     Session s(h, job, false);
     // The patch tables have no value for an unknown part: refuse it rather than guess.
     if (!CamFlashTypeValid(job.flashType)) {
@@ -368,7 +359,7 @@ int VariantJ(CamHandle* h, DownloadJob job) {
         s.Report(DL_ERROR, 100);
         return kResultInvalid;
     }
-    if (job.image && job.length && !Patch(job, 'j')) {
+    if (job.image && job.length && !Patch(job, family)) {
         s.T("image of %u bytes too short for the flash-type byte", job.length);
         s.Report(DL_ERROR, 100);
         return kResultFail;
@@ -613,41 +604,6 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
 
 }  // namespace
 
-int32_t PatchOffset(char family) {
-    switch (family) {
-        case 'f':
-        case 'g':
-            return 0xC006;
-        case 'h':
-            return 0x501F;
-        case 'i':
-            return 0x6010;
-        case 'j':
-        case 'k':
-        case 'l':
-            return 0x0002;
-        default:
-            return -1;
-    }
-}
-
-uint8_t PatchValue(char family, int index) {
-    static constexpr uint8_t kFgh[7] = {0, 1, 4, 5, 6, 3, 7};
-    static constexpr uint8_t kI[7] = {1, 2, 5, 6, 7, 4, 8};
-    static constexpr uint8_t kJkl[7] = {4, 1, 2, 9, 10, 8, 5};
-    if (index < 0 || index > 6) return 0;
-    switch (family) {
-        case 'i':
-            return kI[index];
-        case 'j':
-        case 'k':
-        case 'l':
-            return kJkl[index];
-        default:
-            return kFgh[index];
-    }
-}
-
 uint8_t XorChecksum(const uint8_t* data, uint32_t n) {
     uint8_t x = 0;
     for (uint32_t i = 0; i < n; ++i) x ^= data[i];
@@ -662,18 +618,17 @@ int CamDownload(CamHandle* h, DownloadJob job) {
         return kResultFail;
     }
     ExtUnit& u = *h->pExt;
-    if (u.family == 'k' || u.family == 'l') {
-        if (u.family == 'k') {
-            const uint8_t cleared[2] = {0x00, 0x00};
-            FlashWriteAt(h, 0, cleared, 2);
-        }
-        ClearRegBits(u, reg::kMode2501, 0x02);
+    const ChipFamily& family = FamilyRow(u.family);
+    if (family.clearsHeadFirst) {
+        const uint8_t cleared[2] = {0x00, 0x00};
+        FlashWriteAt(h, 0, cleared, 2);
     }
+    if (family.clearsMode2501) ClearRegBits(u, reg::kMode2501, 0x02);
     uint8_t code = kFlashUnknown;
     CamProbeFlashType(h, &code);
     job.flashType = code;
-    if (u.family == 'j') return VariantJ(h, job);
-    if (u.family == 'l' && u.inPackageMode) return VariantInPackage(h, job);
+    if (family.variant == DownloadVariant::Paced) return Paced(h, job, family);
+    if (family.inPackageFlash && u.inPackageMode) return VariantInPackage(h, job);
     return Generic(h, job, false);
 }
 

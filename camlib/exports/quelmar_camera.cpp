@@ -51,7 +51,7 @@ bool Ready() { return g.handle && g.handle->connected == 'y' && g.handle->pExt; 
 // Loads the command table unless the chip holds it already. A restart of the chip (ResetCamera, a
 // new Init) forgets it.
 bool EnsureTable(unsigned char table) {
-    if (table > 6) return false;
+    if (table >= kCommandTableCount) return false;
     if (g.table == table) return true;
     const TableLoad load = LoadCommandTable(*g.handle->pExt, table);
     const uint32_t block = load.dataLength;
@@ -89,22 +89,22 @@ bool FlushMark() {
     if (!g.markPending) return true;
     g.markPending = false;
     if (!Ready() || g.table < 0) return false;
-    if (ProgramHead(g.handle, g.mark, 2, g.table == 6, g.block) != hr::kOk) {
+    if (ProgramHead(g.handle, g.mark, 2, kCommandTables[g.table].pageBytes == 32, g.block) != hr::kOk) {
         Trace(g.handle, "the header bytes were not programmed");
         return false;
     }
     return true;
 }
 
-bool CommitFamily() { return g.handle->pExt->family == 'j' || g.handle->pExt->family == 'l'; }
+bool CommitFamily() { return FamilyRow(g.handle->pExt->family).commit == CommitBy::Selector; }
 
 // Sets or clears the download-OK flag. The chip takes the commit selector in download mode only,
 // and entering download mode for the serial flash clears the flag; nothing is sent to the flash.
 bool SetDownloadOk(bool ok) {
     ExtUnit& u = *g.handle->pExt;
     uint8_t one = 1, zero = 0;
-    // Family l: the serial flash, not the in-package one (refused by chips without the choice).
-    if (u.family == 'l') XuWrite(u, XU_ISP_SERIAL_FLASH, &one, 1);
+    // The serial flash, not the in-package one (refused by chips without the choice).
+    if (FamilyRow(u.family).inPackageFlash) XuWrite(u, XU_ISP_SERIAL_FLASH, &one, 1);
     if (XuWrite(u, XU_DFU_ENABLE_CONTROL, &one, 1) != hr::kOk) return false;
     const bool committed = !ok || XuWrite(u, XU_ISP_FW_DOWNLOAD_OK, &one, 1) == hr::kOk;
     const bool left = XuWrite(u, XU_DFU_ENABLE_CONTROL, &zero, 1) == hr::kOk;
@@ -133,7 +133,7 @@ bool Commit() {
 }
 
 int Protect(unsigned char table, bool on) {
-    if (!Ready() || table > 6) return kResultFail;
+    if (!Ready() || table >= kCommandTableCount) return kResultFail;
     if (!RegisterLevelFamily(g.handle->pExt->family)) return kResultOk;
     const int r = on ? CamProtectOn(g.handle, table) : CamProtectOff(g.handle, table);
     if (r != kResultOk)
@@ -153,7 +153,7 @@ int QUELMAR_CALL QuelmarCam_Init(int device) {
         g.commitCleared = false;
         ForgetWrites();
         if (device < 0) return kResultFail;
-        return CamInit(&g.handle, 'e', device) == kResultOk ? kResultOk : kResultFail;
+        return CamInit(&g.handle, kAnyFamily, device) == kResultOk ? kResultOk : kResultFail;
     });
 }
 
@@ -226,7 +226,7 @@ int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsi
             g.markPending = false;
         }
         // Parts with 32-byte pages take each 64-byte burst as two half pages.
-        const bool ok = table == 6 ? WriteHalfPages(g.handle, base, data, g.block) == hr::kOk
+        const bool ok = kCommandTables[table].pageBytes == 32 ? WriteHalfPages(g.handle, base, data, g.block) == hr::kOk
                                    : MoveSector(sector, data, true);
         if (ok && sector == 0) {
             g.mark[0] = image[0];

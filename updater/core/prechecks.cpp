@@ -4,7 +4,7 @@
 
 #include "config.h"
 #include "text_util.h"
-#include "camlib/identity_block.h"
+#include "camlib/chips.h"
 
 namespace tessaw {
 namespace {
