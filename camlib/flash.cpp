@@ -50,7 +50,7 @@ public:
             CAMLIB_TRY(ReadReg8(u_, reg::kPortBusy, &busy));
             if (busy == 0) return hr::kOk;
         }
-        Trace(h_, "serial-flash port still busy after %u polls of 0x2021", kPortBusyPolls);
+        Trace(h_, text::kPortBusy, kPortBusyPolls);
         return hr::kTimeout;
     }
     int32_t Receive(uint8_t* byte) {
@@ -232,7 +232,7 @@ int32_t ReadFlashStatus(CamHandle* h, uint8_t* status) {
             return hr::kOk;
         }
     }
-    Trace(h, "serial-flash status still write-in-progress after %u reads", kStatusReads);
+    Trace(h, text::kStatusBusy, kStatusReads);
     return hr::kTimeout;
 }
 
@@ -503,7 +503,7 @@ int CamSwitchMode(CamHolder* holder, int device) {
             return kResultOk;
         }
     }
-    Trace(*holder, "camera not back %u ms after the mode switch", kModeSwitchTries * 500);
+    Trace(*holder, text::kNotBack, kModeSwitchTries * 500);
     return kResultFail;
 }
 

@@ -6,6 +6,7 @@
 
 #include "camlib/camlib.h"
 #include "camlib/chips.h"
+#include "camlib/texts.h"
 
 namespace camlib {
 

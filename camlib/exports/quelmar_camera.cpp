@@ -57,7 +57,7 @@ bool EnsureTable(unsigned char table) {
     const uint32_t block = load.dataLength;
     if (load.table != hr::kOk || load.length != hr::kOk || !UsableBlock(block)) {
         g.table = -1;
-        Trace(g.handle, "command table %u did not load", table);
+        Trace(g.handle, text::kTableNotLoaded, table);
         return false;
     }
     g.table = table;
@@ -90,7 +90,7 @@ bool FlushMark() {
     g.markPending = false;
     if (!Ready() || g.table < 0) return false;
     if (ProgramHead(g.handle, g.mark, 2, kCommandTables[g.table].pageBytes == 32, g.block) != hr::kOk) {
-        Trace(g.handle, "the header bytes were not programmed");
+        Trace(g.handle, text::kHeaderNotProgrammed);
         return false;
     }
     return true;
@@ -108,7 +108,7 @@ bool SetDownloadOk(bool ok) {
     if (XuWrite(u, XU_DFU_ENABLE_CONTROL, &one, 1) != hr::kOk) return false;
     const bool committed = !ok || XuWrite(u, XU_ISP_FW_DOWNLOAD_OK, &one, 1) == hr::kOk;
     const bool left = XuWrite(u, XU_DFU_ENABLE_CONTROL, &zero, 1) == hr::kOk;
-    if (!committed || !left) Trace(g.handle, ok ? "download-OK flag not set" : "download-OK flag not cleared");
+    if (!committed || !left) Trace(g.handle, ok ? text::kDownloadOkNotSet : text::kDownloadOkNotCleared);
     return committed && left;
 }
 
@@ -137,7 +137,7 @@ int Protect(unsigned char table, bool on) {
     if (!RegisterLevelFamily(g.handle->pExt->family)) return kResultOk;
     const int r = on ? CamProtectOn(g.handle, table) : CamProtectOff(g.handle, table);
     if (r != kResultOk)
-        Trace(g.handle, on ? "write protection on failed (%d)" : "write protection off failed (%d)", r);
+        Trace(g.handle, on ? text::kProtectOnFailed : text::kProtectOffFailed, r);
     return r == kResultOk ? kResultOk : kResultFail;
 }
 
@@ -187,7 +187,7 @@ int QUELMAR_CALL EraseSF(unsigned char table) {
         ExtUnit& u = *g.handle->pExt;
         for (unsigned s = 0; s < kSectors; ++s) {
             if (EraseFlashSector(u, s * kSectorBytes) != hr::kOk) {
-                Trace(g.handle, "sector %u erase failed", s);
+                Trace(g.handle, text::kSectorEraseFailed, s);
                 return kResultFail;
             }
         }
@@ -196,11 +196,11 @@ int QUELMAR_CALL EraseSF(unsigned char table) {
         std::vector<uint8_t> sector(kSectorBytes);
         for (unsigned s = 0; s < kSectors; ++s) {
             if (!MoveSector(s, sector.data(), false)) {
-                Trace(g.handle, "sector %u read after erase failed", s);
+                Trace(g.handle, text::kSectorReadAfterEraseFailed, s);
                 return kResultFail;
             }
             if (std::any_of(sector.begin(), sector.end(), [](uint8_t b) { return b != 0xFF; })) {
-                Trace(g.handle, "sector %u not blank after erase (write-protected part?)", s);
+                Trace(g.handle, text::kSectorNotBlank, s);
                 return kResultFail;
             }
         }

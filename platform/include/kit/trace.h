@@ -21,6 +21,8 @@ void TraceF(Trace& trace, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+// The same over an argument list, for callers with a printf-style interface of their own.
+void VTraceF(Trace& trace, const char* fmt, va_list args);
 
 // Keeps every line; used by tests and by programs that also copy the trace elsewhere.
 class RecordingTrace final : public Trace {
