@@ -43,27 +43,27 @@ inline constexpr int16_t kAnySubVariant = -1;
 
 struct ChipFamily {
     char letter;
-    uint8_t nibble;          // high nibble of identification register 0x20FF
-    uint8_t otherNibble;     // a second nibble that identifies the family (0: none); never requested
-    int16_t subVariant;      // what 0x20D0 must read on a nibble two families share
-    bool requestable;        // a request may name it ('d' is reached through 'i' only)
-    uint8_t selectLevel;     // chip-select level of the bypass port
+    uint8_t nibble;       // high nibble of identification register 0x20FF
+    uint8_t otherNibble;  // a second nibble that identifies the family (0: none); never requested
+    int16_t subVariant;   // what 0x20D0 must read on a nibble two families share
+    bool requestable;     // a request may name it ('d' is reached through 'i' only)
+    uint8_t selectLevel;  // chip-select level of the bypass port
     FlashAccess access;
-    int32_t patchOffset;     // image offset of the flash-type byte; -1: none
-    uint8_t patch[7];        // its value by command-table index
-    uint32_t identityOffset; // image offset of the identity block (vendor, product, release)
+    int32_t patchOffset;      // image offset of the flash-type byte; -1: none
+    uint8_t patch[7];         // its value by command-table index
+    uint32_t identityOffset;  // image offset of the identity block (vendor, product, release)
     PendingAt pendingAt;
-    HeaderMark pending;            // the mark during a download
-    HeaderMark verified;           // the flash mark after a verified download (CommitBy::FlashMark)
+    HeaderMark pending;   // the mark during a download
+    HeaderMark verified;  // the flash mark after a verified download (CommitBy::FlashMark)
     CommitBy commit;
-    CommitBy quietCommit;      // the commit of the quiet variant that stored jobs run
-    bool selectsSerialFlash; // XU_ISP_SERIAL_FLASH := 1 before download mode
+    CommitBy quietCommit;     // the commit of the quiet variant that stored jobs run
+    bool selectsSerialFlash;  // XU_ISP_SERIAL_FLASH := 1 before download mode
     bool quietSelectsSerialFlash;
-    bool resetAfterDownload; // soft reset after leaving download mode
-    bool clearsHeadFirst;    // flash bytes 0 and 1 cleared before the flash-type probe of a download
-    bool clearsMode2501;     // bit 1 of register 0x2501 cleared before that probe
-    bool directSmallPage;    // 32-byte-page parts take the direct serial-flash path
-    bool inPackageFlash;     // may carry in-package flash: the mode switch and the in-package variant
+    bool resetAfterDownload;  // soft reset after leaving download mode
+    bool clearsHeadFirst;     // flash bytes 0 and 1 cleared before the flash-type probe of a download
+    bool clearsMode2501;      // bit 1 of register 0x2501 cleared before that probe
+    bool directSmallPage;     // 32-byte-page parts take the direct serial-flash path
+    bool inPackageFlash;      // may carry in-package flash: the mode switch and the in-package variant
     DownloadVariant variant;
 };
 
@@ -246,10 +246,10 @@ inline constexpr CommandTable kCommandTables[] = {
 inline constexpr int kCommandTableCount = static_cast<int>(sizeof kCommandTables / sizeof kCommandTables[0]);
 
 struct FlashPart {
-    uint8_t code;       // flash type code
-    uint8_t command;    // the identification command it is known by
-    uint8_t answer[3];  // its answer to that command
-    uint8_t table;      // command-table index
+    uint8_t code;          // flash type code
+    uint8_t command;       // the identification command it is known by
+    uint8_t answer[3];     // its answer to that command
+    uint8_t table;         // command-table index
     bool keepsProtection;  // updaters leave its write protection as it is
 };
 

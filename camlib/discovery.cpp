@@ -39,8 +39,7 @@ int32_t ProbeUnit(ExtUnit& u, Platform& p, bool secondSet) {
     int32_t r = XuRead(u, XU_DFU_CHECKSUM, &probe, 1);
     for (uint32_t tries = 0; r == hr::kNotReady; ++tries) {
         if (tries == kNotReadyTries) {
-            kit::TraceF(*p.trace, text::kNotReadyGaveUp,
-                        kNotReadyTries * kNotReadyPauseMs, u.node);
+            kit::TraceF(*p.trace, text::kNotReadyGaveUp, kNotReadyTries * kNotReadyPauseMs, u.node);
             break;
         }
         if (secondSet) p.trace->Write(text::kGo);
@@ -244,8 +243,7 @@ int CamInit(CamHolder* holder, char family, int device) {
         t.Write(text::kKsControlOk);
         std::unique_ptr<KsTopology> topology;
         const bool hasTopology = h->filter->QueryTopology(topology) == hr::kOk && topology;
-        t.Write(hasTopology ? text::kTopologyOk
-                            : text::kTopologyFail);
+        t.Write(hasTopology ? text::kTopologyOk : text::kTopologyFail);
 
         uint8_t id = 0;
         if (hasTopology) {

@@ -251,8 +251,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     }
     s.Line(text::kSetFlashTypeOk);
     if (quiet ? family.quietSelectsSerialFlash : family.selectsSerialFlash) {
-        s.Line(s.Write1(XU_ISP_SERIAL_FLASH, 1) == hr::kOk ? text::kSerialFlashOk
-                                                        : text::kSerialFlashFail);
+        s.Line(s.Write1(XU_ISP_SERIAL_FLASH, 1) == hr::kOk ? text::kSerialFlashOk : text::kSerialFlashFail);
     }
     CamProtectOff(h, type);
     s.Line(text::kProtectOff);
@@ -405,8 +404,7 @@ int Paced(CamHandle* h, DownloadJob job, const ChipFamily& family) {
         if (retried) {
             s.Line(text::kSizeFail);
             s.Line(text::kResendSize);
-            s.Line(sized ? text::kSizeRecovered
-                      : text::kSizeFail);
+            s.Line(sized ? text::kSizeRecovered : text::kSizeFail);
         }
         if (!sized) return;
         ChunkHooks hooks;
@@ -445,8 +443,7 @@ int Paced(CamHandle* h, DownloadJob job, const ChipFamily& family) {
             ++s.failures;
             return;
         }
-        s.T(text::kChecksumMatch, device,
-            sentChecksum);
+        s.T(text::kChecksumMatch, device, sentChecksum);
         if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
             ++s.failures;
             s.Line(text::kFinishProcessFail);

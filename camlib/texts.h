@@ -97,13 +97,16 @@ inline constexpr const char* kEnd = "end";
 inline constexpr const char* kStartMcm = "--in Download_Fw, sftype=%d (MCM)";
 inline constexpr const char* kStartSf = "--in Download_Fw, sftype=%d (SF)";
 inline constexpr const char* kIspEnableFailLine = "put_Property XU_ISP_ENABLE = 1 fail.\r\n";
-inline constexpr const char* kIspEnableRecoveredLine = "put_Property XU_ISP_ENABLE = 1 has been recovered.\r\n";
+inline constexpr const char* kIspEnableRecoveredLine =
+    "put_Property XU_ISP_ENABLE = 1 has been recovered.\r\n";
 inline constexpr const char* kSizeFailLine = "get_PropertySize XU_DFU_ACCESS_CONTROL fail.\r\n";
-inline constexpr const char* kSizeRecoveredLine = "get_PropertySize XU_DFU_ACCESS_CONTROL has been recovered.\r\n";
+inline constexpr const char* kSizeRecoveredLine =
+    "get_PropertySize XU_DFU_ACCESS_CONTROL has been recovered.\r\n";
 inline constexpr const char* kWhileStart = "--while start";
 inline constexpr const char* kWhileEnd = "--while end";
 inline constexpr const char* kChunkFailLine = "put_Property XU_DFU_ACCESS_CONTROL fail.\r\n";
-inline constexpr const char* kChunkRecoveredLine = "put_Property XU_DFU_ACCESS_CONTROL has been recovered.\r\n";
+inline constexpr const char* kChunkRecoveredLine =
+    "put_Property XU_DFU_ACCESS_CONTROL has been recovered.\r\n";
 inline constexpr const char* kTriggerResult = "trigger check sum calculate, the result = 0x%x";
 inline constexpr const char* kWaitSecond = "wait 1 second";
 inline constexpr const char* kBusyFlag = "get the FW busy flag = 0x%x";

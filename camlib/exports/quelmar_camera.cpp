@@ -136,8 +136,7 @@ int Protect(unsigned char table, bool on) {
     if (!Ready() || table >= kCommandTableCount) return kResultFail;
     if (!RegisterLevelFamily(g.handle->pExt->family)) return kResultOk;
     const int r = on ? CamProtectOn(g.handle, table) : CamProtectOff(g.handle, table);
-    if (r != kResultOk)
-        Trace(g.handle, on ? text::kProtectOnFailed : text::kProtectOffFailed, r);
+    if (r != kResultOk) Trace(g.handle, on ? text::kProtectOnFailed : text::kProtectOffFailed, r);
     return r == kResultOk ? kResultOk : kResultFail;
 }
 
@@ -226,8 +225,9 @@ int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsi
             g.markPending = false;
         }
         // Parts with 32-byte pages take each 64-byte burst as two half pages.
-        const bool ok = kCommandTables[table].pageBytes == 32 ? WriteHalfPages(g.handle, base, data, g.block) == hr::kOk
-                                   : MoveSector(sector, data, true);
+        const bool ok = kCommandTables[table].pageBytes == 32
+                            ? WriteHalfPages(g.handle, base, data, g.block) == hr::kOk
+                            : MoveSector(sector, data, true);
         if (ok && sector == 0) {
             g.mark[0] = image[0];
             g.mark[1] = image[1];

@@ -144,8 +144,7 @@ TEST(Download, AChunkThatFailsOnceStillFails) {
     Flashing run({{"family", "f"}, {"fault1", "fail=xu_write:10@2"}}, 65536);
     EXPECT_EQ(run.Download(), 1);
     const auto lines = run.NewTrace();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), text::kChunkRecovered),
-              lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), text::kChunkRecovered), lines.end());
     bool equalValues = false;
     for (const std::string& line : lines) {
         unsigned device = 0, image = 0;
@@ -371,8 +370,7 @@ TEST(Download, ABusyFlagThatNeverClearsEndsTheWait) {
                  4096, true);
     EXPECT_EQ(run.Download(), 1);
     const auto lines = run.NewTrace();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), kit::Format(text::kBusyGaveUp, 30u)),
-              lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), kit::Format(text::kBusyGaveUp, 30u)), lines.end());
     EXPECT_EQ(std::count(lines.begin(), lines.end(), text::kWaitSecond), 31);
     EXPECT_EQ(run.status, 25);
     EXPECT_FALSE(run.rig.Chip().Committed());
