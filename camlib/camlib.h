@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "camlib/chips.h"
 #include "camlib/ports.h"
 #include "camlib/transport.h"
 
@@ -110,9 +111,8 @@ int CamUsbIdentity(CamHandle* handle, UsbIdentity* out);
 int CamChipFamily(CamHandle* handle, char* family);
 
 // Flash handling.
+// A code with a command table (FlashTableIndex, chips.h).
 bool CamFlashTypeValid(uint32_t code);
-// The command-table index of a code (0..6 stay as they are); -1 when the code has none.
-int FlashTableIndex(uint32_t code);
 int CamProbeFlashType(CamHandle* handle, uint8_t* code);
 int32_t CamSetFlashType(CamHandle* handle, uint32_t code);
 int CamProtectOff(CamHandle* handle, uint32_t code);

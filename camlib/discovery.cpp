@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "camlib/internals.h"
@@ -40,11 +39,10 @@ int32_t ProbeUnit(ExtUnit& u, Platform& p, bool secondSet) {
     int32_t r = XuRead(u, XU_DFU_CHECKSUM, &probe, 1);
     for (uint32_t tries = 0; r == hr::kNotReady; ++tries) {
         if (tries == kNotReadyTries) {
-            kit::TraceF(*p.trace, "XU_DFU_CHECKSUM still not ready after %u ms, node %u skipped",
-                        kNotReadyTries * kNotReadyPauseMs, u.node);
+            kit::TraceF(*p.trace, text::kNotReadyGaveUp, kNotReadyTries * kNotReadyPauseMs, u.node);
             break;
         }
-        if (secondSet) p.trace->Write("go");
+        if (secondSet) p.trace->Write(text::kGo);
         r = XuRead(u, XU_DFU_CHECKSUM, &probe, 1);
         p.sleep->Sleep(kNotReadyPauseMs);
     }
@@ -67,12 +65,10 @@ Platform& PlatformOf(const CamHandle* handle) {
 }
 
 void Trace(const CamHandle* handle, const char* fmt, ...) {
-    char line[2048];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(line, sizeof line, fmt, args);
+    kit::VTraceF(*PlatformOf(handle).trace, fmt, args);
     va_end(args);
-    PlatformOf(handle).trace->Write(line);
 }
 
 void SleepMs(const CamHandle* handle, uint32_t milliseconds) {
@@ -130,54 +126,6 @@ void ParseHardwareId(const std::string& id, uint16_t& vid, uint16_t& pid, uint16
     rev = ParseHex4(padded.c_str() + 26);
 }
 
-char FamilyOf(uint8_t id, uint8_t subVariant) {
-    switch (id >> 4) {
-        case 0x6:
-            return 'f';
-        case 0x9:
-            return 'g';
-        case 0x8:
-            return 'h';
-        case 0xA:
-            return subVariant == 0x10 ? 'd' : 'i';
-        case 0xB:
-            return 'j';
-        case 0xC:
-            return 'k';
-        case 0xD:
-            return 'l';
-        case 0xE:
-            return 'k';
-        default:
-            return 0;
-    }
-}
-
-bool FamilyAccepts(char family, uint8_t nibble) {
-    switch (family) {
-        case 'e':
-            return FamilyOf(nibble, 0) != 0;
-        case 'f':
-            return nibble == 0x60;
-        case 'g':
-            return nibble == 0x90;
-        case 'h':
-            return nibble == 0x80;
-        case 'i':
-            return nibble == 0xA0;
-        case 'j':
-            return nibble == 0xB0;
-        case 'k':
-            return nibble == 0xC0;
-        case 'l':
-            return nibble == 0xD0;
-        default:
-            return false;
-    }
-}
-
-uint8_t SelectLevelOf(char family) { return family == 'f' || family == 'g' ? 2 : 0; }
-
 void CamCreate(CamHolder* holder) {
     if (!holder) return;
     *holder = new CamHandle;
@@ -202,10 +150,10 @@ int32_t FindExtensionNode(ExtUnit& u, KsTopology& topology, Platform& p) {
     uint32_t nodes = 0;
     int32_t r = topology.NumNodes(&nodes);
     if (r != hr::kOk) {
-        p.trace->Write("pIksTopologyInfo->get_NumNodes fail");
+        p.trace->Write(text::kNumNodesFail);
         return r;
     }
-    p.trace->Write("pIksTopologyInfo->get_NumNodes ok");
+    p.trace->Write(text::kNumNodesOk);
     for (uint32_t i = 0; i < nodes; ++i) {
         Guid type{};
         if (topology.NodeType(i, &type) != hr::kOk || type != kNodeTypeDevSpecific) continue;
@@ -213,7 +161,7 @@ int32_t FindExtensionNode(ExtUnit& u, KsTopology& topology, Platform& p) {
         u.set = g_lastSet = kFirstPropertySet;
         r = ProbeUnit(u, p, false);
         if (r == hr::kSetNotFound) {
-            p.trace->Write("wrong Guid, try the 7316");
+            p.trace->Write(text::kWrongGuid);
             u.set = g_lastSet = kSecondPropertySet;
             r = ProbeUnit(u, p, true);
         }
@@ -233,8 +181,8 @@ int CamInit(CamHolder* holder, char family, int device) {
     Platform& p = CurrentPlatform();
     StartRecordingFromEnvironment(p);
     kit::Trace& t = *p.trace;
-    t.Write("in core QuelmarCam_Init");
-    if (family < 'e' || family > 'l') return kResultInvalid;
+    t.Write(text::kInit);
+    if (!RequestValid(family)) return kResultInvalid;
     if (!holder) return kResultFail;
     if (!*holder) CamCreate(holder);
     CamHandle* h = *holder;
@@ -250,7 +198,7 @@ int CamInit(CamHolder* holder, char family, int device) {
     int position = -1;
     std::unique_ptr<VideoDevice> dev;
     while (list->Next(dev) == hr::kOk && dev) {
-        t.Write("in while");
+        t.Write(text::kInWhile);
         if (++position < device) continue;
         ReleaseDevice(h);
         const int32_t bound = dev->BindFilter(h->filter);
@@ -259,59 +207,58 @@ int CamInit(CamHolder* holder, char family, int device) {
         char ansi[260] = {};
         std::memcpy(ansi, path.data(), std::min<size_t>(path.size(), 256));
         if (!IsUsbPath(ansi)) {
-            t.Write("it might be virtual camera, find the next one");
+            t.Write(text::kVirtualCamera);
             h->filter.reset();
             continue;
         }
-        t.Write("it is usb camera, do nothing");
+        t.Write(text::kUsbCamera);
         std::memset(h->path, 0, sizeof h->path);
         std::memcpy(h->path, ansi, 256);
         h->filter = RecordedFilter(p, std::move(h->filter), h->path);
         if (bound != hr::kOk || !h->filter) {
-            t.Write("BindToObject IID_IBaseFilter fail.");
+            t.Write(text::kBindFilterFail);
             h->filter.reset();
             return kResultFail;
         }
 
-        t.Write("QueryInterface for Quelmar IID_ICustomCameraProp");
-        t.Write("hand->pAmp is null");
+        t.Write(text::kQueryCustomProp);
+        t.Write(text::kAmpNull);
         if (h->filter->QueryCustomProp(h->pAmp) != hr::kOk || !h->pAmp) {
             h->pAmp.reset();
-            t.Write("QueryInterface sp IID_ICustomCameraProp fail ");
+            t.Write(text::kCustomPropFail);
         } else {
             u.dt = kDtQuelmar;
-            t.Write("hand->pExt->dt = Quelmar");
+            t.Write(text::kDtQuelmar);
         }
 
-        t.Write("Check for UVC driver");
+        t.Write(text::kCheckUvc);
         const bool hasControl = h->filter->QueryKsControl(u.control) == hr::kOk && u.control;
         if (!hasControl) {
             // Every kernel-streaming capture filter has IKsControl: one without it is not a camera
             // driver this library can talk to, whatever else it offers.
-            t.Write("QueryInterface IID_IKsControl fail");
+            t.Write(text::kKsControlFail);
             ReleaseDevice(h);
             continue;
         }
-        t.Write("QueryInterface IID_IKsControl ok");
+        t.Write(text::kKsControlOk);
         std::unique_ptr<KsTopology> topology;
         const bool hasTopology = h->filter->QueryTopology(topology) == hr::kOk && topology;
-        t.Write(hasTopology ? "QueryInterface m_pKsTopologyInfo ok"
-                            : "QueryInterface m_pKsTopologyInfo fail");
+        t.Write(hasTopology ? text::kTopologyOk : text::kTopologyFail);
 
         uint8_t id = 0;
         if (hasTopology) {
             if (u.dt == kDtUndetermined) {
-                t.Write("hand->pExt->dt = UVC");
+                t.Write(text::kDtUvc);
                 u.dt = kDtUvc;
             } else if (u.dt == kDtQuelmar) {
-                t.Write("hand->pExt->dt = QuelmarAV");
+                t.Write(text::kDtQuelmarAV);
                 u.dt = kDtQuelmarAV;
                 u.custom = h->pAmp.get();
             }
             if (FindExtensionNode(u, *topology, p) != hr::kOk) {
-                t.Write("FindExtensionNode fail");
+                t.Write(text::kFindNodeFail);
             } else {
-                t.Write("FindExtensionNode ok");
+                t.Write(text::kFindNodeOk);
                 if (ReadReg8(u, reg::kChipId, &id) != hr::kOk) id = 0;
             }
         } else {
@@ -329,9 +276,9 @@ int CamInit(CamHolder* holder, char family, int device) {
             continue;
         }
         uint8_t sub = 0;
-        if (nibble == 0xA0 && ReadReg8(u, reg::kSubVariant, &sub) != hr::kOk) {
+        if (NeedsSubVariant(id) && ReadReg8(u, reg::kSubVariant, &sub) != hr::kOk) {
             // Without the sub-variant the family is a guess; a guess could patch the image wrongly.
-            t.Write("read 0x20D0 fail, device skipped");
+            t.Write(text::kSubVariantFail);
             ReleaseDevice(h);
             continue;
         }
@@ -346,7 +293,7 @@ int CamInit(CamHolder* holder, char family, int device) {
 
 int CamInitAll(CamHolder* holders, int count) {
     if (!holders) return kResultFail;
-    for (int i = 0; i < count; ++i) CamInit(&holders[i], 'e', i);
+    for (int i = 0; i < count; ++i) CamInit(&holders[i], kAnyFamily, i);
     return kResultOk;
 }
 

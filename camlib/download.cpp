@@ -1,11 +1,10 @@
 // Firmware download: the image is patched for the flash part, its XOR checksum taken, the device put
 // into download mode, the image streamed in chunks of the size the device reports, the device's own
 // checksum compared, and only then is the image marked valid. Four variants share the skeleton
-// (generic, 'j', in-package, the direct serial-flash path), and a quiet form of the generic one
-// serves stored jobs.
+// (generic, paced, in-package, the direct serial-flash path), chosen by the family's row; a quiet
+// form of the generic one serves stored jobs.
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -33,18 +32,20 @@ public:
     void Progress(uint8_t progress) {
         if (job_.progressOut) *job_.progressOut = progress;
     }
+    // A formatted trace line, and a plain one; the quiet form writes neither.
     void T(const char* fmt, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
 #endif
     {
         if (quiet_) return;
-        char line[2048];
         va_list args;
         va_start(args, fmt);
-        std::vsnprintf(line, sizeof line, fmt, args);
+        kit::VTraceF(*PlatformOf(h_).trace, fmt, args);
         va_end(args);
-        PlatformOf(h_).trace->Write(line);
+    }
+    void Line(const char* text) {
+        if (!quiet_) PlatformOf(h_).trace->Write(text);
     }
     void Sleep(uint32_t ms) { SleepMs(h_, ms); }
     // Records a transport result as the last one and tells whether it succeeded.
@@ -122,20 +123,17 @@ bool AskChunk(Session& s, uint32_t& chunk, bool& retried) {
     return ask();
 }
 
-// The "during the download" mark of a family with the bypass port.
-uint8_t PendingMark(char family) { return family == 'i' ? 0xF9 : 0xF5; }
-
 bool ImageHolds(const DownloadJob& job, int64_t offset, uint32_t bytes) {
     return offset >= 0 && uint64_t(offset) + bytes <= job.length;
 }
 
 // Writes the flash-type byte of the image. False when the image is too short to hold it.
-bool Patch(DownloadJob& job, char family) {
-    const int32_t offset = PatchOffset(family);
+bool Patch(DownloadJob& job, const ChipFamily& family) {
+    const int32_t offset = family.patchOffset;
     if (offset < 0) return true;
     if (!ImageHolds(job, offset, 1)) return false;
     const int index = FlashTableIndex(job.flashType);
-    if (index >= 0) job.image[offset] = PatchValue(family, index);
+    if (index >= 0) job.image[offset] = family.patch[index];
     return true;
 }
 
@@ -147,7 +145,7 @@ bool DirectPath(Session& s, DownloadJob& job) {
     if (job.checksumOut) *job.checksumOut = checksum;
     // The path works on one 64 KiB buffer; a longer image would not fit in it.
     if (job.length > kAddressableBytes) {
-        s.T("image of %u bytes is too long for the direct path", job.length);
+        s.T(text::kDirectTooLong, job.length);
         s.Report(DL_ERROR, 100);
         return false;
     }
@@ -177,7 +175,7 @@ bool DirectPath(Session& s, DownloadJob& job) {
     if (BypassProgram(h, 0, &valid, 1) != hr::kOk) {
         // Without its valid mark the image does not start (the camera stays in ROM mode): a cut or
         // a refusal here is no success.
-        s.T("valid mark at flash address 0 fail.");
+        s.Line(text::kValidMarkFail);
         if (job.deviceChecksumOut) *job.deviceChecksumOut = static_cast<uint8_t>(~checksum);
         s.Report(DL_ERROR, 100);
         return false;
@@ -191,34 +189,34 @@ bool DirectPath(Session& s, DownloadJob& job) {
 int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     Session s(h, job, quiet);
     if (!CamFlashTypeValid(job.flashType) || (quiet && job.length == 0)) {
-        s.T("Flash type error");
+        s.Line(text::kFlashTypeError);
         s.Report(DL_ERROR, 100);
         return kResultInvalid;
     }
     // An empty image would divide the progress by zero and send one chunk of padding.
     if (!job.image || job.length == 0) {
-        s.T("Download Data is NULL!");
+        s.Line(text::kDataNull);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
     if (!h || !h->pExt) {
-        s.T("NULL pExt Pointer fail!");
+        s.Line(text::kNullExt);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
     ExtUnit& u = *h->pExt;
-    const char family = u.family;
+    const ChipFamily& family = FamilyRow(u.family);
     if (!Patch(job, family)) {
-        s.T("image of %u bytes too short for the flash-type byte", job.length);
+        s.T(text::kTooShortForPatch, job.length);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
     s.Report(DL_INITIAL, 5);
-    s.T("DL_INITIAL...5%%");
+    s.Line(text::kInitial);
 
     const uint32_t type = job.flashType;
-    if ((type == 6 || type == 129 || type == 130) && (family == 'h' || family == 'g' || family == 'f')) {
-        s.T("MX32 download...");
+    if (SmallPages(type) && family.directSmallPage) {
+        s.Line(text::kDirectDownload);
         const bool ok = DirectPath(s, job);
         if (!quiet) CamSoftReset(h);
         return ok ? kResultOk : kResultFail;
@@ -231,79 +229,77 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         s.Sleep(50);
         SetRegBits(u, reg::kGpioEnable1, 0x02);
     }
-    if (!quiet && (family == 'k' || family == 'l')) {
-        job.image[0] = 0xF9;
-        if (job.length > 1) job.image[1] = 0xFF;
+    if (!quiet && family.pendingAt == PendingAt::Image) {
+        job.image[0] = family.pending.bytes[0];
+        if (job.length > 1) job.image[1] = family.pending.bytes[1];
     }
     // The pending mark written after the first chunk can only clear bits: over a file whose header
     // already holds the verified mark it changes nothing, and a cut later in the download would leave
     // a verified mark over a half-written image. Such a header goes out as the pending mark; the
     // verified one is still written last.
-    if (RegisterLevelFamily(family) && job.image[0] != 0xFF) job.image[0] = PendingMark(family);
+    if (family.pendingAt == PendingAt::Flash && job.image[0] != 0xFF) job.image[0] = family.pending.bytes[0];
     uint8_t checksum = XorChecksum(job.image, job.length);
-    s.T("CheckSum calculate ok");
+    s.Line(text::kChecksumDone);
     if (job.checksumOut) *job.checksumOut = checksum;
     // The chip programs with whatever table it holds: a table that did not load could program the
     // part with the wrong opcodes.
     // The length query that follows the table may go unanswered; only the table counts.
     if (LoadCommandTable(u, type).table != hr::kOk) {
-        s.T("SetFlashType fail");
+        s.Line(text::kSetFlashTypeFail);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
-    s.T("SetFlashType ok");
-    if (family == 'i' || (!quiet && family == 'l')) {
-        s.T(s.Write1(XU_ISP_SERIAL_FLASH, 1) == hr::kOk ? "for 7316 XU_ISP_SERIAL_FLASH ok!"
-                                                        : "for 7316 XU_ISP_SERIAL_FLASH fail!");
+    s.Line(text::kSetFlashTypeOk);
+    if (quiet ? family.quietSelectsSerialFlash : family.selectsSerialFlash) {
+        s.Line(s.Write1(XU_ISP_SERIAL_FLASH, 1) == hr::kOk ? text::kSerialFlashOk : text::kSerialFlashFail);
     }
     CamProtectOff(h, type);
-    s.T("software protect off...");
+    s.Line(text::kProtectOff);
 
     uint32_t chunk = 0;
     bool retried = false;
     bool entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
     if (!entered) {
-        s.T("start burning fail...");
+        s.Line(text::kStartFail);
         ++s.retries;
         entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
-        if (entered) s.T("start burning recover...");
+        if (entered) s.Line(text::kStartRecovered);
     }
     uint8_t device = 0;
     if (entered) {
-        s.T("start burning...ok!");
-        s.T("get size ...");
+        s.Line(text::kStartOk);
+        s.Line(text::kGetSize);
         const bool sized = AskChunk(s, chunk, retried);
-        if (retried) s.T("get size ...fail");
+        if (retried) s.Line(text::kGetSizeFail);
         if (sized) {
-            s.T("get size ok");
+            s.Line(text::kGetSizeOk);
             ChunkHooks hooks;
             hooks.progressScale = quiet ? 85 : 90;
             hooks.sent = [&](uint32_t n) {
-                if (n % 20 == 1) s.T("buring data...");
-                if (n == 1 && RegisterLevelFamily(family)) {
-                    const uint8_t mark = PendingMark(family);
-                    FlashWriteAt(h, 0, &mark, 1);
-                    const uint32_t at = IdentityOffset(family);
+                if (n % 20 == 1) s.Line(text::kBurning);
+                if (n == 1 && family.pendingAt == PendingAt::Flash) {
+                    FlashWriteAt(h, 0, family.pending.bytes, family.pending.count);
+                    const uint32_t at = family.identityOffset;
                     if (ImageHolds(job, at, 6)) FlashWriteAt(h, at, job.image + at, 6);
                 }
             };
             hooks.firstFailure = [&] {
-                s.T("put_Property XU_DFU_ACCESS_CONTROL fail.");
+                s.Line(text::kChunkFail);
                 if (!quiet) s.Sleep(1);
             };
-            hooks.recovered = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL has been recovered."); };
-            hooks.secondFailure = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL fail."); };
+            hooks.recovered = [&] { s.Line(text::kChunkRecovered); };
+            hooks.secondFailure = [&] { s.Line(text::kChunkFail); };
             bool verified = false;
             if (ChunkLoop(s, chunk, checksum, hooks)) {
                 s.Report(DL_VERIFY, quiet ? 90 : 95);
                 bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
                 if (!read) {
-                    s.T("get_Property XU_DFU_CHECKSUM fail.");
+                    s.Line(text::kChecksumReadFail);
                     read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
                 }
                 if (!read) {
                     ++s.retries;
-                    s.T("get_Property XU_DFU_CHECKSUM fail.");
+                    s.Line(text::kChecksumReadFail);
                     read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
                 }
                 if (read) {
@@ -313,29 +309,24 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
                 }
             }
             if (verified && (device != checksum || s.retries)) {
-                s.T("XU_DFU_CHECKSUM incorrect.");
-                s.T("FW get checksum (%x) != Code checksum(%x) \r\n", device, checksum);
+                s.Line(text::kChecksumIncorrect);
+                s.T(text::kChecksumMismatch, device, checksum);
                 ++s.failures;
             } else if (verified) {
-                s.T("checksum correct = %02X \r\n", checksum);
+                s.T(text::kChecksumCorrect, checksum);
                 bool committed = true;
-                if (family == 'j' || family == 'l' || (quiet && family == 'k')) {
+                if ((quiet ? family.quietCommit : family.commit) == CommitBy::Selector) {
                     if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
                         ++s.failures;
-                        s.T("XU_ISP_FW_DOWNLOAD_OK fail.");
+                        s.Line(text::kDownloadOkFail);
                         committed = false;
                     }
                 } else {
-                    static constexpr uint8_t kValidK[2] = {0x89, 0x17};
-                    static constexpr uint8_t kValidI[2] = {0x89, 0x16};
-                    static constexpr uint8_t kValid[1] = {0x55};
-                    const int32_t r = family == 'k'   ? FlashWriteAt(h, 0, kValidK, 2)
-                                      : family == 'i' ? FlashWriteAt(h, 0, kValidI, 2)
-                                                      : FlashWriteAt(h, 0, kValid, 1);
+                    const int32_t r = FlashWriteAt(h, 0, family.verified.bytes, family.verified.count);
                     if (r != hr::kOk) {
                         // Without its valid mark the image would not start: not a success.
                         ++s.failures;
-                        s.T("valid mark at flash address 0 fail.");
+                        s.Line(text::kValidMarkFail);
                     }
                 }
                 if (committed) CamProtectOn(h, type);
@@ -348,7 +339,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         return s.failures || s.retries ? kResultFail : kResultOk;
     }
     const bool left = s.Write1(XU_DFU_ENABLE_CONTROL, 0) == hr::kOk;
-    if (family == 'j' || family == 'k' || family == 'l') {
+    if (family.resetAfterDownload) {
         if (left) s.Sleep(500);
         CamSoftReset(h);
     }
@@ -360,112 +351,110 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     return s.failures || s.retries ? kResultFail : kResultOk;
 }
 
-int VariantJ(CamHandle* h, DownloadJob job) {
+int Paced(CamHandle* h, DownloadJob job, const ChipFamily& family) {
     Session s(h, job, false);
     // The patch tables have no value for an unknown part: refuse it rather than guess.
     if (!CamFlashTypeValid(job.flashType)) {
-        s.T("Flash type error");
+        s.Line(text::kFlashTypeError);
         s.Report(DL_ERROR, 100);
         return kResultInvalid;
     }
-    if (job.image && job.length && !Patch(job, 'j')) {
-        s.T("image of %u bytes too short for the flash-type byte", job.length);
+    if (job.image && job.length && !Patch(job, family)) {
+        s.T(text::kTooShortForPatch, job.length);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
     s.Report(DL_INITIAL, 5);
-    s.T("downloading...");
+    s.Line(text::kDownloading);
     if (!job.image || job.length == 0) {
-        s.T("Download Data is NULL!\r\n");
+        s.Line(text::kDataNullLine);
         return kResultFail;
     }
     if (!h || !h->pExt) {
-        s.T("NULL pExt Pointer fail.\r\n");
+        s.Line(text::kNullExtLine);
         return kResultFail;
     }
     ExtUnit& u = *h->pExt;
     const uint8_t checksum = XorChecksum(job.image, job.length);
     uint8_t sentChecksum = checksum;
-    s.T("bin[2] = %x", job.length > 2 ? job.image[2] : 0);
-    s.T("checksum is %x", checksum);
-    s.T("flash type is %x", job.flashType);
+    s.T(text::kImageByte2, job.length > 2 ? job.image[2] : 0);
+    s.T(text::kChecksumIs, checksum);
+    s.T(text::kFlashTypeIs, job.flashType);
 
     [&] {
         if (!s.Ok(LoadCommandTable(u, job.flashType).table)) {
             ++s.failures;
-            s.T("SetFlashType fail");
+            s.Line(text::kSetFlashTypeFail);
             return;
         }
         if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 1))) {
-            s.T("put_Property XU_DFU_ENABLE_CONTROL = 1 fail.");
-            s.T("Resend Command XU_DFU_ENABLE_CONTROL.");
+            s.Line(text::kEnableFail);
+            s.Line(text::kResendEnable);
             ++s.retries;
             if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 1))) {
-                s.T("put_Property XU_ISP_ENABLE = 1 fail again, goto reset chip");
+                s.Line(text::kEnableFailAgain);
                 return;
             }
-            s.T("put_Property XU_ISP_ENABLE = 1 has been recovered.");
+            s.Line(text::kEnableRecovered);
         }
-        s.T("get property size");
+        s.Line(text::kGetPropertySize);
         uint32_t chunk = 0;
         bool retried = false;
         const bool sized = AskChunk(s, chunk, retried);
         if (retried) {
-            s.T("get_PropertySize XU_DFU_ACCESS_CONTROL fail.");
-            s.T("Resend Command XU_DFU_ACCESS_CONTROL.");
-            s.T(sized ? "get_PropertySize XU_DFU_ACCESS_CONTROL has been recovered."
-                      : "get_PropertySize XU_DFU_ACCESS_CONTROL fail.");
+            s.Line(text::kSizeFail);
+            s.Line(text::kResendSize);
+            s.Line(sized ? text::kSizeRecovered : text::kSizeFail);
         }
         if (!sized) return;
         ChunkHooks hooks;
         hooks.sent = [&](uint32_t n) {
             s.Sleep(10);
-            if (n % 10 == 1) s.T("in transfer data.");
+            if (n % 10 == 1) s.Line(text::kInTransfer);
         };
         hooks.firstFailure = [&] {
-            s.T("put_Property XU_DFU_ACCESS_CONTROL fail.");
-            s.T("Resend Command.\r\n");
+            s.Line(text::kChunkFail);
+            s.Line(text::kResend);
         };
-        hooks.recovered = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL has been recovered."); };
-        hooks.secondFailure = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL fail."); };
+        hooks.recovered = [&] { s.Line(text::kChunkRecovered); };
+        hooks.secondFailure = [&] { s.Line(text::kChunkFail); };
         if (!ChunkLoop(s, chunk, sentChecksum, hooks)) return;
 
         s.Report(DL_VERIFY, 95);
-        s.T("Get FW checksum");
+        s.Line(text::kGetFwChecksum);
         uint8_t device = 0;
         bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
         if (!read) read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
         if (!read) {
             ++s.retries;
-            s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
-            s.T("Resend Command fail.\r\n");
+            s.Line(text::kChecksumReadFailLine);
+            s.Line(text::kResendFail);
             read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
             if (!read) {
-                s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
+                s.Line(text::kChecksumReadFailLine);
                 return;
             }
-            s.T("get_Property XU_DFU_CHECKSUM has been recovered.\r\n");
+            s.Line(text::kChecksumRecoveredLine);
         }
         s.Sleep(1000);
-        s.T("retry counter %d", s.retries);
+        s.T(text::kRetryCounter, s.retries);
         if (device != sentChecksum || s.retries) {
-            s.T("FW get checksum (%x) != Code checksum(%x) \r\n", device, sentChecksum);
+            s.T(text::kChecksumMismatch, device, sentChecksum);
             ++s.failures;
             return;
         }
-        s.T("FW checksum = 0x%02X \r\nAP checksum = 0x%02X \r\n**Checksum Match!**\r\n", device,
-            sentChecksum);
+        s.T(text::kChecksumMatch, device, sentChecksum);
         if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
             ++s.failures;
-            s.T("DL_FINISH_PROCESS fail.");
+            s.Line(text::kFinishProcessFail);
             return;
         }
         if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 0))) {
             ++s.failures;
-            s.T("XU_ISP_ENABLE fail.");
+            s.Line(text::kIspEnableFail);
             return;
         }
-        s.T("end");
+        s.Line(text::kEnd);
     }();
     CamSoftReset(h);
     s.Report(DL_FINISH, 100);
@@ -475,16 +464,16 @@ int VariantJ(CamHandle* h, DownloadJob job) {
 int VariantInPackage(CamHandle* h, DownloadJob job) {
     Session s(h, job, false);
     const bool mcm = job.flashType == kFlashInPackage;
-    s.T(mcm ? "--in Download_Fw, sftype=%d (MCM)" : "--in Download_Fw, sftype=%d (SF)", job.flashType);
+    s.T(mcm ? text::kStartMcm : text::kStartSf, job.flashType);
     // No patch byte here: a part the table does not know is programmed with command table 0, and
     // the device checksum still decides.
     s.Report(DL_INITIAL, 5);
     if (!job.image || job.length == 0) {
-        s.T("Download Data is NULL!\r\n");
+        s.Line(text::kDataNullLine);
         return kResultFail;
     }
     if (!h || !h->pExt) {
-        s.T("NULL pExt Pointer fail.\r\n");
+        s.Line(text::kNullExtLine);
         return kResultFail;
     }
     ExtUnit& u = *h->pExt;
@@ -518,66 +507,66 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
         if (!entered) {
             ++s.retries;
             if (!s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 1))) {
-                s.T("put_Property XU_ISP_ENABLE = 1 fail.\r\n");
+                s.Line(text::kIspEnableFailLine);
                 return;
             }
-            s.T("put_Property XU_ISP_ENABLE = 1 has been recovered.\r\n");
+            s.Line(text::kIspEnableRecoveredLine);
         }
         uint32_t chunk = 0;
         bool retried = false;
         const bool sized = AskChunk(s, chunk, retried);
         if (!sized) {
-            s.T("get_PropertySize XU_DFU_ACCESS_CONTROL fail.\r\n");
+            s.Line(text::kSizeFailLine);
             return;
         }
-        if (retried) s.T("get_PropertySize XU_DFU_ACCESS_CONTROL has been recovered.\r\n");
-        s.T("--while start");
+        if (retried) s.Line(text::kSizeRecoveredLine);
+        s.Line(text::kWhileStart);
         ChunkHooks hooks;
-        hooks.recovered = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL has been recovered.\r\n"); };
-        hooks.secondFailure = [&] { s.T("put_Property XU_DFU_ACCESS_CONTROL fail.\r\n"); };
+        hooks.recovered = [&] { s.Line(text::kChunkRecoveredLine); };
+        hooks.secondFailure = [&] { s.Line(text::kChunkFailLine); };
         if (!ChunkLoop(s, chunk, sentChecksum, hooks)) return;
-        s.T("--while end");
+        s.Line(text::kWhileEnd);
 
         s.Report(DL_VERIFY, 95);
         const bool triggered = s.Ok(s.Write1(XU_DFU_CHECKSUM_TRIGGER, 1));
-        s.T("trigger check sum calculate, the result = 0x%x", static_cast<unsigned>(s.last));
+        s.T(text::kTriggerResult, static_cast<unsigned>(s.last));
         if (triggered) {
-            s.T("wait 1 second");
+            s.Line(text::kWaitSecond);
             s.Sleep(1000);
             s.Status(DL_BUSY_WAIT);
             uint8_t busy = 0;
             s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
-            s.T("get the FW busy flag = 0x%x", busy);
+            s.T(text::kBusyFlag, busy);
             for (uint32_t polls = 1; busy == 1; ++polls) {
                 if (polls > kBusyFlagPolls) {
-                    s.T("FW busy flag still set after %u s, giving up", kBusyFlagPolls);
+                    s.T(text::kBusyGaveUp, kBusyFlagPolls);
                     ++s.failures;
                     return;
                 }
-                s.T("wait 1 second");
+                s.Line(text::kWaitSecond);
                 s.Sleep(1000);
                 s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
-                s.T("get the FW busy flag = 0x%x", busy);
+                s.T(text::kBusyFlag, busy);
             }
         }
         bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
         if (!read) read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
         if (!read) {
             ++s.retries;
-            s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
+            s.Line(text::kChecksumReadFailLine);
             read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
             if (!read) {
-                s.T("get_Property XU_DFU_CHECKSUM fail.\r\n");
+                s.Line(text::kChecksumReadFailLine);
                 return;
             }
-            s.T("get_Property XU_DFU_CHECKSUM has been recovered.\r\n");
+            s.Line(text::kChecksumRecoveredLine);
         }
         deviceRead = true;
         if (id == 0xD2) ClearRegBits(u, reg::kMode20E9, 0x20);
         if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
         if (device != sentChecksum || s.retries) {
-            s.T("XU_DFU_CHECKSUM incorrect\r\n");
-            s.T("FW get checksum (%x) != Code checksum(%x) \r\n", device, sentChecksum);
+            s.Line(text::kChecksumIncorrectLine);
+            s.T(text::kChecksumMismatch, device, sentChecksum);
             ++s.failures;
             return;
         }
@@ -587,24 +576,24 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
     if (deviceRead && device == sentChecksum) s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, 0));
     s.Sleep(1000);
     if (s.last == hr::kGenFailure) {
-        s.T("0x800");
+        s.Line(text::kGenFailure);
         for (uint8_t progress : {96, 97, 98}) {
             s.Progress(progress);
             s.Sleep(1000);
         }
     }
     if (s.last < 0) {
-        s.T("put_Property XU_DFU_ENABLE_CONTROL = 0 fail.\r\n");
+        s.Line(text::kLeaveFailLine);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
     if (!(mode & 0x02)) {
-        s.T("AP do soft reset");
+        s.Line(text::kApSoftReset);
         CamSoftReset(h);
     }
     s.Report(DL_FINISH, 100);
     if (s.failures || s.retries) {
-        s.T("F=%d,R=%d", s.failures, s.retries);
+        s.T(text::kCounts, s.failures, s.retries);
         s.Status(DL_ERROR);
         return kResultFail;
     }
@@ -612,41 +601,6 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
 }
 
 }  // namespace
-
-int32_t PatchOffset(char family) {
-    switch (family) {
-        case 'f':
-        case 'g':
-            return 0xC006;
-        case 'h':
-            return 0x501F;
-        case 'i':
-            return 0x6010;
-        case 'j':
-        case 'k':
-        case 'l':
-            return 0x0002;
-        default:
-            return -1;
-    }
-}
-
-uint8_t PatchValue(char family, int index) {
-    static constexpr uint8_t kFgh[7] = {0, 1, 4, 5, 6, 3, 7};
-    static constexpr uint8_t kI[7] = {1, 2, 5, 6, 7, 4, 8};
-    static constexpr uint8_t kJkl[7] = {4, 1, 2, 9, 10, 8, 5};
-    if (index < 0 || index > 6) return 0;
-    switch (family) {
-        case 'i':
-            return kI[index];
-        case 'j':
-        case 'k':
-        case 'l':
-            return kJkl[index];
-        default:
-            return kFgh[index];
-    }
-}
 
 uint8_t XorChecksum(const uint8_t* data, uint32_t n) {
     uint8_t x = 0;
@@ -657,23 +611,22 @@ uint8_t XorChecksum(const uint8_t* data, uint32_t n) {
 int CamDownload(CamHandle* h, DownloadJob job) {
     if (!h || !h->pExt) {
         Session s(h, job, false);
-        s.T("NULL pExt Pointer fail!");
+        s.Line(text::kNullExt);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
     ExtUnit& u = *h->pExt;
-    if (u.family == 'k' || u.family == 'l') {
-        if (u.family == 'k') {
-            const uint8_t cleared[2] = {0x00, 0x00};
-            FlashWriteAt(h, 0, cleared, 2);
-        }
-        ClearRegBits(u, reg::kMode2501, 0x02);
+    const ChipFamily& family = FamilyRow(u.family);
+    if (family.clearsHeadFirst) {
+        const uint8_t cleared[2] = {0x00, 0x00};
+        FlashWriteAt(h, 0, cleared, 2);
     }
+    if (family.clearsMode2501) ClearRegBits(u, reg::kMode2501, 0x02);
     uint8_t code = kFlashUnknown;
     CamProbeFlashType(h, &code);
     job.flashType = code;
-    if (u.family == 'j') return VariantJ(h, job);
-    if (u.family == 'l' && u.inPackageMode) return VariantInPackage(h, job);
+    if (family.variant == DownloadVariant::Paced) return Paced(h, job, family);
+    if (family.inPackageFlash && u.inPackageMode) return VariantInPackage(h, job);
     return Generic(h, job, false);
 }
 

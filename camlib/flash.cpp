@@ -22,46 +22,10 @@ constexpr uint8_t kOpRead = 0x03;
 constexpr uint8_t kOpWriteDisable = 0x04;
 constexpr uint8_t kOpReadStatus = 0x05;
 constexpr uint8_t kOpWriteEnable = 0x06;
-constexpr uint8_t kOpEnableWriteStatus = 0x50;
-constexpr uint8_t kOpRems = 0x90;
-constexpr uint8_t kOpRes = 0xAB;
-constexpr uint8_t kOpJedec = 0x9F;
 constexpr uint8_t kIdSlot = 13;
 constexpr uint32_t kWindowBytes = 64;
 constexpr uint32_t kBypassRecordBytes = 33;
 constexpr uint8_t kProtectBits = 0x0C;
-
-struct IdRow {
-    uint8_t command;
-    uint8_t answer[3];
-    uint8_t code;
-};
-
-// The parts the kit knows, by their answer to one identification command.
-constexpr IdRow kIdTable[] = {
-    {kOpRems, {0xC2, 0x05, 0xC2}, 121},  {kOpRems, {0xBF, 0x48, 0xBF}, 122},
-    {kOpRems, {0x9D, 0x05, 0x7F}, 123},  {kOpRems, {0x9D, 0x02, 0x7F}, 124},
-    {kOpRes, {0x9D, 0x7B, 0x7F}, 125},   {kOpJedec, {0x1F, 0x65, 0x00}, 126},
-    {kOpRems, {0x1C, 0x05, 0x1C}, 127},  {kOpRems, {0x42, 0x05, 0xC2}, 128},
-    {kOpJedec, {0xC2, 0x22, 0x10}, 129}, {kOpJedec, {0xC2, 0x22, 0x11}, 130},
-    {kOpRems, {0xC8, 0x05, 0xC8}, 131},  {kOpRems, {0xA1, 0x05, 0xA1}, 132},
-    {kOpRems, {0x51, 0x05, 0x51}, 133},  {kOpRems, {0x51, 0x10, 0x51}, 134},
-    {kOpRems, {0xC2, 0x10, 0xC2}, 135},  {kOpRems, {0x9D, 0x05, 0xC4}, 136},
-    {kOpRems, {0x1C, 0x12, 0x1C}, 137},
-};
-
-// Slots 1..12 (read, fast read, read status, write enable, write disable, sector erase, block
-// erase, chip erase, page program, auto-increment program, enable-write-status, write status) and
-// the program mode.
-constexpr uint8_t kCommandTables[7][13] = {
-    {0x03, 0x0B, 0x05, 0x06, 0x04, 0x20, 0xD8, 0xC7, 0x02, 0xFF, 0xFF, 0x01, 0x00},
-    {0x03, 0xFF, 0x05, 0x06, 0x04, 0x20, 0x52, 0x60, 0x02, 0xAF, 0x50, 0x01, 0x01},
-    {0x03, 0x0B, 0x05, 0x06, 0x04, 0xD7, 0xD8, 0xC7, 0x02, 0xFF, 0xFF, 0x01, 0x00},
-    {0x03, 0x0B, 0x05, 0x06, 0x04, 0x20, 0xD8, 0xC7, 0x02, 0xFF, 0xFF, 0x01, 0x00},
-    {0x03, 0x0B, 0x05, 0x06, 0x04, 0x20, 0xD8, 0xC7, 0x02, 0xFF, 0xFF, 0x01, 0x00},
-    {0x03, 0x0B, 0x05, 0x06, 0x04, 0x20, 0xD8, 0xC7, 0x02, 0xFF, 0xFF, 0x01, 0x00},
-    {0x03, 0x0B, 0x05, 0x06, 0x04, 0x20, 0xD8, 0xC7, 0x02, 0xFF, 0xFF, 0x01, 0x02},
-};
 
 // The register-level serial-flash port: the host clocks the part byte by byte through registers
 // 0x2020..0x2025.
@@ -86,7 +50,7 @@ public:
             CAMLIB_TRY(ReadReg8(u_, reg::kPortBusy, &busy));
             if (busy == 0) return hr::kOk;
         }
-        Trace(h_, "serial-flash port still busy after %u polls of 0x2021", kPortBusyPolls);
+        Trace(h_, text::kPortBusy, kPortBusyPolls);
         return hr::kTimeout;
     }
     int32_t Receive(uint8_t* byte) {
@@ -142,9 +106,8 @@ int32_t Identify(CamHandle* h, uint8_t command, uint8_t answer[3]) {
 }
 
 uint8_t Lookup(uint8_t command, const uint8_t answer[3]) {
-    for (const IdRow& row : kIdTable)
-        if (row.command == command && std::equal(answer, answer + 3, row.answer)) return row.code;
-    return kFlashUnknown;
+    const FlashPart* part = IdentifyFlashPart(command, answer);
+    return part ? part->code : kFlashUnknown;
 }
 
 bool Blank(const uint8_t answer[3]) {
@@ -183,52 +146,15 @@ int Protect(CamHandle* h, uint32_t code, uint8_t value) {
 
 }  // namespace
 
-bool CamFlashTypeValid(uint32_t code) { return code <= 6 || (code >= 121 && code <= 137); }
-
-int FlashTableIndex(uint32_t code) {
-    if (code <= 6) return static_cast<int>(code);
-    switch (code) {
-        case 121:
-        case 131:
-        case 132:
-        case 133:
-        case 134:
-        case 135:
-        case 136:
-            return 0;
-        case 122:
-            return 1;
-        case 123:
-        case 124:
-        case 125:
-            return 2;
-        case 127:
-        case 137:
-            return 3;
-        case 128:
-            return 4;
-        case 126:
-            return 5;
-        case 129:
-        case 130:
-            return 6;
-        default:
-            return -1;
-    }
-}
-
-bool RegisterLevelFamily(char family) { return family != 'j' && family != 'k' && family != 'l'; }
-
-const uint8_t* CommandTable(int index) { return index >= 0 && index <= 6 ? kCommandTables[index] : nullptr; }
+bool CamFlashTypeValid(uint32_t code) { return FlashTableIndex(code) >= 0; }
 
 int32_t WriteCommandTable(ExtUnit& u, uint32_t code) {
-    const int index = std::max(FlashTableIndex(code), 0);
-    const uint8_t* table = kCommandTables[index];
+    const CommandTable& table = CommandTableOf(code);
     for (uint8_t slot = 1; slot <= 12; ++slot) {
         CAMLIB_TRY(XuWrite(u, XU_SF_CMD_INDEX, &slot, 1));
-        CAMLIB_TRY(XuWrite(u, XU_SF_CMD_VALUE, &table[slot - 1], 1));
+        CAMLIB_TRY(XuWrite(u, XU_SF_CMD_VALUE, &table.slots[slot - 1], 1));
     }
-    return XuWrite(u, XU_SF_PROGRAM_MODE, &table[12], 1);
+    return XuWrite(u, XU_SF_PROGRAM_MODE, &table.programMode, 1);
 }
 
 TableLoad LoadCommandTable(ExtUnit& u, uint32_t code) {
@@ -306,7 +232,7 @@ int32_t ReadFlashStatus(CamHandle* h, uint8_t* status) {
             return hr::kOk;
         }
     }
-    Trace(h, "serial-flash status still write-in-progress after %u reads", kStatusReads);
+    Trace(h, text::kStatusBusy, kStatusReads);
     return hr::kTimeout;
 }
 
@@ -317,8 +243,10 @@ int32_t WriteFlashStatus(CamHandle* h, uint32_t code, uint8_t value, uint8_t* af
         *after = status;
         return hr::kOk;
     }
+    // A part whose table names an enable-write-status opcode unlocks its status register with it.
+    const uint8_t unlock = CommandTableOf(code).slots[kSlotEnableWriteStatus - 1];
     Bypass port(h);
-    CAMLIB_TRY(port.Command(code == 1 || code == 122 ? kOpEnableWriteStatus : kOpWriteEnable));
+    CAMLIB_TRY(port.Command(unlock != kNoOpcode ? unlock : kOpWriteEnable));
     CAMLIB_TRY(port.On());
     CAMLIB_TRY(port.Select());
     CAMLIB_TRY(port.SendWait(kOpWriteStatus));
@@ -365,12 +293,14 @@ int32_t BypassRead(CamHandle* h, uint32_t address, uint8_t* data, uint32_t n) {
 
 int32_t FlashWriteAt(CamHandle* h, uint32_t address, const uint8_t* data, uint32_t n) {
     ExtUnit& u = *h->pExt;
-    if (RegisterLevelFamily(u.family)) return BypassProgram(h, address, data, n);
-    const uint32_t at = u.family == 'j' ? 1 : 0;
+    const FlashAccess access = FamilyRow(u.family).access;
+    if (access == FlashAccess::Bypass) return BypassProgram(h, address, data, n);
+    const bool counted = access == FlashAccess::CountedWindow;
+    const uint32_t at = counted ? 1 : 0;
     if (n + at > kWindowBytes) return hr::kInvalidArg;
     uint8_t window[kWindowBytes];
     std::memset(window, 0xFF, sizeof window);
-    if (u.family == 'j') window[0] = static_cast<uint8_t>(n);
+    if (counted) window[0] = static_cast<uint8_t>(n);
     std::memcpy(window + at, data, n);
     CAMLIB_TRY(SetFlashAddress(u, address));
     return XuWrite(u, XU_SF_WINDOW, window, kWindowBytes);
@@ -511,8 +441,7 @@ int CamWriteRange(CamHandle* h, const uint8_t* source, uint32_t code, uint32_t s
     auto markLast = [&](bool halfPages, uint32_t length) {
         return held == 0 || ProgramHead(h, source, held, halfPages, length) == hr::kOk ? 1 : 0;
     };
-    const char family = u.family;
-    if ((code == 6 || code == 129 || code == 130) && (family == 'h' || family == 'f' || family == 'g')) {
+    if (SmallPages(code) && FamilyRow(u.family).directSmallPage) {
         for (uint32_t a = start; a < end; a += kSectorBytes) {
             fill(a);
             if (WriteSectorHalfPages(h, a, sector.data()) != hr::kOk) return 0;
@@ -550,7 +479,8 @@ int CamSwitchMode(CamHolder* holder, int device) {
     if (!holder || !Usable(*holder)) return kResultFail;
     CamHandle* h = *holder;
     ExtUnit& u = *h->pExt;
-    if (u.family != 'l') return kResultOk;
+    const char family = u.family;
+    if (!FamilyRow(family).inPackageFlash) return kResultOk;
     uint8_t id = 0;
     if (ReadReg8(u, reg::kChipId, &id) != hr::kOk) return kResultFail;
     if (id == 0xD0) SetRegBits(u, reg::kMode20EB, 0x80);
@@ -568,12 +498,12 @@ int CamSwitchMode(CamHolder* holder, int device) {
     // The chip leaves the bus and comes back; open it again once it is there.
     for (uint32_t tries = 0; tries < kModeSwitchTries; ++tries) {
         SleepMs(h, 500);
-        if (CamInit(holder, 'l', device) == kResultOk) {
+        if (CamInit(holder, family, device) == kResultOk) {
             (*holder)->pExt->switchedToInPackage = id == 0xD2;
             return kResultOk;
         }
     }
-    Trace(*holder, "camera not back %u ms after the mode switch", kModeSwitchTries * 500);
+    Trace(*holder, text::kNotBack, kModeSwitchTries * 500);
     return kResultFail;
 }
 

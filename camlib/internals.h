@@ -5,7 +5,8 @@
 #include <string>
 
 #include "camlib/camlib.h"
-#include "camlib/identity_block.h"
+#include "camlib/chips.h"
+#include "camlib/texts.h"
 
 namespace camlib {
 
@@ -33,19 +34,13 @@ uint16_t ParseHex4(const char* text);
 std::string InstanceKey(const std::string& instanceId);
 // Vendor, product and release from a hardware ID (USB\VID_1234&PID_5678&REV_0100...).
 void ParseHardwareId(const std::string& id, uint16_t& vid, uint16_t& pid, uint16_t& rev);
-// Family letter of an identification byte ('d', 'f'..'l'), 0 for an unsupported nibble. For nibble
-// 0xA the sub-variant register decides.
-char FamilyOf(uint8_t id, uint8_t subVariant);
-// Whether a request for `family` ('e'..'l') accepts the identification nibble.
-bool FamilyAccepts(char family, uint8_t nibble);
-uint8_t SelectLevelOf(char family);
 int32_t FindExtensionNode(ExtUnit& unit, KsTopology& topology, Platform& platform);
 // The property set discovery chose last, for the descriptor lookup.
 Guid LastChosenPropertySet();
 
 // Flash.
-bool RegisterLevelFamily(char family);   // families with the bypass port: not 'j', 'k', 'l'
-const uint8_t* CommandTable(int index);  // 13 opcodes; index 0..6
+// Families whose flash the library reaches through the bypass port.
+inline bool RegisterLevelFamily(char family) { return FamilyRow(family).access == FlashAccess::Bypass; }
 // Writes the 13 table entries of a code (index 0 for a code without one); the first failing write.
 int32_t WriteCommandTable(ExtUnit& unit, uint32_t code);
 // Loading a command table: the 13 entries (index 0 for a code without one), then the XU_SF_DATA
@@ -84,10 +79,6 @@ int32_t ProgramHead(CamHandle* handle, const uint8_t* bytes, uint32_t n, bool ha
 int32_t BypassProgram(CamHandle* handle, uint32_t address, const uint8_t* data, uint32_t n);
 
 // Download.
-// Image offset of the flash-type patch byte, or -1 for a family without one.
-int32_t PatchOffset(char family);
-uint8_t PatchValue(char family, int index);
-
 uint8_t XorChecksum(const uint8_t* data, uint32_t n);
 
 }  // namespace camlib

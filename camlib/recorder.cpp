@@ -54,8 +54,7 @@ public:
         file_ = std::fopen(name.c_str(), "wb");
         if (!file_) {
             refused_.insert(name);
-            kit::TraceF(*p.trace, "recording: cannot create %s (%s); check the folder and its rights. The run "
-                        "goes on unrecorded\n", name.c_str(), std::strerror(errno));
+            kit::TraceF(*p.trace, text::kRecordingCannotCreate, name.c_str(), std::strerror(errno));
             return false;
         }
         program_ = p.program.empty() ? "?" : p.program;
@@ -64,7 +63,7 @@ public:
         buffer_.clear();
         seq_ = firstUs_ = 0;
         reg8_ = reg16_ = -1;
-        kit::TraceF(*p.trace, "recording: extension-unit traffic to %s\n", name.c_str());
+        kit::TraceF(*p.trace, text::kRecordingTo, name.c_str());
         active_ = true;
         return true;
     }

@@ -51,13 +51,13 @@ bool Ready() { return g.handle && g.handle->connected == 'y' && g.handle->pExt; 
 // Loads the command table unless the chip holds it already. A restart of the chip (ResetCamera, a
 // new Init) forgets it.
 bool EnsureTable(unsigned char table) {
-    if (table > 6) return false;
+    if (table >= kCommandTableCount) return false;
     if (g.table == table) return true;
     const TableLoad load = LoadCommandTable(*g.handle->pExt, table);
     const uint32_t block = load.dataLength;
     if (load.table != hr::kOk || load.length != hr::kOk || !UsableBlock(block)) {
         g.table = -1;
-        Trace(g.handle, "command table %u did not load", table);
+        Trace(g.handle, text::kTableNotLoaded, table);
         return false;
     }
     g.table = table;
@@ -89,26 +89,26 @@ bool FlushMark() {
     if (!g.markPending) return true;
     g.markPending = false;
     if (!Ready() || g.table < 0) return false;
-    if (ProgramHead(g.handle, g.mark, 2, g.table == 6, g.block) != hr::kOk) {
-        Trace(g.handle, "the header bytes were not programmed");
+    if (ProgramHead(g.handle, g.mark, 2, kCommandTables[g.table].pageBytes == 32, g.block) != hr::kOk) {
+        Trace(g.handle, text::kHeaderNotProgrammed);
         return false;
     }
     return true;
 }
 
-bool CommitFamily() { return g.handle->pExt->family == 'j' || g.handle->pExt->family == 'l'; }
+bool CommitFamily() { return FamilyRow(g.handle->pExt->family).commit == CommitBy::Selector; }
 
 // Sets or clears the download-OK flag. The chip takes the commit selector in download mode only,
 // and entering download mode for the serial flash clears the flag; nothing is sent to the flash.
 bool SetDownloadOk(bool ok) {
     ExtUnit& u = *g.handle->pExt;
     uint8_t one = 1, zero = 0;
-    // Family l: the serial flash, not the in-package one (refused by chips without the choice).
-    if (u.family == 'l') XuWrite(u, XU_ISP_SERIAL_FLASH, &one, 1);
+    // The serial flash, not the in-package one (refused by chips without the choice).
+    if (FamilyRow(u.family).inPackageFlash) XuWrite(u, XU_ISP_SERIAL_FLASH, &one, 1);
     if (XuWrite(u, XU_DFU_ENABLE_CONTROL, &one, 1) != hr::kOk) return false;
     const bool committed = !ok || XuWrite(u, XU_ISP_FW_DOWNLOAD_OK, &one, 1) == hr::kOk;
     const bool left = XuWrite(u, XU_DFU_ENABLE_CONTROL, &zero, 1) == hr::kOk;
-    if (!committed || !left) Trace(g.handle, ok ? "download-OK flag not set" : "download-OK flag not cleared");
+    if (!committed || !left) Trace(g.handle, ok ? text::kDownloadOkNotSet : text::kDownloadOkNotCleared);
     return committed && left;
 }
 
@@ -133,11 +133,10 @@ bool Commit() {
 }
 
 int Protect(unsigned char table, bool on) {
-    if (!Ready() || table > 6) return kResultFail;
+    if (!Ready() || table >= kCommandTableCount) return kResultFail;
     if (!RegisterLevelFamily(g.handle->pExt->family)) return kResultOk;
     const int r = on ? CamProtectOn(g.handle, table) : CamProtectOff(g.handle, table);
-    if (r != kResultOk)
-        Trace(g.handle, on ? "write protection on failed (%d)" : "write protection off failed (%d)", r);
+    if (r != kResultOk) Trace(g.handle, on ? text::kProtectOnFailed : text::kProtectOffFailed, r);
     return r == kResultOk ? kResultOk : kResultFail;
 }
 
@@ -153,7 +152,7 @@ int QUELMAR_CALL QuelmarCam_Init(int device) {
         g.commitCleared = false;
         ForgetWrites();
         if (device < 0) return kResultFail;
-        return CamInit(&g.handle, 'e', device) == kResultOk ? kResultOk : kResultFail;
+        return CamInit(&g.handle, kAnyFamily, device) == kResultOk ? kResultOk : kResultFail;
     });
 }
 
@@ -187,7 +186,7 @@ int QUELMAR_CALL EraseSF(unsigned char table) {
         ExtUnit& u = *g.handle->pExt;
         for (unsigned s = 0; s < kSectors; ++s) {
             if (EraseFlashSector(u, s * kSectorBytes) != hr::kOk) {
-                Trace(g.handle, "sector %u erase failed", s);
+                Trace(g.handle, text::kSectorEraseFailed, s);
                 return kResultFail;
             }
         }
@@ -196,11 +195,11 @@ int QUELMAR_CALL EraseSF(unsigned char table) {
         std::vector<uint8_t> sector(kSectorBytes);
         for (unsigned s = 0; s < kSectors; ++s) {
             if (!MoveSector(s, sector.data(), false)) {
-                Trace(g.handle, "sector %u read after erase failed", s);
+                Trace(g.handle, text::kSectorReadAfterEraseFailed, s);
                 return kResultFail;
             }
             if (std::any_of(sector.begin(), sector.end(), [](uint8_t b) { return b != 0xFF; })) {
-                Trace(g.handle, "sector %u not blank after erase (write-protected part?)", s);
+                Trace(g.handle, text::kSectorNotBlank, s);
                 return kResultFail;
             }
         }
@@ -226,8 +225,9 @@ int QUELMAR_CALL Download_Sector(unsigned char* image, unsigned char table, unsi
             g.markPending = false;
         }
         // Parts with 32-byte pages take each 64-byte burst as two half pages.
-        const bool ok = table == 6 ? WriteHalfPages(g.handle, base, data, g.block) == hr::kOk
-                                   : MoveSector(sector, data, true);
+        const bool ok = kCommandTables[table].pageBytes == 32
+                            ? WriteHalfPages(g.handle, base, data, g.block) == hr::kOk
+                            : MoveSector(sector, data, true);
         if (ok && sector == 0) {
             g.mark[0] = image[0];
             g.mark[1] = image[1];

@@ -126,7 +126,7 @@ int Flash(const std::vector<uint8_t>& image, std::vector<uint8_t>& back, uint8_t
     if (QuelmarCam_Init(0) != 0) return 1;
     Get_FlashType(&code);
     const unsigned char table = TableFor(code);
-    const bool protection = code != 0x83;
+    const bool protection = LiftsProtection(code);
     if (protection && SetSF_WProtect_OFF(table) != 0) return 2;
     if (EraseSF(table) != 0) return 3;
     for (unsigned s = 0; s < 16; ++s)

@@ -1,28 +1,22 @@
 // The command-table index a test updater gives each flash type code: shared by the native bench rig
-// and the Windows test flasher, which drive QuelmarCamera.dll's exports the same way.
+// and the Windows test flasher, which drive QuelmarCamera.dll's exports the same way. The mapping is
+// the library's own (chips.h); where the real updater refuses a code that names no part, a test
+// updater goes on with table 0.
 #pragma once
+
+#include "camlib/chips.h"
 
 namespace camlib::testing {
 
 inline unsigned char TableFor(unsigned char code) {
-    switch (code) {
-        case 0x7A:
-            return 1;
-        case 0x7B:
-        case 0x7D:
-            return 2;
-        case 0x7E:
-            return 5;
-        case 0x7F:
-            return 3;
-        case 0x80:
-            return 4;
-        case 0x81:
-        case 0x82:
-            return 6;
-        default:
-            return 0;
-    }
+    const FlashPart* part = FindFlashPart(code);
+    return part ? part->table : 0;
+}
+
+// Whether a test updater lifts and restores the part's write protection.
+inline bool LiftsProtection(unsigned char code) {
+    const FlashPart* part = FindFlashPart(code);
+    return !(part && part->keepsProtection);
 }
 
 }  // namespace camlib::testing

@@ -4,13 +4,17 @@
 
 namespace kit {
 
-void TraceF(Trace& trace, const char* fmt, ...) {
+void VTraceF(Trace& trace, const char* fmt, va_list args) {
     char line[2048];
+    std::vsnprintf(line, sizeof line, fmt, args);
+    trace.Write(line);
+}
+
+void TraceF(Trace& trace, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(line, sizeof line, fmt, args);
+    VTraceF(trace, fmt, args);
     va_end(args);
-    trace.Write(line);
 }
 
 std::string FailureLine(const char* what, uint32_t code, const std::string& systemText) {

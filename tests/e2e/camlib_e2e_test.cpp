@@ -7,7 +7,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "camlib/texts.h"
 #include "emu/bench.h"
+#include "kit/text.h"
 #include "standin_registry.h"
 #include "wine.h"
 
@@ -111,7 +113,7 @@ TEST_F(CamlibE2E, AProtectedPartIsLeftUntouched) {
     EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
     EXPECT_NE(r.out.find(e2e::CrtText("erase=1\n")), std::string::npos) << r.out;
     EXPECT_EQ(FlashFile(), old);
-    EXPECT_TRUE(Traced(r, "sector 0 not blank after erase (write-protected part?)"));
+    EXPECT_TRUE(Traced(r, kit::Format(camlib::text::kSectorNotBlank, 0u)));
 }
 
 TEST_F(CamlibE2E, NoCameraOrNoUsableBenchFailsTheOpen) {
@@ -139,7 +141,7 @@ TEST_F(CamlibE2E, RealDirectShowPathOverTheCaptureFilterStandIn) {
             << r.out;
         EXPECT_NE(r.out.find(e2e::CrtText("verify=ok\n")), std::string::npos) << r.out;
         EXPECT_EQ(FlashFile(), image);
-        EXPECT_TRUE(Traced(r, "it is usb camera, do nothing"));
+        EXPECT_TRUE(Traced(r, camlib::text::kUsbCamera));
     }
 }
 
@@ -156,7 +158,7 @@ TEST_F(CamlibE2E, RealDirectShowPathSkipsVirtualCamerasAndCountsThem) {
     options.env[emu::kBenchEnvVar] = "";
     e2e::RunResult r = e2e::RunWine(dir / "camlib_flasher.exe", {"image.bin", "0"}, options);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_TRUE(Traced(r, "it might be virtual camera, find the next one"));
+    EXPECT_TRUE(Traced(r, camlib::text::kVirtualCamera));
     EXPECT_EQ(FlashFile(), image);
 }
 

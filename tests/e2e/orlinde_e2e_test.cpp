@@ -475,7 +475,7 @@ TEST_F(OrlindeE2E, ModuleKM27QX310BIsSwitchedAgainBeforeItsDownload) {
         folder.Firmware("fw.bin", Image('l'));
         e2e::RunResult r = folder.Start(90).get();
         ASSERT_FALSE(r.timedOut) << "the tool did not close itself";
-        for (const std::string& line : r.trace) opens[module] += line.find("in core QuelmarCam_Init") == 0;
+        for (const std::string& line : r.trace) opens[module] += line.find(camlib::text::kInit) == 0;
         // Written as it is into the in-package flash, which the chip now starts from.
         EXPECT_EQ(ReadFile(folder.Dir() / "bench" / "cam0.ipf"), folder.Sent());
         const Bytes flash = ReadFile(folder.Dir() / "bench" / "cam0.flash");

@@ -6,6 +6,7 @@
 
 #include "camlib/internals.h"
 #include "camlib/testing/bench_rig.h"
+#include "kit/text.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ struct Opened {
     ExtUnit& Unit() { return *h->pExt; }
 };
 
-const char* const kVirtual = "it might be virtual camera, find the next one";
+const char* const kVirtual = text::kVirtualCamera;
 
 TEST(Discovery, OnlyUsbPathsAreTaken) {
     struct Case {
@@ -151,7 +152,7 @@ TEST(Discovery, AFilterWithoutIKsControlIsPassedOverForTheNextCamera) {
     Opened o('e', 0);
     ASSERT_EQ(o.result, 0);
     EXPECT_EQ(o.Unit().family, 'g');
-    EXPECT_EQ(rig.Count("QueryInterface IID_IKsControl fail"), 1u);
+    EXPECT_EQ(rig.Count(text::kKsControlFail), 1u);
 }
 
 TEST(Discovery, TheSecondPropertySetIsTriedOnceWhenTheFirstIsRefused) {
@@ -159,14 +160,14 @@ TEST(Discovery, TheSecondPropertySetIsTriedOnceWhenTheFirstIsRefused) {
         BenchRig rig(QuelmarBench(keys));
         Opened o('e', 0);
         ASSERT_EQ(o.result, 0) << keys[0].second;
-        EXPECT_EQ(rig.Count("wrong Guid, try the 7316"), 1u);
+        EXPECT_EQ(rig.Count(text::kWrongGuid), 1u);
         EXPECT_EQ(o.Unit().set, kSecondPropertySet);
         EXPECT_EQ(o.Unit().node, kEmulatedExtensionNode);
         EXPECT_EQ(LastChosenPropertySet(), kSecondPropertySet);
     }
     BenchRig rig(QuelmarBench({}));
     Opened o('e', 0);
-    EXPECT_FALSE(rig.Traced("wrong Guid, try the 7316"));
+    EXPECT_FALSE(rig.Traced(text::kWrongGuid));
     EXPECT_EQ(LastChosenPropertySet(), kFirstPropertySet);
 }
 
@@ -177,7 +178,7 @@ TEST(Discovery, AnotherMakersExtensionUnitIsPassedOver) {
     ASSERT_EQ(o.result, 0);
     EXPECT_EQ(o.Unit().node, 3u);
     EXPECT_EQ(o.Unit().set, kFirstPropertySet);
-    EXPECT_EQ(rig.Count("wrong Guid, try the 7316"), 1u) << "said for the foreign unit";
+    EXPECT_EQ(rig.Count(text::kWrongGuid), 1u) << "said for the foreign unit";
 }
 
 TEST(Discovery, NotReadyIsWaitedForWithinABound) {
@@ -192,7 +193,7 @@ TEST(Discovery, NotReadyIsWaitedForWithinABound) {
         BenchRig rig(QuelmarBench({{"fault1", "notready=100000"}}));
         Opened o('e', 0);
         EXPECT_EQ(o.result, 1);
-        EXPECT_TRUE(rig.Traced("XU_DFU_CHECKSUM still not ready after 2000 ms, node 2 skipped"));
+        EXPECT_TRUE(rig.Traced(kit::Format(text::kNotReadyGaveUp, 2000u, 2u)));
         EXPECT_EQ(rig.Clock().Stat("host.sleep").count, kNotReadyTries);
     }
 }

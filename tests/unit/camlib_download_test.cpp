@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "camlib/internals.h"
 #include "camlib/testing/bench_rig.h"
 #include "emu/bench_devices.h"
+#include "kit/text.h"
 
 namespace {
 
@@ -142,8 +144,7 @@ TEST(Download, AChunkThatFailsOnceStillFails) {
     Flashing run({{"family", "f"}, {"fault1", "fail=xu_write:10@2"}}, 65536);
     EXPECT_EQ(run.Download(), 1);
     const auto lines = run.NewTrace();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "put_Property XU_DFU_ACCESS_CONTROL has been recovered."),
-              lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), text::kChunkRecovered), lines.end());
     bool equalValues = false;
     for (const std::string& line : lines) {
         unsigned device = 0, image = 0;
@@ -221,7 +222,7 @@ TEST(Download, ALengthQueryTheCameraDoesNotAnswerDoesNotStopTheDownload) {
         EXPECT_EQ(run.status, 23) << c.name;
         EXPECT_GT(run.Count("xu.length.s15"), 0u) << c.name << ": the query was asked";
         const auto lines = run.NewTrace();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "SetFlashType fail"), 0) << c.name;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), text::kSetFlashTypeFail), 0) << c.name;
     }
 }
 
@@ -231,7 +232,7 @@ TEST(Download, ACommandTableThatDidNotLoadFailsTheDownload) {
         Flashing run({{"family", family}, {"flash", "121"}, {"fault1", "fail=xu_write:8@5"}}, 65536);
         EXPECT_EQ(run.Download(), 1) << family;
         const auto lines = run.NewTrace();
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), "SetFlashType fail"), 1) << family;
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), text::kSetFlashTypeFail), 1) << family;
         EXPECT_EQ(run.Count("xu.write.s10"), 0u) << family << ": no chunk was sent";
         EXPECT_FALSE(run.rig.Chip().InDownloadMode()) << family;
     }
@@ -286,7 +287,7 @@ TEST(Download, AnInPackageCameraKeepsItsVariantOnceTheProbeSawIt) {
         EXPECT_EQ(run.Download(), 0) << part;
         const auto lines = run.NewTrace();
         ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.front(), std::string("--in Download_Fw, sftype=") + part + " (SF)");
+        EXPECT_EQ(lines.front(), kit::Format(text::kStartSf, std::atoi(part)));
         EXPECT_TRUE(std::equal(run.image.begin(), run.image.end(), run.Flash().begin())) << part;
         EXPECT_EQ(run.status, 23) << part;
     }
@@ -301,7 +302,7 @@ TEST(Download, OneGarbledBootRegisterReadDoesNotSendAnInPackageDownloadToTheSeri
         ASSERT_TRUE(emu::quelmar::ParseFault(fault, f, error)) << error;
         run.rig.Chip().Faults().push_back(f);
         EXPECT_EQ(run.Download(), 0) << fault;
-        EXPECT_EQ(run.NewTrace().front(), "--in Download_Fw, sftype=255 (MCM)") << fault;
+        EXPECT_EQ(run.NewTrace().front(), kit::Format(text::kStartMcm, 255)) << fault;
         EXPECT_EQ(Bytes(run.rig.Chip().InPackage()->Image()), run.image) << fault;
     }
 }
@@ -354,10 +355,10 @@ TEST(Download, InPackageVariantWaitsForTheBusyFlag) {
     ASSERT_EQ(run.Download(), 0);
     EXPECT_EQ(Bytes(run.rig.Chip().InPackage()->Image()), run.image);
     const auto lines = run.NewTrace();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "wait 1 second"), 4);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "get the FW busy flag = 0x1"), 3);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "get the FW busy flag = 0x0"), 1);
-    EXPECT_EQ(lines.front(), "--in Download_Fw, sftype=255 (MCM)");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), text::kWaitSecond), 4);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kit::Format(text::kBusyFlag, 1)), 3);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kit::Format(text::kBusyFlag, 0)), 1);
+    EXPECT_EQ(lines.front(), kit::Format(text::kStartMcm, 255));
     EXPECT_NE(std::find(run.steps.begin(), run.steps.end(), std::pair<int, int>{24, 95}), run.steps.end());
     EXPECT_EQ(run.steps.back(), (std::pair<int, int>{23, 100}));
     EXPECT_EQ(run.checksum, Xor(run.image));
@@ -369,9 +370,8 @@ TEST(Download, ABusyFlagThatNeverClearsEndsTheWait) {
                  4096, true);
     EXPECT_EQ(run.Download(), 1);
     const auto lines = run.NewTrace();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "FW busy flag still set after 30 s, giving up"),
-              lines.end());
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "wait 1 second"), 31);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), kit::Format(text::kBusyGaveUp, 30u)), lines.end());
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), text::kWaitSecond), 31);
     EXPECT_EQ(run.status, 25);
     EXPECT_FALSE(run.rig.Chip().Committed());
 }
@@ -405,7 +405,7 @@ TEST(Download, ChunkSizesTheLoopCannotUseAreFailures) {
         Flashing run({{"family", "f"}, {"fault1", chunk}}, 65536);
         EXPECT_EQ(run.Download(), 1) << chunk;
         const auto lines = run.NewTrace();
-        EXPECT_NE(std::find(lines.begin(), lines.end(), "get size ...fail"), lines.end()) << chunk;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), text::kGetSizeFail), lines.end()) << chunk;
         EXPECT_EQ(run.Count("xu.write.s10"), 0u) << chunk;
         EXPECT_FALSE(run.rig.Chip().InDownloadMode()) << chunk;
         EXPECT_EQ(run.status, 23) << chunk;

@@ -8,6 +8,7 @@
 #include "camlib/testing/bench_rig.h"
 #include "emu/bench_devices.h"
 #include "emu/quelmar/clock.h"
+#include "kit/text.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ TEST_F(Exports, AProtectedPartFailsTheEraseBeforeAnythingIsWritten) {
     uint8_t code = 0;
     EXPECT_EQ(Flash(Pattern(65536, 1), back, code), 3);
     EXPECT_EQ(rig.Chip().Flash().Image(), old);
-    EXPECT_TRUE(rig.Traced("sector 0 not blank after erase (write-protected part?)"));
+    EXPECT_TRUE(rig.Traced(kit::Format(camlib::text::kSectorNotBlank, 0u)));
 }
 
 TEST_F(Exports, FamiliesWithoutTheRegisterPortSkipProtection) {

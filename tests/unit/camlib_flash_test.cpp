@@ -9,6 +9,7 @@
 #include "camlib/testing/bench_rig.h"
 #include "emu/bench_devices.h"
 #include "emu/quelmar/spi_flash.h"
+#include "kit/text.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ TEST(Protection, APortThatStaysBusyEndsTheWait) {
     Camera cam({{"port_busy_reads", "1000000"}});
     uint8_t status = 0;
     EXPECT_EQ(CamFlashStatus(cam.h, &status), 1);
-    EXPECT_TRUE(cam.rig.Traced("serial-flash port still busy after 1000 polls of 0x2021"));
+    EXPECT_TRUE(cam.rig.Traced(kit::Format(text::kPortBusy, 1000u)));
 }
 
 // A unit whose registers answer as scripted: the port is never busy and the part always reports
@@ -225,7 +226,7 @@ TEST(Protection, AStatusThatStaysWriteInProgressEndsTheWait) {
     h->pExt->control = std::make_unique<BusyPart>();
     uint8_t status = 0;
     EXPECT_EQ(CamFlashStatus(h, &status), 1);
-    EXPECT_TRUE(rig.Traced("serial-flash status still write-in-progress after 1000 reads"));
+    EXPECT_TRUE(rig.Traced(kit::Format(text::kStatusBusy, 1000u)));
     EXPECT_EQ(CamProtectOff(h, 121), 1);
     CamDestroy(&h);
 }
@@ -509,7 +510,7 @@ TEST(ModeSwitch, ACameraThatDoesNotComeBackEndsTheWait) {
     // Every probe read after the first fails, so no Init after the restart succeeds.
     Camera cam({{"family", "l"}, {"chip_id", "0xD0"}, {"fault1", "fail=xu_read:11@2+"}});
     EXPECT_EQ(CamSwitchMode(&cam.h, 0), 1);
-    EXPECT_TRUE(cam.rig.Traced("camera not back 20000 ms after the mode switch"));
+    EXPECT_TRUE(cam.rig.Traced(kit::Format(text::kNotBack, 20000u)));
     EXPECT_EQ(cam.rig.Clock().Stat("host.sleep").micros, uint64_t{kModeSwitchTries} * 500000);
 }
 

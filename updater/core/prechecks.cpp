@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "camlib/chips.h"
 #include "config.h"
 #include "text_util.h"
-#include "camlib/identity_block.h"
 
 namespace tessaw {
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "camlib/chips.h"
 #include "session.h"
 #include "text_util.h"
 #include "texts.h"
@@ -14,45 +15,18 @@
 namespace tessaw {
 
 std::optional<unsigned char> QuelmarCommandTable(unsigned char flashType) {
-    switch (flashType) {
-        case 0x79:
-            return 0;
-        case 0x7A:
-            return 1;
-        // 0x7C is a part of the same maker and command set as its neighbours; the library's probe
-        // reports it for a 1 Mbit part and drives it with table 2 itself.
-        case 0x7B:
-        case 0x7C:
-        case 0x7D:
-            return 2;
-        case 0x7E:
-            return 5;
-        case 0x7F:
-            return 3;
-        case 0x80:
-            return 4;
-        case 0x81:
-        case 0x82:
-            return 6;
-        case 0x83:
-            return 0;
-        // Further parts the library's probe identifies, with the tables it uses for them.
-        case 0x84:
-        case 0x85:
-        case 0x86:
-        case 0x87:
-        case 0x88:
-            return 0;
-        case 0x89:
-            return 3;
-        // 0x78 (a part nobody identified), 0xFF (in-package flash) and anything else: no table is
-        // known to fit, and a wrong one could drive the part with foreign opcodes.
-        default:
-            return std::nullopt;
-    }
+    // Only a part the library's probe identifies: 0x78 (a part nobody identified), 0xFF (in-package
+    // flash) and the bare table indices name no part, and a table guessed for them could drive the
+    // part with foreign opcodes.
+    const camlib::FlashPart* part = camlib::FindFlashPart(flashType);
+    if (!part) return std::nullopt;
+    return part->table;
 }
 
-bool QuelmarKeepsProtection(unsigned char flashType) { return flashType == 0x83; }
+bool QuelmarKeepsProtection(unsigned char flashType) {
+    const camlib::FlashPart* part = camlib::FindFlashPart(flashType);
+    return part && part->keepsProtection;
+}
 
 namespace {
 

@@ -22,6 +22,8 @@ void TraceF(Trace& trace, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+// The same over an argument list, for callers with a printf-style interface of their own.
+void VTraceF(Trace& trace, const char* fmt, va_list args);
 
 // The trace line of a failed system call: "<what> failed: 0x<code> (<system text>)\n", the text's
 // line ends dropped, and no brackets when the system has no text for the code.

@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     r = flashType(&code);
     std::printf("flash type=%u (%d)\n", code, r);
     const unsigned char table = camlib::testing::TableFor(code);
-    const bool protection = code != 0x83;
+    const bool protection = camlib::testing::LiftsProtection(code);
     if (protection) {
         r = protectOff(table);
         std::printf("protect off=%d\n", r);
