@@ -14,25 +14,11 @@
 
 #include "emu/bench.h"
 #include "emu/capture_filter/registration.h"
+#include "platform/win32/handles.h"
 
 namespace {
 
 using emu::capture::RegistryValue;
-
-class ScopedKey {
-public:
-    ScopedKey() = default;
-    ~ScopedKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    HKEY* Receive() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 std::string ErrorText(LONG code) { return "error " + std::to_string(code); }
 
@@ -41,8 +27,9 @@ bool Unregister(std::string& error) {
     const std::string instances = emu::capture::InstancesKey();
     std::vector<std::string> ours;
     {
-        ScopedKey key;
-        LONG rc = RegOpenKeyExA(HKEY_CLASSES_ROOT, instances.c_str(), 0, KEY_READ, key.Receive());
+        HKEY opened = nullptr;
+        LONG rc = RegOpenKeyExA(HKEY_CLASSES_ROOT, instances.c_str(), 0, KEY_READ, &opened);
+        const kit::RegKey key(rc == ERROR_SUCCESS ? opened : nullptr);
         if (rc == ERROR_SUCCESS) {
             const std::string prefix = emu::capture::kInstancePrefix;
             for (DWORD i = 0;; ++i) {
@@ -79,9 +66,10 @@ bool Unregister(std::string& error) {
 }
 
 bool Write(const RegistryValue& value, std::string& error) {
-    ScopedKey key;
+    HKEY created = nullptr;
     LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, value.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              key.Receive(), nullptr);
+                              &created, nullptr);
+    const kit::RegKey key(rc == ERROR_SUCCESS ? created : nullptr);
     if (rc == ERROR_SUCCESS)
         rc = RegSetValueExA(key.Get(), value.name.empty() ? nullptr : value.name.c_str(), 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(value.data.c_str()),

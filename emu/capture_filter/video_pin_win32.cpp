@@ -114,22 +114,6 @@ AM_MEDIA_TYPE* NewMediaType(const StreamFormat& format) {
     return type;
 }
 
-void FreeMediaType(AM_MEDIA_TYPE& type) {
-    if (type.cbFormat != 0 && type.pbFormat) CoTaskMemFree(type.pbFormat);
-    type.cbFormat = 0;
-    type.pbFormat = nullptr;
-    if (type.pUnk) {
-        type.pUnk->Release();
-        type.pUnk = nullptr;
-    }
-}
-
-void DeleteMediaType(AM_MEDIA_TYPE* type) {
-    if (!type) return;
-    FreeMediaType(*type);
-    CoTaskMemFree(type);
-}
-
 bool CopyMediaType(const AM_MEDIA_TYPE& from, AM_MEDIA_TYPE& out) {
     out = from;
     out.pbFormat = nullptr;

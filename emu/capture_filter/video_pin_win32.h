@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "emu/capture_filter/stream_settings.h"
+#include "platform/win32/media_type.h"
 
 namespace emu::capture {
 
@@ -118,8 +119,8 @@ private:
 
 // A format as the media type the pin offers for it (CoTaskMem blocks: DeleteMediaType frees it).
 AM_MEDIA_TYPE* NewMediaType(const StreamFormat& format);
-void FreeMediaType(AM_MEDIA_TYPE& type);
-void DeleteMediaType(AM_MEDIA_TYPE* type);
+using kit::DeleteMediaType;
+using kit::FreeMediaType;
 // A deep copy into `out`; false when memory runs out.
 bool CopyMediaType(const AM_MEDIA_TYPE& from, AM_MEDIA_TYPE& out);
 

@@ -8,6 +8,7 @@
 #include <dvdmedia.h>
 
 #include "kit/trace.h"
+#include "platform/win32/media_type.h"
 #include "platform/win32/win32_util.h"
 #include "still_texts.h"
 
@@ -15,22 +16,8 @@ namespace stillcap {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-// AM_MEDIA_TYPE contents and blocks, as their owners hand them over.
-void FreeMediaType(AM_MEDIA_TYPE& type) {
-    if (type.cbFormat != 0 && type.pbFormat) CoTaskMemFree(type.pbFormat);
-    type.cbFormat = 0;
-    type.pbFormat = nullptr;
-    if (type.pUnk) {
-        type.pUnk->Release();
-        type.pUnk = nullptr;
-    }
-}
-void DeleteMediaType(AM_MEDIA_TYPE* type) {
-    if (!type) return;
-    FreeMediaType(*type);
-    CoTaskMemFree(type);
-}
+using kit::DeleteMediaType;
+using kit::FreeMediaType;
 
 // A media type filled by a call such as ISampleGrabber::GetConnectedMediaType.
 struct ScopedMediaType {
