@@ -34,7 +34,6 @@ enum : uint8_t {
 };
 
 inline constexpr uint8_t kFlashUnknown = 120;
-inline constexpr uint8_t kFlashInPackage = 255;
 inline constexpr uint32_t kSectorBytes = 4096;
 // Flash addresses travel as 16 bits: the library reaches the first 64 KiB of a part.
 inline constexpr uint32_t kAddressableBytes = 0x10000;

@@ -214,6 +214,9 @@ constexpr uint8_t PatchValue(char family, int index) {
     return index < 0 || index > 6 ? 0 : FamilyRow(family).patch[index];
 }
 
+// The flash type the probe answers for a family l chip in in-package mode.
+inline constexpr uint8_t kFlashInPackage = 255;
+
 // Serial-flash parts.
 
 inline constexpr uint8_t kOpRems = 0x90;   // manufacturer and device ID

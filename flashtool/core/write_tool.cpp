@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "camlib/chips.h"
 #include "kit/backup_file.h"
 #include "kit/text.h"
 #include "texts.h"
@@ -18,8 +19,6 @@ namespace {
 std::atomic<WriteTool*> g_writing{nullptr};
 
 constexpr uint8_t kFlashTypeUnknown = 'x';
-// The probe's answer for family l's in-package flash, which the download writes and nothing reads.
-constexpr uint8_t kFlashTypeInPackage = 255;
 constexpr int kFirstDevice = 0;
 constexpr uint16_t kSonixVersionPointer = 0x168;
 constexpr uint16_t kSonixVersionOffset = 10;
@@ -613,7 +612,7 @@ void WriteTool::QuelmarWorker() {
     RefreshLog();
     if (settings_.backup) {
         // A range read there would keep the serial flash, not the firmware about to be erased.
-        if (flashType_ == kFlashTypeInPackage) return EndWithoutWriting(kBackupInPackage);
+        if (flashType_ == camlib::kFlashInPackage) return EndWithoutWriting(kBackupInPackage);
         std::vector<uint8_t> held(kQuelmarBackupBytes, kErasedByte);
         if (ports_.quelmar.ReadFlash(held.data(), kQuelmarBackupBytes, flashType_) != 0)
             return EndWithoutWriting(kBackupReadFailed);
