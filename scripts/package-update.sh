@@ -110,7 +110,9 @@ done
 [ ${#expect[@]} -gt 0 ] || { echo "package-update.sh: config.ini names no firmware for a camera of $template" >&2; exit 1; }
 
 set +e
-output=$(cd "$work/run" && timeout 300 $wine Tessac.exe -s 2>/dev/null | tr -d '\r')
+# The programs' trace (OutputDebugStringA) is kept beside the run: when the update fails, it and the
+# update log are what tell why.
+output=$(cd "$work/run" && WINEDEBUG=-all,+debugstr timeout 300 $wine Tessac.exe -s 2>"$work/trace.txt" | tr -d '\r')
 code=$?
 set -e
 [ -z "$wineserver" ] || "$wineserver" -k 2>/dev/null || true
@@ -126,5 +128,13 @@ for e in "${expect[@]}"; do
     inside && /identity:/ { print $NF; exit }' <<<"$after")
   [ "$got" = "$rev" ] || { echo "FAIL: camera $cam reports REV $got, the firmware has $rev"; failed=1; }
 done
-[ "$failed" = 0 ] || { echo "$after"; exit 1; }
+if [ "$failed" != 0 ]; then
+  echo "$after"
+  for log in "$work/run"/*.log; do
+    [ -f "$log" ] && { echo "== $(basename "$log")"; tr -d '\r' <"$log"; }
+  done
+  echo "== the programs' trace, last 60 lines of $work/trace.txt"
+  grep -a 'debugstr' "$work/trace.txt" | tail -60 | sed 's/^[0-9a-f]*:warn:debugstr:OutputDebugStringA //'
+  exit 1
+fi
 echo "package-update: $kit of $(basename "$zip") updated every camera of $template (REV ${expect[*]#*:})"

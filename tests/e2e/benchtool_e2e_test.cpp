@@ -1,6 +1,8 @@
 // The bench tool as a packager runs it on Windows: create a bench from a template, show it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "wine.h"
 
 namespace {
@@ -25,6 +27,25 @@ TEST(BenchToolE2E, CreatesAndShowsABenchUnderWindows) {
     e2e::RunResult again = e2e::RunWine(tool, {"create", "quelmar-f", "bench"}, options);
     EXPECT_EQ(again.exitCode, 2);
     EXPECT_NE(again.err.find("already holds a bench"), std::string::npos) << again.err;
+}
+
+// Windows refuses to replace a file that another handle holds open, and the bench is read while it
+// is written: the updater's plug watch lists it every half second while the library flashes and
+// saves the camera's memory after every request. No write may be lost and no read torn.
+TEST(BenchStoreE2E, AnImageIsSavedWhileAnotherThreadReadsIt) {
+    auto dir = e2e::FreshWorkDir("bench-store");
+    e2e::RunResult r =
+        e2e::RunWine(e2e::TestProgram("bench_store_probe.exe"), {e2e::WindowsPath(dir), "300"}, e2e::RunOptions{});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    int saved = 0, writes = 0, reads = 0, unreadable = 0, torn = 0;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "saved %d of %d, read %d, unreadable %d, torn %d", &saved, &writes, &reads,
+                          &unreadable, &torn),
+              5)
+        << r.out;
+    EXPECT_EQ(saved, 300);
+    EXPECT_EQ(torn, 0);
+    // The case proves something only if the reader was at work while the writes went on.
+    EXPECT_GT(reads, 10) << r.out;
 }
 
 }  // namespace

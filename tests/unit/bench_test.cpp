@@ -123,6 +123,40 @@ TEST_F(BenchTest, ImagesPersistAndAMissingImageIsErasedMemory) {
     EXPECT_FALSE(emu::SaveImage((dir_ / "no-such-folder" / "x.flash").string(), written, error));
 }
 
+// Opening or replacing an image that another handle holds: a refusal is tried again, within the
+// bound; any other failure is final at once.
+TEST(RetryWhileRefused, WaitsOutARefusalAndNothingElse) {
+    using std::errc;
+    struct Case {
+        const char* what;
+        std::vector<errc> answers;  // one per call; past the end the replace succeeds
+        int tries;
+        int calls;
+        std::error_code result;
+    };
+    const std::error_code ok;
+    const Case cases[] = {
+        {"replaced at once", {}, 5, 1, ok},
+        {"a reader lets go after three refusals", {errc::permission_denied, errc::permission_denied,
+                                                   errc::device_or_resource_busy}, 5, 4, ok},
+        {"a reader that never lets go: given up after the tries",
+         std::vector<errc>(10, errc::permission_denied), 5, 5, std::make_error_code(errc::permission_denied)},
+        {"a missing folder is not waited for", {errc::no_such_file_or_directory}, 5, 1,
+         std::make_error_code(errc::no_such_file_or_directory)},
+    };
+    for (const Case& c : cases) {
+        int calls = 0;
+        std::error_code got = emu::RetryWhileRefused(
+            [&]() -> std::error_code {
+                const size_t at = static_cast<size_t>(calls++);
+                return at < c.answers.size() ? std::make_error_code(c.answers[at]) : std::error_code{};
+            },
+            c.tries, std::chrono::milliseconds(0));
+        EXPECT_EQ(calls, c.calls) << c.what;
+        EXPECT_EQ(got, c.result) << c.what;
+    }
+}
+
 TEST(BenchFilePath, KeepsTheFolderSeparator) {
     EXPECT_EQ(emu::BenchFilePath("C:\\bench", "a.flash"), "C:\\bench\\a.flash");
     EXPECT_EQ(emu::BenchFilePath("/tmp/bench/", "a.flash"), "/tmp/bench/a.flash");
