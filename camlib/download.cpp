@@ -486,6 +486,45 @@ int Paced(CamHandle* h, DownloadJob job, const ChipFamily& family) {
     return s.failures || s.retries ? kResultFail : kResultOk;
 }
 
+// After the checksum trigger: a second, then the busy flag read once a second until it clears, at
+// most kBusyFlagPolls times. False (a failure counted) when it never cleared.
+bool WaitChecksumBusy(Session& s) {
+    ExtUnit& u = *s.h_->pExt;
+    s.Line(text::kWaitSecond);
+    s.Sleep(1000);
+    s.Status(DL_BUSY_WAIT);
+    uint8_t busy = 0;
+    s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
+    s.T(text::kBusyFlag, busy);
+    for (uint32_t polls = 1; busy == 1; ++polls) {
+        if (polls > kBusyFlagPolls) {
+            s.T(text::kBusyGaveUp, kBusyFlagPolls);
+            ++s.failures;
+            return false;
+        }
+        s.Line(text::kWaitSecond);
+        s.Sleep(1000);
+        s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
+        s.T(text::kBusyFlag, busy);
+    }
+    return true;
+}
+
+// The in-package path's checksum read: two reads, then a third that counts as a retry. False when
+// none answered.
+bool ReadInPackageChecksum(Session& s, uint8_t& device) {
+    ExtUnit& u = *s.h_->pExt;
+    if (s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1)) || s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1))) return true;
+    ++s.retries;
+    s.Line(text::kChecksumReadFailLine);
+    if (!s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1))) {
+        s.Line(text::kChecksumReadFailLine);
+        return false;
+    }
+    s.Line(text::kChecksumRecoveredLine);
+    return true;
+}
+
 int VariantInPackage(CamHandle* h, DownloadJob job) {
     Session s(h, job, false);
     const bool mcm = job.flashType == kFlashInPackage;
@@ -555,37 +594,8 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
         s.Report(DL_VERIFY, 95);
         const bool triggered = s.Ok(s.Write1(XU_DFU_CHECKSUM_TRIGGER, 1));
         s.T(text::kTriggerResult, static_cast<unsigned>(s.last));
-        if (triggered) {
-            s.Line(text::kWaitSecond);
-            s.Sleep(1000);
-            s.Status(DL_BUSY_WAIT);
-            uint8_t busy = 0;
-            s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
-            s.T(text::kBusyFlag, busy);
-            for (uint32_t polls = 1; busy == 1; ++polls) {
-                if (polls > kBusyFlagPolls) {
-                    s.T(text::kBusyGaveUp, kBusyFlagPolls);
-                    ++s.failures;
-                    return;
-                }
-                s.Line(text::kWaitSecond);
-                s.Sleep(1000);
-                s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
-                s.T(text::kBusyFlag, busy);
-            }
-        }
-        bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-        if (!read) read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-        if (!read) {
-            ++s.retries;
-            s.Line(text::kChecksumReadFailLine);
-            read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-            if (!read) {
-                s.Line(text::kChecksumReadFailLine);
-                return;
-            }
-            s.Line(text::kChecksumRecoveredLine);
-        }
+        if (triggered && !WaitChecksumBusy(s)) return;
+        if (!ReadInPackageChecksum(s, device)) return;
         deviceRead = true;
         if (id == 0xD2) ClearRegBits(u, reg::kMode20E9, 0x20);
         if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
