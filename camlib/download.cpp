@@ -186,8 +186,9 @@ bool DirectPath(Session& s, DownloadJob& job) {
     return true;
 }
 
-int Generic(CamHandle* h, DownloadJob job, bool quiet) {
-    Session s(h, job, quiet);
+// The checks before anything reaches the camera. Returns the result to give back when the job is
+// refused (after reporting it), or -1 when the download goes on; the image is then patched.
+int Refused(Session& s, CamHandle* h, DownloadJob& job, bool quiet) {
     if (!CamFlashTypeValid(job.flashType) || (quiet && job.length == 0)) {
         s.Line(text::kFlashTypeError);
         s.Report(DL_ERROR, 100);
@@ -204,24 +205,19 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
-    ExtUnit& u = *h->pExt;
-    const ChipFamily& family = FamilyRow(u.family);
-    if (!Patch(job, family)) {
+    if (!Patch(job, FamilyRow(h->pExt->family))) {
         s.T(text::kTooShortForPatch, job.length);
         s.Report(DL_ERROR, 100);
         return kResultFail;
     }
-    s.Report(DL_INITIAL, 5);
-    s.Line(text::kInitial);
+    return -1;
+}
 
-    const uint32_t type = job.flashType;
-    if (SmallPages(type) && family.directSmallPage) {
-        s.Line(text::kDirectDownload);
-        const bool ok = DirectPath(s, job);
-        if (!quiet) CamSoftReset(h);
-        return ok ? kResultOk : kResultFail;
-    }
-
+// The GPIO lines a setting file asks for, and the header the image goes out with. Returns the
+// image's checksum.
+uint8_t PrepareImage(Session& s, DownloadJob& job, const ChipFamily& family, bool quiet) {
+    CamHandle* h = s.h_;
+    ExtUnit& u = *h->pExt;
     Platform& p = PlatformOf(h);
     if (!quiet && !p.settingFile.empty() && p.profile &&
         p.profile->GetInt("SETTING", "GPIO", 0, p.settingFile.c_str()) == 1) {
@@ -238,9 +234,115 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     // a verified mark over a half-written image. Such a header goes out as the pending mark; the
     // verified one is still written last.
     if (family.pendingAt == PendingAt::Flash && job.image[0] != 0xFF) job.image[0] = family.pending.bytes[0];
-    uint8_t checksum = XorChecksum(job.image, job.length);
+    const uint8_t checksum = XorChecksum(job.image, job.length);
     s.Line(text::kChecksumDone);
     if (job.checksumOut) *job.checksumOut = checksum;
+    return checksum;
+}
+
+// Reads the device's checksum of what it took: up to three reads. False when none answered.
+bool ReadDeviceChecksum(Session& s, uint8_t& device) {
+    ExtUnit& u = *s.h_->pExt;
+    bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+    if (!read) {
+        s.Line(text::kChecksumReadFail);
+        read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+    }
+    if (!read) {
+        ++s.retries;
+        s.Line(text::kChecksumReadFail);
+        read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
+    }
+    return read;
+}
+
+// Marks the verified image valid (by the commit selector or the header mark) and protects the part
+// again; a failure counts in the session.
+void Commit(Session& s, const ChipFamily& family, uint32_t type, bool quiet) {
+    CamHandle* h = s.h_;
+    if ((quiet ? family.quietCommit : family.commit) == CommitBy::Selector) {
+        if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
+            ++s.failures;
+            s.Line(text::kDownloadOkFail);
+            return;
+        }
+    } else if (FlashWriteAt(h, 0, family.verified.bytes, family.verified.count) != hr::kOk) {
+        // Without its valid mark the image would not start: not a success.
+        ++s.failures;
+        s.Line(text::kValidMarkFail);
+    }
+    CamProtectOn(h, type);
+}
+
+// Download mode in, the chunks out, the device's checksum compared, the image committed. Every
+// failure counts in the session (retries or failures); the caller leaves download mode.
+void Transfer(Session& s, DownloadJob& job, const ChipFamily& family, uint8_t checksum, bool quiet) {
+    CamHandle* h = s.h_;
+    bool entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
+    if (!entered) {
+        s.Line(text::kStartFail);
+        ++s.retries;
+        entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
+        if (entered) s.Line(text::kStartRecovered);
+    }
+    if (!entered) return;
+    s.Line(text::kStartOk);
+    s.Line(text::kGetSize);
+    uint32_t chunk = 0;
+    bool retried = false;
+    const bool sized = AskChunk(s, chunk, retried);
+    if (retried) s.Line(text::kGetSizeFail);
+    if (!sized) return;
+    s.Line(text::kGetSizeOk);
+    ChunkHooks hooks;
+    hooks.progressScale = quiet ? 85 : 90;
+    hooks.sent = [&](uint32_t n) {
+        if (n % 20 == 1) s.Line(text::kBurning);
+        if (n == 1 && family.pendingAt == PendingAt::Flash) {
+            FlashWriteAt(h, 0, family.pending.bytes, family.pending.count);
+            const uint32_t at = family.identityOffset;
+            if (ImageHolds(job, at, 6)) FlashWriteAt(h, at, job.image + at, 6);
+        }
+    };
+    hooks.firstFailure = [&] {
+        s.Line(text::kChunkFail);
+        if (!quiet) s.Sleep(1);
+    };
+    hooks.recovered = [&] { s.Line(text::kChunkRecovered); };
+    hooks.secondFailure = [&] { s.Line(text::kChunkFail); };
+    if (!ChunkLoop(s, chunk, checksum, hooks)) return;
+    s.Report(DL_VERIFY, quiet ? 90 : 95);
+    uint8_t device = 0;
+    if (!ReadDeviceChecksum(s, device)) return;
+    s.Sleep(500);
+    if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
+    if (device != checksum || s.retries) {
+        s.Line(text::kChecksumIncorrect);
+        s.T(text::kChecksumMismatch, device, checksum);
+        ++s.failures;
+        return;
+    }
+    s.T(text::kChecksumCorrect, checksum);
+    Commit(s, family, job.flashType, quiet);
+}
+
+int Generic(CamHandle* h, DownloadJob job, bool quiet) {
+    Session s(h, job, quiet);
+    if (const int refused = Refused(s, h, job, quiet); refused >= 0) return refused;
+    ExtUnit& u = *h->pExt;
+    const ChipFamily& family = FamilyRow(u.family);
+    s.Report(DL_INITIAL, 5);
+    s.Line(text::kInitial);
+
+    const uint32_t type = job.flashType;
+    if (SmallPages(type) && family.directSmallPage) {
+        s.Line(text::kDirectDownload);
+        const bool ok = DirectPath(s, job);
+        if (!quiet) CamSoftReset(h);
+        return ok ? kResultOk : kResultFail;
+    }
+
+    const uint8_t checksum = PrepareImage(s, job, family, quiet);
     // The chip programs with whatever table it holds: a table that did not load could program the
     // part with the wrong opcodes.
     // The length query that follows the table may go unanswered; only the table counts.
@@ -255,84 +357,7 @@ int Generic(CamHandle* h, DownloadJob job, bool quiet) {
     }
     CamProtectOff(h, type);
     s.Line(text::kProtectOff);
-
-    uint32_t chunk = 0;
-    bool retried = false;
-    bool entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
-    if (!entered) {
-        s.Line(text::kStartFail);
-        ++s.retries;
-        entered = s.Ok(s.Write1(XU_DFU_ENABLE_CONTROL, quiet ? 1 : 3));
-        if (entered) s.Line(text::kStartRecovered);
-    }
-    uint8_t device = 0;
-    if (entered) {
-        s.Line(text::kStartOk);
-        s.Line(text::kGetSize);
-        const bool sized = AskChunk(s, chunk, retried);
-        if (retried) s.Line(text::kGetSizeFail);
-        if (sized) {
-            s.Line(text::kGetSizeOk);
-            ChunkHooks hooks;
-            hooks.progressScale = quiet ? 85 : 90;
-            hooks.sent = [&](uint32_t n) {
-                if (n % 20 == 1) s.Line(text::kBurning);
-                if (n == 1 && family.pendingAt == PendingAt::Flash) {
-                    FlashWriteAt(h, 0, family.pending.bytes, family.pending.count);
-                    const uint32_t at = family.identityOffset;
-                    if (ImageHolds(job, at, 6)) FlashWriteAt(h, at, job.image + at, 6);
-                }
-            };
-            hooks.firstFailure = [&] {
-                s.Line(text::kChunkFail);
-                if (!quiet) s.Sleep(1);
-            };
-            hooks.recovered = [&] { s.Line(text::kChunkRecovered); };
-            hooks.secondFailure = [&] { s.Line(text::kChunkFail); };
-            bool verified = false;
-            if (ChunkLoop(s, chunk, checksum, hooks)) {
-                s.Report(DL_VERIFY, quiet ? 90 : 95);
-                bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-                if (!read) {
-                    s.Line(text::kChecksumReadFail);
-                    read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-                }
-                if (!read) {
-                    ++s.retries;
-                    s.Line(text::kChecksumReadFail);
-                    read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-                }
-                if (read) {
-                    s.Sleep(500);
-                    if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
-                    verified = true;
-                }
-            }
-            if (verified && (device != checksum || s.retries)) {
-                s.Line(text::kChecksumIncorrect);
-                s.T(text::kChecksumMismatch, device, checksum);
-                ++s.failures;
-            } else if (verified) {
-                s.T(text::kChecksumCorrect, checksum);
-                bool committed = true;
-                if ((quiet ? family.quietCommit : family.commit) == CommitBy::Selector) {
-                    if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
-                        ++s.failures;
-                        s.Line(text::kDownloadOkFail);
-                        committed = false;
-                    }
-                } else {
-                    const int32_t r = FlashWriteAt(h, 0, family.verified.bytes, family.verified.count);
-                    if (r != hr::kOk) {
-                        // Without its valid mark the image would not start: not a success.
-                        ++s.failures;
-                        s.Line(text::kValidMarkFail);
-                    }
-                }
-                if (committed) CamProtectOn(h, type);
-            }
-        }
-    }
+    Transfer(s, job, family, checksum, quiet);
 
     if (quiet) {
         s.Report(DL_VERIFY, 95);
@@ -461,6 +486,45 @@ int Paced(CamHandle* h, DownloadJob job, const ChipFamily& family) {
     return s.failures || s.retries ? kResultFail : kResultOk;
 }
 
+// After the checksum trigger: a second, then the busy flag read once a second until it clears, at
+// most kBusyFlagPolls times. False (a failure counted) when it never cleared.
+bool WaitChecksumBusy(Session& s) {
+    ExtUnit& u = *s.h_->pExt;
+    s.Line(text::kWaitSecond);
+    s.Sleep(1000);
+    s.Status(DL_BUSY_WAIT);
+    uint8_t busy = 0;
+    s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
+    s.T(text::kBusyFlag, busy);
+    for (uint32_t polls = 1; busy == 1; ++polls) {
+        if (polls > kBusyFlagPolls) {
+            s.T(text::kBusyGaveUp, kBusyFlagPolls);
+            ++s.failures;
+            return false;
+        }
+        s.Line(text::kWaitSecond);
+        s.Sleep(1000);
+        s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
+        s.T(text::kBusyFlag, busy);
+    }
+    return true;
+}
+
+// The in-package path's checksum read: two reads, then a third that counts as a retry. False when
+// none answered.
+bool ReadInPackageChecksum(Session& s, uint8_t& device) {
+    ExtUnit& u = *s.h_->pExt;
+    if (s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1)) || s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1))) return true;
+    ++s.retries;
+    s.Line(text::kChecksumReadFailLine);
+    if (!s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1))) {
+        s.Line(text::kChecksumReadFailLine);
+        return false;
+    }
+    s.Line(text::kChecksumRecoveredLine);
+    return true;
+}
+
 int VariantInPackage(CamHandle* h, DownloadJob job) {
     Session s(h, job, false);
     const bool mcm = job.flashType == kFlashInPackage;
@@ -530,37 +594,8 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
         s.Report(DL_VERIFY, 95);
         const bool triggered = s.Ok(s.Write1(XU_DFU_CHECKSUM_TRIGGER, 1));
         s.T(text::kTriggerResult, static_cast<unsigned>(s.last));
-        if (triggered) {
-            s.Line(text::kWaitSecond);
-            s.Sleep(1000);
-            s.Status(DL_BUSY_WAIT);
-            uint8_t busy = 0;
-            s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
-            s.T(text::kBusyFlag, busy);
-            for (uint32_t polls = 1; busy == 1; ++polls) {
-                if (polls > kBusyFlagPolls) {
-                    s.T(text::kBusyGaveUp, kBusyFlagPolls);
-                    ++s.failures;
-                    return;
-                }
-                s.Line(text::kWaitSecond);
-                s.Sleep(1000);
-                s.Ok(XuRead(u, XU_DFU_CHECKSUM_TRIGGER, &busy, 1));
-                s.T(text::kBusyFlag, busy);
-            }
-        }
-        bool read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-        if (!read) read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-        if (!read) {
-            ++s.retries;
-            s.Line(text::kChecksumReadFailLine);
-            read = s.Ok(XuRead(u, XU_DFU_CHECKSUM, &device, 1));
-            if (!read) {
-                s.Line(text::kChecksumReadFailLine);
-                return;
-            }
-            s.Line(text::kChecksumRecoveredLine);
-        }
+        if (triggered && !WaitChecksumBusy(s)) return;
+        if (!ReadInPackageChecksum(s, device)) return;
         deviceRead = true;
         if (id == 0xD2) ClearRegBits(u, reg::kMode20E9, 0x20);
         if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
