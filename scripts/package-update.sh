@@ -131,10 +131,10 @@ done
 if [ "$failed" != 0 ]; then
   echo "$after"
   for log in "$work/run"/*.log; do
-    [ -f "$log" ] && { echo "== $(basename "$log")"; tr -d '\r' <"$log"; }
+    if [ -f "$log" ]; then echo "== $(basename "$log")"; tr -d '\r' <"$log"; fi
   done
   echo "== the programs' trace, last 60 lines of $work/trace.txt"
-  grep -a 'debugstr' "$work/trace.txt" | tail -60 | sed 's/^[0-9a-f]*:warn:debugstr:OutputDebugStringA //'
+  { grep -a 'debugstr' "$work/trace.txt" || true; } | tail -60 | sed 's/^[0-9a-f]*:warn:debugstr:OutputDebugStringA //'
   exit 1
 fi
 echo "package-update: $kit of $(basename "$zip") updated every camera of $template (REV ${expect[*]#*:})"
