@@ -123,6 +123,17 @@ bool AskChunk(Session& s, uint32_t& chunk, bool& retried) {
     return ask();
 }
 
+// The device's checksum against the one sent, for every variant: a download that needed a retry
+// counts as a mismatch too, whatever the checksum says. A mismatch is traced (after `line`, when the
+// variant has one) and counted as a failure.
+bool Mismatched(Session& s, uint8_t device, uint8_t sent, const char* line) {
+    if (device == sent && !s.retries) return false;
+    if (line) s.Line(line);
+    s.T(text::kChecksumMismatch, device, sent);
+    ++s.failures;
+    return true;
+}
+
 bool ImageHolds(const DownloadJob& job, int64_t offset, uint32_t bytes) {
     return offset >= 0 && uint64_t(offset) + bytes <= job.length;
 }
@@ -316,12 +327,7 @@ void Transfer(Session& s, DownloadJob& job, const ChipFamily& family, uint8_t ch
     if (!ReadDeviceChecksum(s, device)) return;
     s.Sleep(500);
     if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
-    if (device != checksum || s.retries) {
-        s.Line(text::kChecksumIncorrect);
-        s.T(text::kChecksumMismatch, device, checksum);
-        ++s.failures;
-        return;
-    }
+    if (Mismatched(s, device, checksum, text::kChecksumIncorrect)) return;
     s.T(text::kChecksumCorrect, checksum);
     Commit(s, family, job.flashType, quiet);
 }
@@ -463,11 +469,7 @@ int Paced(CamHandle* h, DownloadJob job, const ChipFamily& family) {
         }
         s.Sleep(1000);
         s.T(text::kRetryCounter, s.retries);
-        if (device != sentChecksum || s.retries) {
-            s.T(text::kChecksumMismatch, device, sentChecksum);
-            ++s.failures;
-            return;
-        }
+        if (Mismatched(s, device, sentChecksum, nullptr)) return;
         s.T(text::kChecksumMatch, device, sentChecksum);
         if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) {
             ++s.failures;
@@ -599,12 +601,7 @@ int VariantInPackage(CamHandle* h, DownloadJob job) {
         deviceRead = true;
         if (id == 0xD2) ClearRegBits(u, reg::kMode20E9, 0x20);
         if (job.deviceChecksumOut) *job.deviceChecksumOut = device;
-        if (device != sentChecksum || s.retries) {
-            s.Line(text::kChecksumIncorrectLine);
-            s.T(text::kChecksumMismatch, device, sentChecksum);
-            ++s.failures;
-            return;
-        }
+        if (Mismatched(s, device, sentChecksum, text::kChecksumIncorrectLine)) return;
         if (!s.Ok(s.Write1(XU_ISP_FW_DOWNLOAD_OK, 1))) ++s.failures;
     }();
 
